@@ -1,0 +1,24 @@
+# The project's commands. Everything sets itself up: a fresh Debian machine
+# goes from clone to green with `make test`.
+BUILD ?= build
+JOBS ?= 2
+PYTHON := /usr/bin/python3
+
+.PHONY: all deps configure build test demo bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython3_EXECUTABLE=$(PYTHON)
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,82 @@
+#include "frame/wrapper.h"
+
+const char *kavu_type_name(int type) {
+  switch (type) {
+    case QEL_TYP_BYTE: return "BYTE";
+    case QEL_TYP_INT: return "INT";
+    case QEL_TYP_LONG: return "LONG";
+    case QEL_TYP_FLOAT: return "FLOAT";
+    case QEL_TYP_DOUBLE: return "DOUBLE";
+    case QEL_TYP_STRING: return "STRING";
+    case QEL_TYP_UINT: return "UINT";
+    case QEL_TYP_ULONG: return "ULONG";
+    case QEL_TYP_LONG64: return "LONG64";
+    case QEL_TYP_ULONG64: return "ULONG64";
+    default: return "UNDEFINED";
+  }
+}
+
+void require_array(QEL_VPTR v) {
+  if (!(v->flags & QEL_V_ARR)) QEL_MessageVE_NOTARRAY(v, QEL_MSG_ABORT);
+}
+
+QEL_VPTR convert_arg(QEL_VPTR v, int type) { return QEL_VarTypeConvert(v, type); }
+
+void release_converted(QEL_VPTR converted, QEL_VPTR arg) {
+  if (converted != arg) QEL_Deltmp(converted);
+}
+
+void require_type(QEL_VPTR v, int type, const char *name) {
+  if (v->type != type) kavu_abort(KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE, name, kavu_type_name(type));
+}
+
+void require_2d(QEL_VPTR v, const char *name) {
+  if (v->value.arr->n_dim != 2) kavu_abort(KAVU_MBLK_SEGMENT_NOT_2D, name);
+}
+
+void require_12d(QEL_VPTR v, const char *name) {
+  const int n = v->value.arr->n_dim;
+  if (n != 1 && n != 2) kavu_abort(KAVU_MBLK_SEGMENT_NOT_12D, name);
+}
+
+void require_vector(QEL_VPTR v, const char *name) {
+  if (v->value.arr->n_dim != 1) kavu_abort(KAVU_MBLK_SEGMENT_NOT_VECTOR, name);
+}
+
+void require_leading_dims(QEL_VPTR main, QEL_VPTR other, int n, const char *main_name,
+                          const char *other_name) {
+  for (int i = 0; i < n; ++i)
+    if (dim_of(main, i) != dim_of(other, i))
+      kavu_abort(KAVU_MBLK_SEGMENT_DIM_NOT_MATCH, n, main_name, other_name);
+}
+
+void require_keyword_array(QEL_VPTR kw, int type, const char *kw_name) {
+  require_array(kw);
+  require_type(kw, type, kw_name);
+}
+
+char *make_result_array(int type, int n_dim, const QEL_MEMINT dims[], int init, QEL_VPTR *var) {
+  char *data = QEL_MakeTempArray(type, n_dim, dims, init, var);
+  if (!data) kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
+  return data;
+}
+
+void store_output(QEL_VPTR keyword, QEL_VPTR tmp) {
+  if (keyword)
+    QEL_VarCopy(tmp, keyword);
+  else
+    QEL_Deltmp(tmp);
+}
+
+void release_keywords(int free_flag) {
+  if (free_flag) QEL_KWFree();
+}
+
+void abort_on_status(int status, const char *file_name) {
+  switch (status) {
+    case -2: kavu_abort(KAVU_MBLK_SEGMENT_HASH_INSERT_FAIL);
+    case -3: kavu_abort(KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND);
+    case -4: kavu_abort(KAVU_MBLK_SEGMENT_FILE_ERR, file_name ? file_name : "");
+    default: kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
+  }
+}

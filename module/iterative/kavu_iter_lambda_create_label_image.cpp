@@ -1,0 +1,9 @@
+// Placeholder until the routine's wrapper is written.
+#include "frame/routines.h"
+
+KAVU_ROUTINE(kavu_iter_lambda_create_label_image) {
+  (void)argc;
+  (void)argv;
+  (void)argk;
+  kavu_routine_unavailable("KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE");
+}

@@ -1,0 +1,9 @@
+// Placeholder until the routine's wrapper is written.
+#include "frame/routines.h"
+
+KAVU_ROUTINE(kavu_watershed) {
+  (void)argc;
+  (void)argv;
+  (void)argk;
+  kavu_routine_unavailable("KAVU_WATERSHED");
+}
