@@ -32,8 +32,13 @@ struct Warning {
 // Loads a module by path with dlopen and calls its QEL_Load; returns that result.
 // Throws Error when the file cannot be loaded or has no QEL_Load.
 int load_module(const std::string &path);
+// Calls the QEL_Load of a module linked into the program itself (tests link the
+// module statically); returns its result, throws Error as load_module does.
+int load_linked_module(int (*qel_load)());
 
-// Named variables live until release(); the caller owns them.
+// Named variables live until release(); the caller owns them. Names are kept in
+// upper case (QEL_VarName of a variable made as "levels" is "LEVELS"); an empty
+// name reads "<Expression>", as temporaries do.
 QEL_VPTR make_undefined(const std::string &name);
 QEL_VPTR make_long(const std::string &name, int32_t value);
 QEL_VPTR make_ulong(const std::string &name, uint32_t value);
