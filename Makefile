@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 PYTHON := /usr/bin/python3
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test install demo bench clean
 
 all: build
 
@@ -19,6 +19,10 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# Installs the kavu package (with the host and the module) for $(PYTHON).
+install: build
+	cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

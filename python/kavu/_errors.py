@@ -1,0 +1,33 @@
+"""Errors and warnings that the host reports for a routine call."""
+
+
+class Error(Exception):
+    """A routine call that the module or the host aborted.
+
+    ``name`` is the message name (``KAVU_MBLK_SEGMENT_NOT_2D``, or one of the
+    host's own), ``routine`` the routine being called (``KAVU_WATERSHED``) and
+    ``text`` the message as the host prints it
+    ("KAVU_WATERSHED: levels needs to be 2D.").
+    """
+
+    def __init__(self, name, routine, text):
+        super().__init__(text)
+        self.name = name
+        self.routine = routine
+        self.text = text
+
+    def __reduce__(self):
+        return (type(self), (self.name, self.routine, self.text))
+
+
+class KavuWarning(UserWarning):
+    """A message the host printed and then went on (print-and-return)."""
+
+    def __init__(self, name, routine, text):
+        super().__init__(text)
+        self.name = name
+        self.routine = routine
+        self.text = text
+
+    def __reduce__(self):
+        return (type(self), (self.name, self.routine, self.text))
