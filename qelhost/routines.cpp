@@ -41,21 +41,21 @@ struct CallScope {
 // The function value handed to the caller: a temporary of the call stops being
 // one; anything else (an argument, a procedure's nothing) becomes a fresh copy.
 QEL_VPTR adopt_result(QEL_VPTR result, const Routine &routine) {
-  Var *owned = new_named("");
-  if (!routine.is_function || !result) return &owned->pub;
-  Var *r = var_of(result);
-  if (is_temp(r) && r->call == state().call_serial) {
-    delete owned;
+  Var *r = routine.is_function && result ? var_of(result) : nullptr;
+  if (r && is_temp(r) && r->call == state().call_serial) {
     state().temps.erase(r);
     r->pub.flags &= ~QEL_V_TEMP;
     r->call = 0;
     return result;
   }
-  try {
-    copy_value(owned, r);
-  } catch (...) {
-    destroy(owned);
-    throw;
+  Var *owned = new_named("");
+  if (r) {
+    try {
+      copy_value(owned, r);
+    } catch (...) {
+      destroy(owned);
+      throw;
+    }
   }
   return &owned->pub;
 }
