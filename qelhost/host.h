@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <unordered_set>
@@ -66,8 +67,16 @@ struct State {
   std::vector<std::unique_ptr<QEL_MSG_BLOCK_REC>> blocks;  // never freed: modules keep handles
   std::vector<Routine> routines;
   std::vector<void (*)()> exit_handlers;
+  std::recursive_mutex mutex;
 };
 State &state();
+
+// The embedding API may be used from several threads (Python lets go of its
+// own lock during a call), but the host does one thing at a time. The QEL_
+// operations need no lock of their own: inside a call its thread holds it.
+inline std::unique_lock<std::recursive_mutex> lock_host() {
+  return std::unique_lock<std::recursive_mutex>(state().mutex);
+}
 
 std::string upper(std::string s);
 bool is_numeric(int type);

@@ -126,6 +126,7 @@ extern "C" void QEL_MessageVE_REQSTR(QEL_VPTR v, int action) {
 }
 
 std::vector<qelhost::Warning> qelhost::take_warnings() {
+  const auto held = lock_host();
   std::vector<Warning> out;
   out.swap(state().warnings);
   return out;

@@ -1,6 +1,7 @@
 // Embedding API of the embedded QEL host: load a module, make variables, call
 // routines by name and read back outputs, errors and warnings. One host per
-// process; everything here runs on the caller's thread.
+// process; everything here runs on the caller's thread, and callers on several
+// threads are served one at a time (calls never overlap).
 #pragma once
 
 #include "qel.h"

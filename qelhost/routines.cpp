@@ -100,6 +100,7 @@ int load_module(const std::string &path) {
 }
 
 int load_linked_module(int (*entry)()) {
+  const auto held = lock_host();
   try {
     return entry();
   } catch (const Abort &a) {
@@ -109,6 +110,7 @@ int load_linked_module(int (*entry)()) {
 
 QEL_VPTR call(const std::string &routine, const std::vector<QEL_VPTR> &args,
               const std::vector<Keyword> &keywords) {
+  const auto held = lock_host();
   State &st = state();
   const std::string name = upper(routine);
   if (st.call_serial) throw Error("QEL_M_NESTEDCALL", name, "Calls do not nest: " + name + ".");
@@ -140,12 +142,14 @@ QEL_VPTR call(const std::string &routine, const std::vector<QEL_VPTR> &args,
 }
 
 std::vector<std::string> routine_names() {
+  const auto held = lock_host();
   std::vector<std::string> names;
   for (const Routine &r : state().routines) names.push_back(r.name);
   return names;
 }
 
 std::vector<RoutineInfo> routines() {
+  const auto held = lock_host();
   std::vector<RoutineInfo> out;
   for (const Routine &r : state().routines)
     out.push_back(RoutineInfo{r.name, r.arg_min, r.arg_max, r.flags, r.is_function});
@@ -153,6 +157,7 @@ std::vector<RoutineInfo> routines() {
 }
 
 void shutdown() {
+  const auto held = lock_host();
   run_exit_handlers();
   state().routines.clear();
 }

@@ -230,9 +230,13 @@ const char *type_name(int type) {
   }
 }
 
-QEL_VPTR make_undefined(const std::string &name) { return &new_named(name)->pub; }
+QEL_VPTR make_undefined(const std::string &name) {
+  const auto held = lock_host();
+  return &new_named(name)->pub;
+}
 
 QEL_VPTR make_scalar(const std::string &name, int type, const void *value) {
+  const auto held = lock_host();
   if (type == QEL_TYP_STRING) return make_string(name, value ? static_cast<const char *>(value) : "");
   if (!is_numeric(type))
     throw Error("QEL_M_BADTYPE", "", "Type code " + std::to_string(type) + " is not a scalar type.");
@@ -253,6 +257,7 @@ QEL_VPTR make_double(const std::string &name, double value) {
 }
 
 QEL_VPTR make_string(const std::string &name, const std::string &value) {
+  const auto held = lock_host();
   Var *v = new_named(name);
   v->pub.type = QEL_TYP_STRING;
   v->pub.value.str.slen = static_cast<int32_t>(value.size());
@@ -263,6 +268,7 @@ QEL_VPTR make_string(const std::string &name, const std::string &value) {
 
 QEL_VPTR make_array(const std::string &name, int type, const std::vector<int64_t> &dims,
                     const void *data, bool borrow) {
+  const auto held = lock_host();
   QEL_ARRAY desc;
   if (!shape_array(type, static_cast<int>(dims.size()), dims.data(), &desc))
     throw Error("QEL_M_BADDIMS", "",
@@ -283,15 +289,18 @@ QEL_VPTR make_array(const std::string &name, int type, const std::vector<int64_t
 }
 
 void release(QEL_VPTR v) {
+  const auto held = lock_host();
   if (v) destroy(var_of(v));
 }
 
 int64_t live_temporaries() {
+  const auto held = lock_host();
   const State &st = state();
   return static_cast<int64_t>(st.temps.size() + st.keyword_copies.size());
 }
 
 void set_refusals(const Refusals &r) {
+  const auto held = lock_host();
   state().refusals = r;
   state().temp_requests = 0;
 }

@@ -3,6 +3,9 @@
 #include "fake_module.h"
 #include "host_session.h"
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 using Routines = fake::HostTest;
@@ -59,6 +62,35 @@ TEST_F(Routines, MissingModuleFileIsAnError) {
     EXPECT_EQ(e.name, "QEL_M_LOADMODULE");
     EXPECT_NE(e.text.find("/nonexistent/module.so"), std::string::npos);
   }
+}
+
+TEST_F(Routines, CallsFromSeveralThreadsRunOneAtATime) {
+  fake::body = [](int, QEL_VPTR *argv, QEL_KW_ARGS *) -> QEL_VPTR {
+    QEL_VPTR copy = QEL_VarTypeConvert(argv[0], QEL_TYP_DOUBLE);
+    if (argv[0]->value.arr->data[0] % 2)
+      QEL_MessageFromBlock(fake::block, fake::kNot2d, QEL_MSG_ABORT, "odd");
+    QEL_Deltmp(copy);
+    return QEL_GettmpLong(1);
+  };
+  std::vector<std::thread> threads;
+  std::atomic<int> aborted{0}, returned{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        QEL_VPTR arg = qelhost::make_array("a", QEL_TYP_BYTE, {64}, nullptr);
+        arg->value.arr->data[0] = static_cast<UCHAR>(i + t);
+        try {
+          qelhost::release(qelhost::call("FAKE_RUN", {arg}));
+          ++returned;
+        } catch (const qelhost::Error &) {
+          ++aborted;
+        }
+        qelhost::release(arg);
+      }
+    });
+  for (auto &th : threads) th.join();
+  EXPECT_EQ(returned, 400);
+  EXPECT_EQ(aborted, 400);
 }
 
 int exits = 0;
