@@ -4,6 +4,8 @@
 #include "host_session.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -105,6 +107,17 @@ TEST_F(Routines, ShutdownRunsExitHandlersOnceAndForgetsRoutines) {
   EXPECT_TRUE(qelhost::routine_names().empty());
   qelhost::shutdown();
   EXPECT_EQ(exits, 1);
+}
+
+void say_goodbye() { std::fputs("exit handler ran\n", stderr); }
+
+TEST(RoutinesDeathTest, ExitHandlersRunAtProcessExitWithoutShutdown) {
+  EXPECT_EXIT(
+      {
+        QEL_ExitRegister(say_goodbye);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "exit handler ran");
 }
 
 }  // namespace
