@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 PYTHON := /usr/bin/python3
 
-.PHONY: all deps configure build test install demo bench clean
+.PHONY: all deps configure build test sanitize install demo bench clean
 
 all: build
 
@@ -19,10 +19,19 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	$(MAKE) sanitize
+
+# The C++ suites again under AddressSanitizer, UndefinedBehaviorSanitizer and
+# LeakSanitizer, built with clang.
+sanitize: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKAVU_SANITIZE=ON -DKAVU_BUILD_PYTHON=OFF
+	cmake --build $(BUILD)-asan -j$(JOBS)
+	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS)
 
 # Installs the kavu package (with the host and the module) for $(PYTHON).
 install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan
