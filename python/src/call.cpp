@@ -1,109 +1,122 @@
-// The call boundary between Python and the host: variables are made with the
-// GIL held, the routine runs with it released so that other Python threads
-// (and other routines on other arrays) go on meanwhile.
+// The call boundary between Python and the host. Arguments are read under the
+// GIL; variables are made, the routine runs and its warnings are taken under
+// the host lock with the GIL released, so other Python threads go on meanwhile.
 #include "call.h"
 
+#include "host_access.h"
 #include "variables.h"
 
 #include <algorithm>
 #include <cctype>
-#include <exception>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kavu_py {
 
 namespace {
 
-// Every variable a call makes, released on every path unless its ownership
-// went to a Python result.
-struct CallVariables {
-  std::vector<QEL_VPTR> owned;
-  py::list keep_alive;  // lent numpy arrays stay alive until the call is over
-
-  QEL_VPTR add(const std::string &name, const py::handle &value) {
-    py::object lent;
-    QEL_VPTR v = make_variable(name, value, lent);
-    owned.push_back(v);
-    if (lent) keep_alive.append(lent);
-    return v;
-  }
-  QEL_VPTR add_output(const std::string &name) {
-    owned.push_back(qelhost::make_undefined(name));
-    return owned.back();
-  }
-  // Hands `v` to Python: from here the result owns it.
-  py::object take(QEL_VPTR v) {
-    owned.erase(std::find(owned.begin(), owned.end(), v));
-    return take_variable(v);
-  }
-  ~CallVariables() {
-    for (QEL_VPTR v : owned) qelhost::release(v);
-  }
-};
-
 std::string upper(std::string s) {
   for (char &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
-py::list warnings_as_python(const std::vector<qelhost::Warning> &warnings) {
-  py::list out;
-  for (const auto &w : warnings) out.append(py::make_tuple(w.name, w.routine, w.text));
-  return out;
+// What the host hands back from one call; variables not yet owned by Python.
+struct Outcome {
+  QEL_VPTR value = nullptr;
+  std::vector<QEL_VPTR> variables;  // all made for the call, in spec order
+  std::optional<qelhost::Error> error;
+  std::vector<qelhost::Warning> warnings;
+};
+
+// Runs under the host lock without the GIL.
+// Inputs are released here, while the arrays they borrow are still alive;
+// only the outputs stay in `out.variables` (inputs become null).
+void run(const std::string &routine, const std::vector<VariableSpec> &specs,
+         const std::vector<bool> &is_output, size_t n_args,
+         const std::vector<std::string> &keyword_names, Outcome &out) {
+  try {
+    for (const VariableSpec &spec : specs) out.variables.push_back(make_variable(spec));
+    const std::vector<QEL_VPTR> argv(out.variables.begin(), out.variables.begin() + n_args);
+    std::vector<qelhost::Keyword> keywords;
+    for (size_t k = 0; k < keyword_names.size(); ++k)
+      keywords.push_back({keyword_names[k], out.variables[n_args + k]});
+    out.value = qelhost::call(routine, argv, keywords);
+  } catch (const qelhost::Error &e) {
+    out.error = e;
+  } catch (...) {
+    for (QEL_VPTR v : out.variables) qelhost::release(v);
+    out.warnings = qelhost::take_warnings();
+    throw;
+  }
+  out.warnings = qelhost::take_warnings();
+  for (size_t i = 0; i < out.variables.size(); ++i) {
+    if (out.error || !is_output[i]) {
+      qelhost::release(out.variables[i]);
+      out.variables[i] = nullptr;
+    }
+  }
 }
 
 }  // namespace
 
 py::tuple call_routine(const std::string &routine, const py::sequence &args,
                        const py::sequence &arg_names, const py::dict &keywords) {
-  CallVariables vars;
-  std::vector<QEL_VPTR> argv;
-  std::vector<std::optional<QEL_VPTR>> arg_outputs;
+  py::list keep_alive;  // arrays lent to the host stay alive until the call is over
+  std::vector<VariableSpec> specs;
+  std::vector<bool> is_output;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string name = i < arg_names.size() ? py::str(arg_names[i]).cast<std::string>()
                                                    : "arg" + std::to_string(i + 1);
-    const py::handle value = args[i];
-    const bool is_out = py::isinstance<OutMarker>(value);
-    argv.push_back(is_out ? vars.add_output(name) : vars.add(name, value));
-    arg_outputs.push_back(is_out ? std::optional(argv.back()) : std::nullopt);
+    const bool out = py::isinstance<OutMarker>(args[i]);
+    specs.push_back(out ? output_variable(name) : describe_variable(name, args[i], keep_alive));
+    is_output.push_back(out);
   }
-  std::vector<qelhost::Keyword> kws;
-  std::vector<std::pair<py::object, QEL_VPTR>> kw_outputs;
+  const size_t n_args = specs.size();
+  std::vector<std::string> keyword_names;
+  std::vector<py::object> keyword_keys;
   for (const auto &[key, value] : keywords) {
     if (value.is_none()) continue;
     const std::string name = upper(py::str(key).cast<std::string>());
-    if (py::isinstance<OutMarker>(value)) {
-      kws.push_back({name, vars.add_output(name)});
-      kw_outputs.emplace_back(py::reinterpret_borrow<py::object>(key), kws.back().var);
-    } else {
-      kws.push_back({name, vars.add(name, value)});
-    }
+    const bool out = py::isinstance<OutMarker>(value);
+    specs.push_back(out ? output_variable(name) : describe_variable(name, value, keep_alive));
+    is_output.push_back(out);
+    keyword_names.push_back(name);
+    keyword_keys.push_back(py::reinterpret_borrow<py::object>(key));
   }
 
-  QEL_VPTR result = nullptr;
-  std::optional<qelhost::Error> error;
-  std::vector<qelhost::Warning> warnings;
-  {
-    py::gil_scoped_release unlocked;
-    try {
-      result = qelhost::call(upper(routine), argv, kws);
-    } catch (const qelhost::Error &e) {
-      error = e;
-    }
-    warnings = qelhost::take_warnings();
-  }
-  py::list py_warnings = warnings_as_python(warnings);
-  if (error)
-    return py::make_tuple(py::none(), py::none(), py::none(), py_warnings,
-                          py::make_tuple(error->name, error->routine, error->text));
+  Outcome outcome;
+  const std::string name = upper(routine);
+  with_host([&] { run(name, specs, is_output, n_args, keyword_names, outcome); });
 
-  py::object value = take_variable(result);
+  py::list warnings;
+  for (const auto &w : outcome.warnings) warnings.append(py::make_tuple(w.name, w.routine, w.text));
+  if (outcome.error)
+    return py::make_tuple(py::none(), py::none(), py::none(), warnings,
+                          py::make_tuple(outcome.error->name, outcome.error->routine,
+                                         outcome.error->text));
+
+  // From here each output goes to Python; what is not taken yet is released
+  // if taking one of them fails.
   py::list args_out;
-  for (const auto &out : arg_outputs) args_out.append(out ? vars.take(*out) : py::none());
   py::dict keywords_out;
-  for (const auto &[key, var] : kw_outputs) keywords_out[key] = vars.take(var);
-  return py::make_tuple(value, args_out, keywords_out, py_warnings, py::none());
+  py::object value;
+  try {
+    value = take_variable(std::exchange(outcome.value, nullptr));
+    for (size_t i = 0; i < outcome.variables.size(); ++i) {
+      QEL_VPTR v = std::exchange(outcome.variables[i], nullptr);
+      if (i < n_args)
+        args_out.append(v ? take_variable(v) : py::none());
+      else if (v)
+        keywords_out[keyword_keys[i - n_args]] = take_variable(v);
+    }
+  } catch (...) {
+    if (outcome.value) release_soon(outcome.value);
+    for (QEL_VPTR v : outcome.variables)
+      if (v) release_soon(v);
+    throw;
+  }
+  return py::make_tuple(value, args_out, keywords_out, warnings, py::none());
 }
 
 }  // namespace kavu_py

@@ -1,14 +1,24 @@
 // The `kavu._kavu` extension: the embedded host as seen from Python. The
 // package (kavu/__init__.py) builds the user-facing functions on these few.
 #include "call.h"
+#include "host_access.h"
 #include "variables.h"
-
-#include <pybind11/stl.h>
 
 #include <cstdint>
 
 namespace py = pybind11;
 using kavu_py::OutMarker;
+using kavu_py::with_host;
+
+namespace {
+
+py::list warnings_as_python(const std::vector<qelhost::Warning> &warnings) {
+  py::list out;
+  for (const auto &w : warnings) out.append(py::make_tuple(w.name, w.routine, w.text));
+  return out;
+}
+
+}  // namespace
 
 PYBIND11_MODULE(_kavu, m) {
   m.doc() = "Embedded QEL host with the kavu_segmentation module (internal; use the kavu package).";
@@ -27,40 +37,41 @@ PYBIND11_MODULE(_kavu, m) {
     }
   });
 
-  m.def("load_module", &qelhost::load_module, py::arg("path"),
-        "Loads a module into the host by path; returns its QEL_Load result.");
+  m.def(
+      "load_module", [](const std::string &path) { return with_host([&] { return qelhost::load_module(path); }); },
+      py::arg("path"), "Loads a module into the host by path; returns its QEL_Load result.");
   m.def("call", &kavu_py::call_routine, py::arg("routine"), py::arg("args"), py::arg("arg_names"),
         py::arg("keywords"));
   m.def("routines", [] {
     py::list out;
-    for (const auto &r : qelhost::routines())
+    for (const auto &r : with_host([] { return qelhost::routines(); }))
       out.append(py::make_tuple(r.name, r.arg_min, r.arg_max, r.flags, r.is_function));
     return out;
   });
-  m.def("take_warnings", [] {
-    py::list out;
-    for (const auto &w : qelhost::take_warnings()) out.append(py::make_tuple(w.name, w.routine, w.text));
-    return out;
-  });
-  m.def("live_temporaries", &qelhost::live_temporaries);
+  m.def("take_warnings",
+        [] { return warnings_as_python(with_host([] { return qelhost::take_warnings(); })); });
+  m.def("live_temporaries", [] { return with_host([] { return qelhost::live_temporaries(); }); });
   m.def(
       "set_refusals",
       [](bool message_block, bool routine_table, int64_t fail_temp_at) {
-        qelhost::set_refusals({message_block, routine_table, fail_temp_at});
+        with_host([&] { qelhost::set_refusals({message_block, routine_table, fail_temp_at}); });
       },
       py::kw_only(), py::arg("message_block") = false, py::arg("routine_table") = false,
       py::arg("fail_temp_at") = 0, "Test control: makes the host refuse things.");
   m.def(
       "lent_address",
       [](const py::handle &value) {
-        // The data address the host would see for `value`: equal to the
-        // array's own address exactly when it is lent without a copy.
-        py::object lent;
-        QEL_VPTR v = kavu_py::make_variable("value", value, lent);
-        const auto address =
-            v->flags & QEL_V_ARR ? reinterpret_cast<std::uintptr_t>(v->value.arr->data) : 0;
-        qelhost::release(v);
-        return address;
+        // The data address the host sees for `value`: the array's own
+        // address exactly when it is lent without a copy.
+        py::list keep_alive;
+        const kavu_py::VariableSpec spec = kavu_py::describe_variable("value", value, keep_alive);
+        return with_host([&] {
+          QEL_VPTR v = kavu_py::make_variable(spec);
+          const auto address =
+              v->flags & QEL_V_ARR ? reinterpret_cast<std::uintptr_t>(v->value.arr->data) : 0;
+          qelhost::release(v);
+          return address;
+        });
       },
       py::arg("value"));
 }

@@ -3,10 +3,11 @@
 // variable alive through a capsule that is their numpy base.
 #include "variables.h"
 
+#include "host_access.h"
+
 #include <algorithm>
-#include <cstdint>
+#include <cstring>
 #include <limits>
-#include <vector>
 
 namespace kavu_py {
 
@@ -32,47 +33,63 @@ const char *numpy_name_of(int type) {
   }
 }
 
+VariableSpec new_spec(VariableSpec::Kind kind, const std::string &name, int type) {
+  VariableSpec spec;
+  spec.kind = kind;
+  spec.name = name;
+  spec.type = type;
+  return spec;
+}
+
+template <typename T>
+VariableSpec scalar_spec(const std::string &name, int type, T value) {
+  static_assert(sizeof(T) <= sizeof(VariableSpec::scalar));
+  VariableSpec spec = new_spec(VariableSpec::Kind::scalar, name, type);
+  std::memcpy(spec.scalar, &value, sizeof value);
+  return spec;
+}
+
 // Python ints take the narrowest of LONG, LONG64 and ULONG64 that holds them,
 // so that a keyword such as START_LBL=3_000_000_000 reaches the host intact.
-QEL_VPTR make_int_variable(const std::string &name, const py::int_ &value) {
+VariableSpec int_spec(const std::string &name, const py::handle &value) {
   int overflow = 0;
   const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
   if (overflow == 0) {
     if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
-      return qelhost::make_long(name, static_cast<int32_t>(v));
-    const int64_t v64 = v;
-    return qelhost::make_scalar(name, QEL_TYP_LONG64, &v64);
+      return scalar_spec(name, QEL_TYP_LONG, static_cast<int32_t>(v));
+    return scalar_spec(name, QEL_TYP_LONG64, static_cast<int64_t>(v));
   }
   if (overflow > 0) {
     const unsigned long long u = PyLong_AsUnsignedLongLong(value.ptr());
-    if (!PyErr_Occurred()) {
-      const uint64_t u64 = u;
-      return qelhost::make_scalar(name, QEL_TYP_ULONG64, &u64);
-    }
+    if (!PyErr_Occurred()) return scalar_spec(name, QEL_TYP_ULONG64, static_cast<uint64_t>(u));
     PyErr_Clear();
   }
   throw py::value_error("kavu: " + name + " = " + text_of(value) +
                         " does not fit a 64-bit host integer");
 }
 
-QEL_VPTR make_array_variable(const std::string &name, const py::array &arr, py::object &keep_alive) {
+VariableSpec array_spec(const std::string &name, const py::array &arr, py::list &keep_alive) {
   const int type = host_type_of(arr.dtype(), name);
   if (arr.ndim() > QEL_MAX_ARRAY_DIM)
     throw py::value_error("kavu: " + name + " has " + std::to_string(arr.ndim()) +
                           " dimensions; host arrays have at most 8");
-  if (arr.ndim() == 0) return qelhost::make_scalar(name, type, lendable_array(arr, name).data());
-  if (arr.size() == 0)
+  py::array lent = lendable_array(arr);
+  if (lent.ndim() == 0) {  // a 0-d array or numpy scalar is a host scalar
+    VariableSpec spec = new_spec(VariableSpec::Kind::scalar, name, type);
+    std::memcpy(spec.scalar, lent.data(), lent.itemsize());
+    return spec;
+  }
+  if (lent.size() == 0)
     throw py::value_error("kavu: " + name + " is empty; host arrays hold at least one element");
-  py::array lent = lendable_array(arr, name);
-  // Host dims run fastest first: the numpy shape reversed.
-  std::vector<int64_t> dims(lent.shape(), lent.shape() + lent.ndim());
-  std::reverse(dims.begin(), dims.end());
-  QEL_VPTR v = qelhost::make_array(name, type, dims, lent.data(), /*borrow=*/true);
-  keep_alive = std::move(lent);
-  return v;
+  VariableSpec spec = new_spec(VariableSpec::Kind::array, name, type);
+  spec.dims.assign(lent.shape(), lent.shape() + lent.ndim());
+  std::reverse(spec.dims.begin(), spec.dims.end());  // host dims run fastest first
+  spec.data = lent.data();
+  keep_alive.append(lent);
+  return spec;
 }
 
-py::object take_scalar(QEL_VPTR v) {
+py::object scalar_value(QEL_VPTR v) {
   const QEL_ALLTYPES &x = v->value;
   switch (v->type) {
     case QEL_TYP_BYTE: return py::int_(x.c);
@@ -116,8 +133,7 @@ int host_type_of(const py::dtype &dtype, const std::string &name) {
                        "uint32, int64, uint64, float32 or float64)");
 }
 
-py::array lendable_array(const py::array &obj, const std::string &name) {
-  (void)name;
+py::array lendable_array(const py::array &obj) {
   const bool c_contiguous = obj.flags() & py::array::c_style;
   const bool aligned = obj.flags() & npy_aligned;
   const bool native = obj.dtype().byteorder() != foreign_byte_order;
@@ -126,44 +142,64 @@ py::array lendable_array(const py::array &obj, const std::string &name) {
   return py::module_::import("numpy").attr("ascontiguousarray")(obj, native_dtype);
 }
 
-QEL_VPTR make_variable(const std::string &name, const py::handle &value, py::object &keep_alive) {
-  if (value.is_none()) return qelhost::make_undefined(name);
+VariableSpec describe_variable(const std::string &name, const py::handle &value,
+                               py::list &keep_alive) {
+  if (value.is_none()) return output_variable(name);
   if (py::isinstance<py::array>(value))
-    return make_array_variable(name, py::reinterpret_borrow<py::array>(value), keep_alive);
-  if (py::isinstance<py::bool_>(value)) return qelhost::make_long(name, value.cast<bool>() ? 1 : 0);
-  if (py::isinstance<py::int_>(value)) return make_int_variable(name, value.cast<py::int_>());
-  if (py::isinstance<py::float_>(value)) return qelhost::make_double(name, value.cast<double>());
-  if (py::isinstance<py::str>(value)) return qelhost::make_string(name, value.cast<std::string>());
+    return array_spec(name, py::reinterpret_borrow<py::array>(value), keep_alive);
+  if (py::isinstance<py::bool_>(value))
+    return scalar_spec(name, QEL_TYP_LONG, static_cast<int32_t>(value.cast<bool>()));
+  if (py::isinstance<py::int_>(value)) return int_spec(name, value);
+  if (py::isinstance<py::float_>(value)) return scalar_spec(name, QEL_TYP_DOUBLE, value.cast<double>());
+  if (py::isinstance<py::str>(value)) {
+    VariableSpec spec = new_spec(VariableSpec::Kind::string, name, QEL_TYP_STRING);
+    spec.text = value.cast<std::string>();
+    return spec;
+  }
   // numpy scalars (np.uint32(7), np.float32(0.5), ...) keep their dtype.
   if (PyObject_IsInstance(value.ptr(), py::module_::import("numpy").attr("generic").ptr()) == 1)
-    return make_array_variable(name, py::array::ensure(value), keep_alive);
-  throw py::type_error("kavu: " + name + " is a " +
-                       text_of(value.get_type().attr("__name__")) +
+    return array_spec(name, py::array::ensure(value), keep_alive);
+  throw py::type_error("kavu: " + name + " is a " + text_of(value.get_type().attr("__name__")) +
                        "; pass a numpy array, a number, a string or None");
 }
 
+VariableSpec output_variable(const std::string &name) {
+  return new_spec(VariableSpec::Kind::undefined, name, QEL_TYP_UNDEF);
+}
+
+QEL_VPTR make_variable(const VariableSpec &spec) {
+  switch (spec.kind) {
+    case VariableSpec::Kind::array:
+      return qelhost::make_array(spec.name, spec.type, spec.dims, spec.data, /*borrow=*/true);
+    case VariableSpec::Kind::scalar: return qelhost::make_scalar(spec.name, spec.type, spec.scalar);
+    case VariableSpec::Kind::string: return qelhost::make_string(spec.name, spec.text);
+    case VariableSpec::Kind::undefined: break;
+  }
+  return qelhost::make_undefined(spec.name);
+}
+
 py::object take_variable(QEL_VPTR v) {
-  if (!(v->flags & QEL_V_ARR)) {
+  const char *dtype_name = numpy_name_of(v->type);
+  const bool array = v->flags & QEL_V_ARR;
+  if (!array || !dtype_name) {
+    const int type = v->type;
     py::object scalar;
     try {
-      scalar = take_scalar(v);
+      if (!array) scalar = scalar_value(v);
     } catch (...) {
-      qelhost::release(v);
+      release_soon(v);
       throw;
     }
-    qelhost::release(v);
+    release_soon(v);
+    if (array || (scalar.is_none() && type != QEL_TYP_UNDEF))
+      throw py::type_error(std::string("kavu: a host value of type ") + qelhost::type_name(type) +
+                           " has no Python counterpart");
     return scalar;
-  }
-  const QEL_ARRAY *a = v->value.arr;
-  const char *dtype_name = numpy_name_of(v->type);
-  if (!dtype_name) {
-    qelhost::release(v);
-    throw py::type_error(std::string("kavu: a host array of type ") + qelhost::type_name(v->type) +
-                         " has no numpy counterpart");
   }
   // The capsule owns the variable from here on: the host's memory is the
   // numpy array's memory, released when numpy drops its base.
-  py::capsule owner(v, [](void *p) { qelhost::release(static_cast<QEL_VPTR>(p)); });
+  py::capsule owner(v, [](void *p) { release_soon(static_cast<QEL_VPTR>(p)); });
+  const QEL_ARRAY *a = v->value.arr;
   std::vector<py::ssize_t> shape(a->dims, a->dims + a->n_dim);
   std::reverse(shape.begin(), shape.end());
   return py::array(py::dtype(dtype_name), shape, a->data, owner);

@@ -8,11 +8,26 @@
 
 #include "qelhost.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kavu_py {
 
 namespace py = pybind11;
+
+// A host variable to be made, read from a Python value under the GIL and made
+// later under the host lock (see host_access.h).
+struct VariableSpec {
+  enum class Kind { undefined, array, scalar, string };
+  Kind kind = Kind::undefined;
+  std::string name;
+  int type = QEL_TYP_UNDEF;
+  std::vector<int64_t> dims;   // host order: the numpy shape reversed
+  const void *data = nullptr;  // lent array data
+  alignas(8) unsigned char scalar[8] = {};
+  std::string text;
+};
 
 // The host type code of a numpy dtype (bool travels as BYTE); TypeError for
 // any dtype the host has no type for.
@@ -20,16 +35,21 @@ int host_type_of(const py::dtype &dtype, const std::string &name);
 
 // The array that is lent to the host: `obj` itself when it is C-contiguous,
 // aligned and in native byte order, else a contiguous native copy.
-py::array lendable_array(const py::array &obj, const std::string &name);
+py::array lendable_array(const py::array &obj);
 
-// A new host variable named `name` for a Python value: a numpy array (borrowed,
-// the caller keeps `keep_alive` alive until the variable is released), a
-// numpy or Python scalar, a string, or None (an undefined variable).
-QEL_VPTR make_variable(const std::string &name, const py::handle &value, py::object &keep_alive);
+// Reads a Python value: a numpy array (lent; the array actually lent is
+// appended to `keep_alive`, which must outlive the variable), a numpy or
+// Python scalar, a string, or None (an undefined variable).
+VariableSpec describe_variable(const std::string &name, const py::handle &value,
+                               py::list &keep_alive);
+VariableSpec output_variable(const std::string &name);
 
-// Takes ownership of `v`: an array becomes a numpy array that releases the
-// variable when it is collected; a scalar becomes a Python scalar and an
-// undefined variable None, releasing the variable at once.
+// Makes the host variable; called with the host lock held.
+QEL_VPTR make_variable(const VariableSpec &spec);
+
+// Takes ownership of `v` (GIL held): an array becomes a numpy array whose
+// base capsule releases the variable when numpy drops it; a scalar becomes a
+// Python scalar and an undefined variable None, releasing the variable.
 py::object take_variable(QEL_VPTR v);
 
 }  // namespace kavu_py
