@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 PYTHON := /usr/bin/python3
 
-.PHONY: all deps configure build test sanitize install demo bench clean
+.PHONY: all deps configure build test sanitize fuzz-build fuzz fuzz-smoke install demo bench clean
 
 all: build
 
@@ -20,6 +20,7 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	$(MAKE) sanitize
+	$(MAKE) fuzz-smoke
 
 # The C++ suites again under AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer, built with clang.
@@ -29,9 +30,28 @@ sanitize: deps
 	cmake --build $(BUILD)-asan -j$(JOBS)
 	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS)
 
+# Coverage-guided fuzzing of routine calls through the host (libFuzzer, clang).
+# `make fuzz FUZZ_SECONDS=600` explores and grows a corpus in $(BUILD)-fuzz/corpus;
+# `make fuzz-smoke` is the short run CI makes from the committed seeds.
+FUZZ_SECONDS ?= 300
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKAVU_FUZZ=ON -DKAVU_BUILD_TESTS=OFF -DKAVU_BUILD_PYTHON=OFF
+	cmake --build $(BUILD)-fuzz -j$(JOBS) --target routine_call_fuzzer
+
+fuzz: fuzz-build
+	mkdir -p $(BUILD)-fuzz/corpus
+	$(BUILD)-fuzz/routine_call_fuzzer -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -malloc_limit_mb=65536 \
+	  $(BUILD)-fuzz/corpus tests/fuzz/corpus
+
+fuzz-smoke: fuzz-build
+	rm -rf $(BUILD)-fuzz/smoke && mkdir -p $(BUILD)-fuzz/smoke
+	$(BUILD)-fuzz/routine_call_fuzzer -max_total_time=60 -rss_limit_mb=4096 -malloc_limit_mb=65536 \
+	  $(BUILD)-fuzz/smoke tests/fuzz/corpus
+
 # Installs the kavu package (with the host and the module) for $(PYTHON).
 install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz
