@@ -212,6 +212,32 @@ class TestTileLambdaSegment:
                                      lambda_threshold=1.0)
         assert r.last_lbl == 0 and (r.labels == 0).all()
 
+    def test_in_place_renumbering_shows_only_when_asked(self, tmp_path):
+        # Two tiles side by side; stripes 10 and 20 cross the border, 30 stays right.
+        full = np.array([[10] * 8, [10] * 5 + [30] * 3, [20] * 8, [20] * 8], np.uint32)
+        image = np.random.default_rng(3).random((2, 4, 8), dtype=np.float32)
+
+        def tiles(in_place):
+            share = tmp_path / f"share{int(in_place)}"
+            for ext in (".idx", ".info"):
+                (tmp_path / (share.name + ext)).touch()
+            left = kavu.tile_lambda_segment(image[:, :, :4], in_label_img=full[:, :4].copy(),
+                                            share_file_name=share, start_lbl=1)
+            right = full[:, 4:].copy()
+            margin = np.stack([full[:, 3], left.labels[:, 3]])  # input line, output line
+            r = kavu.tile_lambda_segment(image[:, :, 4:], in_label_img=right, in_place=in_place,
+                                         share_file_name=share, start_lbl=left.last_lbl + 1,
+                                         margin_vlbl=margin)
+            assert not np.shares_memory(r.labels, right)
+            return left, right
+
+        _, right = tiles(in_place=False)
+        np.testing.assert_array_equal(right, full[:, 4:])
+        left, right = tiles(in_place=True)
+        # Continued stripes take the left tile's output labels; 30 gets a new one.
+        assert (right[0] == left.labels[0, 3]).all() and (right[3] == left.labels[3, 3]).all()
+        assert (right[1, 1:] == left.last_lbl + 1).all()
+
 
 @ITER
 @CUT
