@@ -1,0 +1,326 @@
+// The one red-black tree algorithm behind nptree, aptree and mgtree. A traits
+// type supplies the node and tree records, the key read from a node, the key
+// comparison (fixed per member, no indirection) and the key printer.
+//
+// Shape: `root` is a sentinel whose left child is the real root; `nil` stands
+// for every absent child. Both are black nodes with zero keys. Deletion moves
+// the successor node into the deleted node's place instead of copying keys, so
+// a node keeps its address for as long as it is in the tree.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "containers/allocation.h"
+
+// Traits requirements:
+//   using node = ...; using tree = ...; using key = ...;
+//   static key key_of(const node *);
+//   static int32_t compare(key a, key b);          // 1, 0 or -1
+//   static void printkey(const node *, FILE *);
+template <typename Traits>
+struct rbtree {
+  using node = typename Traits::node;
+  using tree = typename Traits::tree;
+  using key = typename Traits::key;
+
+  static tree *create() {
+    tree *t = kavu_alloc_zeroed<tree>(1);
+    if (!t) return nullptr;
+    t->nil = kavu_alloc_zeroed<node>(1);
+    t->root = t->nil ? kavu_alloc_zeroed<node>(1) : nullptr;
+    if (!t->root) {
+      kavu_free(t->nil);
+      kavu_free(t);
+      return nullptr;
+    }
+    node *nil = t->nil;
+    nil->left = nil->right = nil->parent = nil;
+    t->root->left = t->root->right = t->root->parent = nil;
+    return t;
+  }
+
+  // Allocates a node, lets `fill` write its key and payload, links it in.
+  template <typename Fill>
+  static node *insert(tree *t, Fill &&fill) {
+    node *x = kavu_alloc_array<node>(1);
+    if (!x) return nullptr;
+    fill(x);
+    insert_help(t, x);
+    node *const inserted = x;
+    x->red = 1;
+    while (x->parent->red) {  // the root sentinel is black, so this stops there
+      node *p = x->parent;
+      node *g = p->parent;  // p is red, hence not the real root: g is a real node
+      if (p == g->left) {
+        node *uncle = g->right;
+        if (uncle->red) {
+          p->red = 0;
+          uncle->red = 0;
+          g->red = 1;
+          x = g;
+          continue;
+        }
+        if (x == p->right) {
+          x = p;
+          left_rotate(t, x);
+        }
+        x->parent->red = 0;
+        x->parent->parent->red = 1;
+        right_rotate(t, x->parent->parent);
+      } else {
+        node *uncle = g->left;
+        if (uncle->red) {
+          p->red = 0;
+          uncle->red = 0;
+          g->red = 1;
+          x = g;
+          continue;
+        }
+        if (x == p->left) {
+          x = p;
+          right_rotate(t, x);
+        }
+        x->parent->red = 0;
+        x->parent->parent->red = 1;
+        left_rotate(t, x->parent->parent);
+      }
+    }
+    t->root->left->red = 0;
+    return inserted;
+  }
+
+  // Plain search-tree placement: equal keys go right, after existing ones.
+  static void insert_help(tree *t, node *z) {
+    node *nil = t->nil;
+    z->left = z->right = nil;
+    node *y = t->root;
+    node *x = t->root->left;
+    const key k = Traits::key_of(z);
+    while (x != nil) {
+      y = x;
+      x = Traits::compare(Traits::key_of(x), k) == 1 ? x->left : x->right;
+    }
+    z->parent = y;
+    if (y == t->root || Traits::compare(Traits::key_of(y), k) == 1)
+      y->left = z;
+    else
+      y->right = z;
+  }
+
+  // The real root is the root sentinel's left child, so "x is its parent's
+  // left child" needs no root special case. Children that are nil keep their
+  // parent link untouched.
+  static void left_rotate(tree *t, node *x) {
+    node *nil = t->nil;
+    node *y = x->right;
+    x->right = y->left;
+    if (y->left != nil) y->left->parent = x;
+    y->parent = x->parent;
+    if (x == x->parent->left)
+      x->parent->left = y;
+    else
+      x->parent->right = y;
+    y->left = x;
+    x->parent = y;
+  }
+
+  static void right_rotate(tree *t, node *y) {
+    node *nil = t->nil;
+    node *x = y->left;
+    y->left = x->right;
+    if (x->right != nil) x->right->parent = y;
+    x->parent = y->parent;
+    if (y == y->parent->left)
+      y->parent->left = x;
+    else
+      y->parent->right = x;
+    x->right = y;
+    y->parent = x;
+  }
+
+  static node *exact_query(const tree *t, key k) {
+    node *nil = t->nil;
+    node *x = t->root->left;
+    while (x != nil) {
+      const int32_t c = Traits::compare(Traits::key_of(x), k);
+      if (c == 0) return x;
+      x = c == 1 ? x->left : x->right;
+    }
+    return nil;
+  }
+
+  // On an empty tree this is the root sentinel itself.
+  static node *minimum(const tree *t) {
+    node *x = t->root;
+    while (x->left != t->nil) x = x->left;
+    return x;
+  }
+
+  static node *successor(const tree *t, const node *x) {
+    node *nil = t->nil;
+    node *y = x->right;
+    if (y != nil) {
+      while (y->left != nil) y = y->left;
+      return y;
+    }
+    y = x->parent;
+    while (x == y->right) {  // the root sentinel's right is nil, which stops the climb
+      x = y;
+      y = y->parent;
+    }
+    return y == t->root ? nil : y;
+  }
+
+  static node *predecessor(const tree *t, const node *x) {
+    node *nil = t->nil;
+    node *y = x->left;
+    if (y != nil) {
+      while (y->right != nil) y = y->right;
+      return y;
+    }
+    y = x->parent;
+    // The real root is the sentinel's left child, so the climb must stop there.
+    while (y != t->root && x == y->left) {
+      x = y;
+      y = y->parent;
+    }
+    return y == t->root ? nil : y;
+  }
+
+  static void remove(tree *t, node *z) {
+    node *nil = t->nil;
+    node *root = t->root;
+    node *y = (z->left == nil || z->right == nil) ? z : successor(t, z);
+    node *x = y->left != nil ? y->left : y->right;
+    x->parent = y->parent;  // written on nil too: the fix-up climbs from x
+    if (y->parent == root)
+      root->left = x;
+    else if (y == y->parent->left)
+      y->parent->left = x;
+    else
+      y->parent->right = x;
+    if (!y->red) delete_fixup(t, x);
+    if (y != z) {
+      // Move node y into z's place; z's links are read only now because the
+      // fix-up may have rotated around z.
+      y->left = z->left;
+      y->right = z->right;
+      y->parent = z->parent;
+      y->red = z->red;
+      z->left->parent = y;
+      z->right->parent = y;
+      if (z == z->parent->left)
+        z->parent->left = y;
+      else
+        z->parent->right = y;
+    }
+    kavu_free(z);
+  }
+
+  static void delete_fixup(tree *t, node *x) {
+    node *const r = t->root->left;  // the real root at entry
+    while (!x->red && x != r) {
+      node *p = x->parent;
+      if (x == p->left) {
+        node *w = p->right;
+        if (w->red) {
+          w->red = 0;
+          p->red = 1;
+          left_rotate(t, p);
+          w = p->right;
+        }
+        if (!w->right->red && !w->left->red) {
+          w->red = 1;
+          x = p;
+        } else {
+          if (!w->right->red) {
+            w->left->red = 0;
+            w->red = 1;
+            right_rotate(t, w);
+            w = p->right;
+          }
+          w->red = p->red;
+          p->red = 0;
+          w->right->red = 0;
+          left_rotate(t, p);
+          x = r;
+        }
+      } else {
+        node *w = p->left;
+        if (w->red) {
+          w->red = 0;
+          p->red = 1;
+          right_rotate(t, p);
+          w = p->left;
+        }
+        if (!w->right->red && !w->left->red) {
+          w->red = 1;
+          x = p;
+        } else {
+          if (!w->left->red) {
+            w->right->red = 0;
+            w->red = 1;
+            left_rotate(t, w);
+            w = p->left;
+          }
+          w->red = p->red;
+          p->red = 0;
+          w->left->red = 0;
+          right_rotate(t, p);
+          x = r;
+        }
+      }
+    }
+    x->red = 0;
+  }
+
+  // In-order walk calling `visit(node)`; a non-zero result stops the walk and
+  // is returned. Depth is bounded by twice the black height.
+  template <typename Visit>
+  static int32_t inorder(const tree *t, const node *x, Visit &&visit) {
+    while (x != t->nil) {
+      if (int32_t status = inorder(t, x->left, visit)) return status;
+      if (int32_t status = visit(x)) return status;
+      x = x->right;
+    }
+    return 0;
+  }
+
+  static void dest_helper(tree *t, node *x) {
+    if (x == t->nil) return;
+    dest_helper(t, x->left);
+    dest_helper(t, x->right);
+    kavu_free(x);
+  }
+
+  static void destroy(tree *t) {
+    if (!t) return;
+    dest_helper(t, t->root->left);
+    kavu_free(t->root);
+    kavu_free(t->nil);
+    kavu_free(t);
+  }
+
+  static void print_linked(const node *x, const node *absent, FILE *stream) {
+    if (x == absent)
+      std::fputs("NULL", stream);
+    else
+      Traits::printkey(x, stream);
+  }
+
+  static void inorder_print(const tree *t, const node *x, FILE *stream) {
+    inorder(t, x, [&](const node *n) {
+      std::fputs("  key=", stream);
+      Traits::printkey(n, stream);
+      std::fputs("  l->key=", stream);
+      print_linked(n->left, t->nil, stream);
+      std::fputs("  r->key=", stream);
+      print_linked(n->right, t->nil, stream);
+      std::fputs("  p->key=", stream);
+      print_linked(n->parent, t->root, stream);
+      std::fprintf(stream, "  red=%i\n", n->red);
+      return 0;
+    });
+  }
+};
