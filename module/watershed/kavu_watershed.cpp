@@ -1,9 +1,174 @@
-// Placeholder until the routine's wrapper is written.
+// KAVU_WATERSHED: checks and converts the host variables, floods with the
+// 32-bit or the 16-bit worker, and hands back the label image, the largest
+// label, the merge list and the watershed mask. Unlike every other routine it
+// reports resource failures by returning LONG -1, without a message.
+#include "containers/aptree.h"
+#include "containers/id_arrays.h"
+#include "frame/keywords.h"
 #include "frame/routines.h"
+#include "frame/wrapper.h"
+#include "watershed/flooding.h"
+#include "watershed/merge_pairs.h"
+
+namespace {
+
+constexpr int32_t kPairCapacity = 100000;
+
+// A margin label vector: ULONG, 1-D, at least `need` elements.
+void require_margin(QEL_VPTR kw, const char *kw_name, int64_t need, const char *axis,
+                    const char *level_name) {
+  require_keyword_array(kw, QEL_TYP_ULONG, kw_name);
+  require_vector(kw, kw_name);
+  if (kw->value.arr->n_elts < need)
+    kavu_abort(KAVU_MBLK_SEGMENT_DIM_LESS, kw_name, axis, level_name);
+}
+
+// What the call makes after its checks; released together on the failure path.
+struct watershed_temps {
+  QEL_VPTR labels = nullptr;
+  QEL_VPTR scratch = nullptr;
+  QEL_VPTR wshed_mask = nullptr;
+};
+
+void release_inputs(QEL_VPTR levels, QEL_VPTR level_arg, QEL_VPTR image, QEL_VPTR image_arg,
+                    int free_flag) {
+  release_converted(levels, level_arg);
+  release_converted(image, image_arg);
+  release_keywords(free_flag);
+}
+
+QEL_VPTR failure_result(const watershed_temps &t, QEL_VPTR levels, QEL_VPTR level_arg,
+                        QEL_VPTR image, QEL_VPTR image_arg, int free_flag) {
+  QEL_Deltmp(t.wshed_mask);
+  QEL_Deltmp(t.scratch);
+  release_inputs(levels, level_arg, image, image_arg, free_flag);
+  QEL_Deltmp(t.labels);
+  return QEL_GettmpLong(-1);
+}
+
+// The pairs of a merge-list array, read in either order; a trailing odd element
+// is ignored and duplicates are kept. -1 when the tree refuses one.
+int32_t load_merge_list(aptree *pairs, QEL_VPTR list) {
+  const uint32_t *e = data_of<uint32_t>(list);
+  const int64_t n_pairs = list->value.arr->n_elts / 2;
+  for (int64_t i = 0; i < n_pairs; ++i)
+    if (!aptree_insert(pairs, merge_pair_key(e[2 * i], e[2 * i + 1]))) return -1;
+  return 0;
+}
+
+// The tree's pairs in key order as a merge-list array, moved into `out_kw` (or
+// dropped); the tree is destroyed once read. No pair leaves `out_kw` as it was.
+// -1 when memory runs out.
+int32_t store_merge_list(aptree *pairs, QEL_VPTR out_kw) {
+  ap_ids *ids = nullptr;
+  int32_t count = 0;
+  const bool read =
+      init_ap_ids(&ids, kPairCapacity) == 0 && aptree_traverse(pairs, &count, ids) == 0;
+  aptree_destroy(pairs);
+  if (!read) {
+    free_ap_ids(ids);
+    return -1;
+  }
+  if (count != 0) {
+    const QEL_MEMINT n = 2 * QEL_MEMINT{count};
+    QEL_VPTR list = nullptr;
+    auto *e = reinterpret_cast<uint32_t *>(
+        QEL_MakeTempArray(QEL_TYP_ULONG, 1, &n, QEL_ARR_INI_NOP, &list));
+    if (!e) {
+      free_ap_ids(ids);
+      return -1;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+      e[2 * i] = static_cast<uint32_t>(ids->ids[i].hash1);
+      e[2 * i + 1] = static_cast<uint32_t>(ids->ids[i].hash2);
+    }
+    store_output(out_kw, list);
+  }
+  free_ap_ids(ids);
+  return 0;
+}
+
+}  // namespace
 
 KAVU_ROUTINE(kavu_watershed) {
-  (void)argc;
-  (void)argv;
-  (void)argk;
-  kavu_routine_unavailable("KAVU_WATERSHED");
+  watershed_kw kw{};
+  kw.connectivity = 4;
+  kw.start_lbl = 0;
+  QEL_KWProcessByOffset(argc, argv, argk, watershed_kw_pars, nullptr, 1, &kw);
+
+  QEL_VPTR level_arg = argv[0], image_arg = argv[1];
+  require_array(level_arg);
+  require_array(image_arg);
+  QEL_VPTR levels = convert_arg(level_arg, QEL_TYP_UINT);
+  QEL_VPTR image = convert_arg(image_arg, QEL_TYP_FLOAT);
+  const char *level_name = QEL_VarName(level_arg);
+  require_2d(levels, level_name);
+  const int64_t nx = dim_of(levels, 0), ny = dim_of(levels, 1);
+  if (nx < 3 || ny < 3) kavu_abort(KAVU_MBLK_SEGMENT_SM_DIM, level_name);
+  require_leading_dims(levels, image, 2, level_name, QEL_VarName(image_arg));
+  if (kw.connectivity != 4 && kw.connectivity != 8)
+    kavu_abort(KAVU_MBLK_SEGMENT_KEYWORD_BADVAL, "CONNECTIVITY", "Must be 4 or 8");
+  if (kw.mask) {
+    require_keyword_array(kw.mask, QEL_TYP_BYTE, "MASK");
+    require_2d(kw.mask, "MASK");
+    require_leading_dims(levels, kw.mask, 2, level_name, "MASK");
+  }
+  if (kw.margin_hlbl) require_margin(kw.margin_hlbl, "MARGIN_HLBL", nx, "X", level_name);
+  if (kw.margin_vlbl) require_margin(kw.margin_vlbl, "MARGIN_VLBL", ny, "Y", level_name);
+
+  // A refusal here is a resource failure like the later ones: failure result.
+  watershed_temps t;
+  const auto fail = [&] {
+    return failure_result(t, levels, level_arg, image, image_arg, kw._free);
+  };
+  const QEL_MEMINT dims[2] = {nx, ny};
+  const int label_type = kw.long_labels ? QEL_TYP_ULONG : QEL_TYP_UINT;
+  char *labels = QEL_MakeTempArray(label_type, 2, dims, QEL_ARR_INI_ZERO, &t.labels);
+  char *sorted = labels ? QEL_GetScratch(&t.scratch, nx * ny, 8) : nullptr;
+  char *wshed_mask =
+      sorted ? QEL_MakeTempArray(QEL_TYP_BYTE, 2, dims, QEL_ARR_INI_ZERO, &t.wshed_mask) : nullptr;
+  if (kw.in_merge_list) require_keyword_array(kw.in_merge_list, QEL_TYP_ULONG, "IN_MERGE_LIST");
+  if (!wshed_mask) return fail();
+
+  aptree *pairs = aptree_create();
+  if (!pairs) return fail();
+  if (kw.in_merge_list && load_merge_list(pairs, kw.in_merge_list) != 0) {
+    aptree_destroy(pairs);
+    return fail();
+  }
+
+  const uint8_t *mask = kw.mask ? data_of<uint8_t>(kw.mask) : nullptr;
+  const uint32_t *top = kw.margin_hlbl ? data_of<uint32_t>(kw.margin_hlbl) : nullptr;
+  const uint32_t *left = kw.margin_vlbl ? data_of<uint32_t>(kw.margin_vlbl) : nullptr;
+  const int64_t nb = dim_of(image, 2);
+  uint32_t label_count = 0;
+  const auto *lv = data_of<uint16_t>(levels);
+  const float *im = data_of<float>(image);
+  auto *order = reinterpret_cast<int64_t *>(sorted);
+  auto *wm = reinterpret_cast<uint8_t *>(wshed_mask);
+  const int32_t status =
+      kw.long_labels
+          ? kavu_watershed_long(lv, im, nx, ny, nb, mask != nullptr, mask, kw.start_lbl,
+                                top != nullptr, top, left != nullptr, left, kw.connectivity,
+                                kw.merge_bd, reinterpret_cast<uint32_t *>(labels), order, pairs,
+                                &label_count, wm)
+          : kavu_watershed_int(lv, im, nx, ny, nb, mask != nullptr, mask, kw.start_lbl,
+                               top != nullptr, top, left != nullptr, left, kw.connectivity,
+                               kw.merge_bd, reinterpret_cast<uint16_t *>(labels), order, pairs,
+                               &label_count, wm);
+  if (status != 0) {
+    aptree_destroy(pairs);
+    return fail();
+  }
+
+  if (kw.max_region_label) {
+    QEL_StoreScalarZero(kw.max_region_label, QEL_TYP_ULONG);
+    kw.max_region_label->value.ul = label_count;
+  }
+  if (store_merge_list(pairs, kw.out_merge_list) != 0) return fail();
+
+  store_output(kw.wshedmask, t.wshed_mask);
+  QEL_Deltmp(t.scratch);
+  release_inputs(levels, level_arg, image, image_arg, kw._free);
+  return t.labels;
 }
