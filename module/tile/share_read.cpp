@@ -1,0 +1,55 @@
+// Reading the share index file when a tile starts: the labels that earlier
+// tiles published, looked up by label to find their record numbers.
+#include "containers/allocation.h"
+#include "tile/le_stream.h"
+#include "tile/share_reginfo.h"
+
+int32_t tile_read_share_reginfo(FILE *index_file, int32_t *n_shared, open_hash *share_lbl_hash,
+                                int32_t *n_positions, int32_t **share_rec_map) {
+  if (std::fseek(index_file, 0, SEEK_SET) != 0) return -4;
+  unsigned char head[4];
+  const size_t got = std::fread(head, 1, 4, index_file);
+  if (got == 0 && !std::ferror(index_file)) return 0;  // an empty file shares nothing yet
+  if (got != 4) return -4;
+  const int32_t count = int32_t(decode_le_u32(head));
+  if (count < 0) return -4;
+  *n_shared = count;
+  if (count == 0) return 0;
+
+  auto *labels = kavu_alloc_array<uint32_t>(size_t(count));
+  if (!labels) return -1;
+  if (std::fread(labels, 4, size_t(count), index_file) != size_t(count)) {
+    kavu_free(labels);
+    return -4;
+  }
+  for (int32_t r = 0; r < count; ++r) labels[r] = decode_le_u32(&labels[r]);
+
+  int32_t positions = count;
+  const int32_t param = compute_hash_param(&positions);
+  if (open_hash_init(share_lbl_hash, positions, param, h1_reg, h2_reg, match_reg) != 0) {
+    kavu_free(labels);
+    return -1;
+  }
+  auto *rec_map = kavu_alloc_array<int32_t>(size_t(positions));
+  if (!rec_map) {
+    open_hash_destroy(share_lbl_hash);
+    kavu_free(labels);
+    return -1;
+  }
+  for (int32_t r = 0; r < count; ++r) {
+    int32_t pos;
+    const int32_t res = open_hash_insert(share_lbl_hash, labels[r], &pos);
+    if (res == 0) rec_map[pos] = r;
+    // -2: the label is listed again further on; its first record stays the one used.
+    if (res == -1) {
+      kavu_free(rec_map);
+      open_hash_destroy(share_lbl_hash);
+      kavu_free(labels);
+      return -2;
+    }
+  }
+  kavu_free(labels);
+  *n_positions = positions;
+  *share_rec_map = rec_map;
+  return 0;
+}
