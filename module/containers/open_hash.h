@@ -48,7 +48,8 @@ void print_table(const open_hash *table, FILE *stream);
 
 // ---- inline lookup ----------------------------------------------------------
 // Lookups run once per pixel in the callers' scans, so the home probe is inline
-// and the rest of the probe sequence lives out of line.
+// and the rest of the probe sequence lives out of line. The table must be
+// initialised: a destroyed one has no slots to probe.
 
 // Probe i + 1 from probe i. Both `position` and `step` are below n_positions
 // (< 2^31), so the sum cannot wrap in 32 unsigned bits and one subtraction
