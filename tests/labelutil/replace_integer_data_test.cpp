@@ -1,0 +1,155 @@
+// KAVU_REPLACE_INTEGER_DATA through the embedded host against a std::unordered_map
+// lookup, and its worker's failure paths.
+#include "containers/allocation.h"
+#include "host_session.h"
+#include "labelutil/replace_integer_data.h"
+#include "random_images.h"
+
+#include <gtest/gtest.h>
+
+#include <unordered_map>
+
+namespace {
+
+using kavu_test::read_array;
+using labelutil_test::Shape;
+
+const char *const kRoutine = "KAVU_REPLACE_INTEGER_DATA";
+
+// Pairs applied to the input values only; a later pair of the same old value wins.
+std::vector<uint32_t> reference_replace(const std::vector<uint32_t> &data,
+                                        const std::vector<uint32_t> &old_values,
+                                        const std::vector<uint32_t> &new_values) {
+  std::unordered_map<uint32_t, uint32_t> map;
+  for (size_t j = 0; j < old_values.size(); ++j) map[old_values[j]] = new_values[j];
+  std::vector<uint32_t> out = data;
+  for (uint32_t &v : out)
+    if (auto it = map.find(v); it != map.end()) v = it->second;
+  return out;
+}
+
+class ReplaceIntegerData : public kavu_test::RoutineTest {
+ protected:
+  template <typename T = uint32_t>
+  kavu_test::ArrayData<uint32_t> run(const std::vector<T> &data, const std::vector<int64_t> &dims,
+                                     const std::vector<uint32_t> &old_values,
+                                     const std::vector<uint32_t> &new_values,
+                                     const std::vector<int64_t> &pair_dims = {}) {
+    QEL_VPTR d = vars.array("data", data, dims);
+    const auto od = pair_dims.empty() ? std::vector<int64_t>{int64_t(old_values.size())} : pair_dims;
+    QEL_VPTR o = vars.array("old", old_values, od);
+    QEL_VPTR n = vars.array("new", new_values, {int64_t(new_values.size())});
+    QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {d, o, n});
+    if (!value) return {};
+    return read_array<uint32_t>(value);
+  }
+};
+
+TEST_F(ReplaceIntegerData, ExamplesOfTheDefinition) {
+  EXPECT_EQ(run<uint32_t>({5, 7, 5, 9}, {4}, {5, 9}, {1, 2}).data,
+            (std::vector<uint32_t>{1, 7, 1, 2}));
+  // Chains never cascade: 1 becomes 2, not 3.
+  EXPECT_EQ(run<uint32_t>({1, 2}, {2}, {1, 2}, {2, 3}).data, (std::vector<uint32_t>{2, 3}));
+  // The last pair of a repeated old value wins.
+  EXPECT_EQ(run<uint32_t>({4}, {1}, {4, 4}, {1, 2}).data, (std::vector<uint32_t>{2}));
+  // Absent old values are no error; label 0 is replaced like any other.
+  EXPECT_EQ(run<uint32_t>({0, 3, 0}, {3}, {8, 0}, {1, 6}).data, (std::vector<uint32_t>{6, 3, 6}));
+}
+
+TEST_F(ReplaceIntegerData, ResultKeepsTheShapeOfTheData) {
+  const auto r = run<uint32_t>({1, 2, 3, 4, 5, 6}, {3, 1, 2}, {2, 6, 1, 9}, {20, 60, 10, 90},
+                               {2, 2});
+  EXPECT_EQ(r.dims, (std::vector<int64_t>{3, 1, 2}));
+  EXPECT_EQ(r.data, (std::vector<uint32_t>{10, 20, 3, 4, 5, 60}));
+}
+
+// Data of another type is converted (conversions saturate: -1 becomes 0); a
+// third argument longer than the second is fine, its extra values unused.
+TEST_F(ReplaceIntegerData, ConvertsTheDataAndIgnoresExtraNewValues) {
+  EXPECT_EQ(run<int32_t>({-1, 7, 2}, {3}, {0, 2}, {5, 6, 7}).data,
+            (std::vector<uint32_t>{5, 7, 6}));
+}
+
+TEST_F(ReplaceIntegerData, RandomPairsMatchAMapLookup) {
+  std::mt19937 rng(1207);
+  for (const Shape &s : labelutil_test::test_shapes(rng, 15)) {
+    for (uint32_t n_values : {1u, 3u, 50u, 100000u}) {
+      const auto data = labelutil_test::random_labels(rng, s, n_values, n_values == 3 ? 0 : 1000);
+      std::uniform_int_distribution<int> n_pairs_dist(1, 60);
+      std::uniform_int_distribution<uint32_t> from_data(0, uint32_t(data.size() - 1));
+      std::uniform_int_distribution<uint32_t> any(0, 4294967293u);
+      std::vector<uint32_t> old_values, new_values;
+      for (int j = n_pairs_dist(rng); j > 0; --j) {
+        // Mostly values that occur (often repeated, often chained), some absent.
+        old_values.push_back(j % 5 == 0 ? any(rng) : data[from_data(rng)]);
+        new_values.push_back(j % 3 == 0 ? data[from_data(rng)] : any(rng));
+      }
+      const auto got = run(data, s.dims(), old_values, new_values);
+      ASSERT_EQ(got.data, reference_replace(data, old_values, new_values))
+          << s.ncols << "x" << s.nrows << " values " << n_values;
+    }
+  }
+}
+
+TEST_F(ReplaceIntegerData, RefusesFewerNewValuesThanOldValues) {
+  QEL_VPTR d = vars.array<uint32_t>("data", {1, 2, 3}, {3});
+  QEL_VPTR o = vars.array<uint32_t>("old", {1, 2, 3}, {3});
+  QEL_VPTR n = vars.array<uint32_t>("new", {4, 5}, {2});
+  kavu_test::expect_error(kRoutine, {d, o, n}, {}, "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+                          "KAVU_REPLACE_INTEGER_DATA: The number of elements of NEW needs to be at "
+                          "least 3.");
+}
+
+// The table's two reserved words cannot be stored; 0xFFFFFFFE used to share a
+// slot with the next value stored after it and came back replaced by its pair.
+TEST_F(ReplaceIntegerData, ReservedValuesAreRefusedNeverMisreplaced) {
+  for (uint32_t reserved : {0xFFFFFFFFu, 0xFFFFFFFEu}) {
+    QEL_VPTR d = vars.array<uint32_t>("data", {reserved, 1, 2, reserved}, {4});
+    QEL_VPTR o = vars.array<uint32_t>("old", {1}, {1});
+    QEL_VPTR n = vars.array<uint32_t>("new", {9}, {1});
+    kavu_test::expect_error(kRoutine, {d, o, n}, {}, "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND",
+                            "KAVU_REPLACE_INTEGER_DATA: Hash key is not found.");
+  }
+}
+
+// Each argument in turn is checked before any later one is looked at.
+TEST_F(ReplaceIntegerData, RefusesNonArrays) {
+  QEL_VPTR a = vars.array<uint32_t>("data", {1}, {1});
+  QEL_VPTR s = vars.lng("scalar", 1);
+  const std::string text =
+      "KAVU_REPLACE_INTEGER_DATA: Expression must be an array in this context: SCALAR.";
+  kavu_test::expect_error(kRoutine, {s, a, a}, {}, "QEL_M_NOTARRAY", text);
+  kavu_test::expect_error(kRoutine, {a, s, s}, {}, "QEL_M_NOTARRAY", text);
+  kavu_test::expect_error(kRoutine, {a, a, s}, {}, "QEL_M_NOTARRAY", text);
+}
+
+TEST(ReplaceIntegerDataWorker, EmptyPairListLeavesTheCopy) {
+  const std::vector<uint32_t> data = {3, 1, 3};
+  std::vector<uint32_t> out = data;
+  EXPECT_EQ(replace_integer_data(data.data(), 3, nullptr, nullptr, 0, out.data()), 0);
+  EXPECT_EQ(out, data);
+}
+
+// Each of the worker's allocations refused in turn: -1, and the output untouched.
+TEST(ReplaceIntegerDataWorker, EveryRefusedAllocationGivesMinusOne) {
+  const std::vector<uint32_t> data = {3, 1, 3, 8}, old_values = {3}, new_values = {4};
+  std::vector<uint32_t> out = data;
+  kavu_alloc_reset();
+  ASSERT_EQ(replace_integer_data(data.data(), 4, old_values.data(), new_values.data(), 1,
+                                 out.data()),
+            0);
+  const int64_t n_allocations = kavu_alloc_count();
+  EXPECT_GE(n_allocations, 4);
+  for (int64_t k = 1; k <= n_allocations; ++k) {
+    std::vector<uint32_t> copy = data;
+    kavu_alloc_reset(k);
+    EXPECT_EQ(replace_integer_data(data.data(), 4, old_values.data(), new_values.data(), 1,
+                                   copy.data()),
+              -1)
+        << "allocation " << k;
+    EXPECT_EQ(copy, data);
+  }
+  kavu_alloc_reset();
+}
+
+}  // namespace
