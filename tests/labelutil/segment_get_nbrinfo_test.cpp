@@ -1,0 +1,276 @@
+// KAVU_SEGMENT_GET_NBRINFO through the embedded host: the neighbour data and
+// index files are compared byte by byte with files built from adjacency
+// counted over every pixel pair in the test, and every refusal is checked.
+#include "containers/allocation.h"
+#include "host_session.h"
+#include "labelutil/nbr_set.h"
+#include "random_images.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace {
+
+namespace fs = std::filesystem;
+using labelutil_test::Shape;
+
+const char *const kRoutine = "KAVU_SEGMENT_GET_NBRINFO";
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes read_file(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  EXPECT_TRUE(in.good()) << p;
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void put_le32(Bytes &b, uint32_t v) {
+  for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+}
+
+uint32_t get_le32(const Bytes &b, size_t at) {
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+         uint32_t(b[at + 3]) << 24;
+}
+
+struct NbrFiles {
+  Bytes data, index;
+};
+
+// Boundary lengths of every 4-adjacent pair of differing labels, by a double
+// loop over pixel pairs, then the files those counts make.
+NbrFiles reference_files(const std::vector<uint32_t> &l, int64_t ncols, int64_t nrows) {
+  std::map<uint32_t, std::map<uint32_t, uint32_t>> nbrs;  // label -> neighbour -> blen
+  for (int64_t p = 0; p < ncols * nrows; ++p)
+    for (int64_t q = p + 1; q < ncols * nrows; ++q) {
+      const bool adjacent = (q == p + 1 && q % ncols != 0) || q == p + ncols;
+      if (adjacent && l[p] != l[q]) {
+        ++nbrs[l[p]][l[q]];
+        ++nbrs[l[q]][l[p]];
+      }
+    }
+  NbrFiles f;
+  for (const auto &[label, list] : nbrs) {
+    put_le32(f.index, label);
+    put_le32(f.index, static_cast<uint32_t>(f.data.size()));
+    put_le32(f.data, label);
+    put_le32(f.data, static_cast<uint32_t>(list.size()));
+    for (const auto &entry : list) put_le32(f.data, entry.first);
+    for (const auto &entry : list) put_le32(f.data, entry.second);
+  }
+  return f;
+}
+
+// Words of a file as int32 values, decoded byte by byte.
+std::vector<int32_t> words(const Bytes &b) {
+  EXPECT_EQ(b.size() % 4, 0u);
+  std::vector<int32_t> w;
+  for (size_t at = 0; at + 4 <= b.size(); at += 4) w.push_back(static_cast<int32_t>(get_le32(b, at)));
+  return w;
+}
+
+class SegmentGetNbrinfo : public kavu_test::RoutineTest {
+ protected:
+  void SetUp() override {
+    RoutineTest::SetUp();
+    dir = fs::temp_directory_path() / ("kavu_nbrinfo_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override {
+    fs::remove_all(dir);
+    RoutineTest::TearDown();
+  }
+
+  std::string path(const std::string &name) const { return (dir / name).string(); }
+
+  template <typename T = uint32_t>
+  NbrFiles run(const std::vector<T> &labels, const std::vector<int64_t> &dims, int32_t max_lbl = 0) {
+    const std::string name = path("nbr");
+    QEL_VPTR in = vars.array("lbl", labels, dims);
+    QEL_VPTR file = vars.str("file", name);
+    std::vector<qelhost::Keyword> kw;
+    if (max_lbl != 0) kw.push_back({"MAX_LBL", vars.lng("m", max_lbl)});
+    QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {in, file}, kw);
+    if (!value) return {};
+    EXPECT_EQ(kavu_test::read_scalar<int32_t>(value), 0);
+    return {read_file(name), read_file(name + ".idx")};
+  }
+
+  void expect_refused(const std::vector<uint32_t> &labels, const std::vector<int64_t> &dims,
+                      QEL_VPTR file, const std::vector<qelhost::Keyword> &kw,
+                      const std::string &name, const std::string &text) {
+    kavu_test::expect_error(kRoutine, {vars.array("lbl", labels, dims), file}, kw, name, text);
+  }
+
+  fs::path dir;
+};
+
+TEST_F(SegmentGetNbrinfo, TwoRegionsSideBySide) {
+  const NbrFiles f = run<uint32_t>({1, 2, 1, 2}, {2, 2});
+  EXPECT_EQ(words(f.data), (std::vector<int32_t>{1, 1, 2, 2, 2, 1, 1, 2}));
+  EXPECT_EQ(words(f.index), (std::vector<int32_t>{1, 0, 2, 16}));
+}
+
+// Exact layout: little-endian words, no header, records of 8 + 8n bytes.
+TEST_F(SegmentGetNbrinfo, ByteLayoutOfBothFiles) {
+  // Label 0x00010203 (bytes 3, 2, 1, 0 on disk) between 0 and 5.
+  const NbrFiles f = run<uint32_t>({0, 0x00010203, 5}, {3});
+  const Bytes data = {0, 0, 0, 0, 1, 0, 0, 0, 3, 2, 1, 0, 1, 0, 0, 0,  // 0: (0x00010203, 1)
+                      5, 0, 0, 0, 1, 0, 0, 0, 3, 2, 1, 0, 1, 0, 0, 0,  // 5: (0x00010203, 1)
+                      3, 2, 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+  EXPECT_EQ(f.data, data);
+  const Bytes index = {0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 16, 0, 0, 0, 3, 2, 1, 0, 32, 0, 0, 0};
+  EXPECT_EQ(f.index, index);
+}
+
+TEST_F(SegmentGetNbrinfo, OneLabelGivesTwoEmptyFiles) {
+  const NbrFiles f = run<uint32_t>(std::vector<uint32_t>(12, 3), {4, 3});
+  EXPECT_TRUE(f.data.empty());
+  EXPECT_TRUE(f.index.empty());
+  EXPECT_TRUE(fs::exists(path("nbr")));
+  EXPECT_TRUE(fs::exists(path("nbr.idx")));
+}
+
+// Labels 1 and 2 touch only at a corner, so 1-2 is not a pair; labels 3 and 4
+// of the MAX_LBL table do not occur and get no record. Label 0 is listed.
+TEST_F(SegmentGetNbrinfo, DiagonalContactIsNoNeighbourhood) {
+  const NbrFiles f = run<uint32_t>({1, 0, 0, 2}, {2, 2}, 4);
+  EXPECT_EQ(words(f.data), (std::vector<int32_t>{0, 2, 1, 2, 2, 2,  //
+                                                 1, 1, 0, 2,        //
+                                                 2, 1, 0, 2}));
+  EXPECT_EQ(words(f.index), (std::vector<int32_t>{0, 0, 1, 24, 2, 40}));
+}
+
+TEST_F(SegmentGetNbrinfo, LargerMaxLblChangesNothing) {
+  const std::vector<uint32_t> labels = {3, 3, 1, 2, 3, 1};
+  const NbrFiles plain = run(labels, {3, 2});
+  const NbrFiles padded = run(labels, {3, 2}, 1000);
+  EXPECT_EQ(padded.data, plain.data);
+  EXPECT_EQ(padded.index, plain.index);
+  EXPECT_EQ(plain.data, reference_files(labels, 3, 2).data);
+}
+
+// A 1-D array is one row; a 3-D array is read as its first ncols x nrows plane.
+TEST_F(SegmentGetNbrinfo, OneAndThreeDimensions) {
+  NbrFiles f = run<uint32_t>({1, 2, 2, 1}, {4});
+  EXPECT_EQ(words(f.data), (std::vector<int32_t>{1, 1, 2, 2, 2, 1, 1, 2}));
+
+  std::vector<uint32_t> cube = {1, 1, 2, 2, 9, 8, 7, 6};
+  f = run(cube, {2, 2, 2});
+  EXPECT_EQ(words(f.data), (std::vector<int32_t>{1, 1, 2, 2, 2, 1, 1, 2}));
+}
+
+TEST_F(SegmentGetNbrinfo, ConvertsOtherTypes) {
+  const NbrFiles f = run<uint8_t>({7, 7, 9, 9}, {2, 2});
+  EXPECT_EQ(words(f.data), (std::vector<int32_t>{7, 1, 9, 2, 9, 1, 7, 2}));
+}
+
+TEST_F(SegmentGetNbrinfo, RandomImagesMatchPairCounts) {
+  std::mt19937 rng(555);
+  for (const Shape &s : labelutil_test::test_shapes(rng, 12)) {
+    if (s.pixels() > 4000) continue;  // the reference loops over all pixel pairs
+    for (uint32_t n_values : {1u, 2u, 6u, 300u}) {
+      const auto labels = labelutil_test::random_labels(rng, s, n_values, n_values == 6 ? 0 : 70, n_values > 2);
+      const NbrFiles got = run(labels, s.dims());
+      const NbrFiles expected = reference_files(labels, s.ncols, s.nrows);
+      ASSERT_EQ(got.data, expected.data) << s.ncols << "x" << s.nrows << " values " << n_values;
+      ASSERT_EQ(got.index, expected.index);
+    }
+  }
+}
+
+TEST_F(SegmentGetNbrinfo, RefusesMaxLblBelowTheLargestLabel) {
+  QEL_VPTR file = vars.str("file", path("nbr"));
+  const std::string text = "KAVU_SEGMENT_GET_NBRINFO: MAX_LBL needs to be at least 5.";
+  expect_refused({1, 5, 2}, {3}, file, {{"MAX_LBL", vars.lng("m", 4)}},
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", text);
+  expect_refused({1, 5, 2}, {3}, file, {{"MAX_LBL", vars.lng("m", -1)}},
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", text);
+  expect_refused({0, 0}, {2}, file, {{"MAX_LBL", vars.lng("m", INT_MIN)}},
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+                 "KAVU_SEGMENT_GET_NBRINFO: MAX_LBL needs to be at least 0.");
+  EXPECT_FALSE(fs::exists(path("nbr")));
+}
+
+TEST_F(SegmentGetNbrinfo, RefusesLabelsOfTwoToThe31AndAbove) {
+  QEL_VPTR file = vars.str("file", path("nbr"));
+  for (const auto &kw : std::vector<std::vector<qelhost::Keyword>>{{}, {{"MAX_LBL", vars.lng("m", INT_MAX)}}})
+    expect_refused({1, 2147483648u, 2}, {3}, file, kw, "KAVU_MBLK_SEGMENT_ERROR",
+                   "KAVU_SEGMENT_GET_NBRINFO: Error: labels of LBL need to be below 2147483648, "
+                   "found 2147483648.");
+  expect_refused({0xFFFFFFFFu}, {1}, file, {}, "KAVU_MBLK_SEGMENT_ERROR",
+                 "KAVU_SEGMENT_GET_NBRINFO: Error: labels of LBL need to be below 2147483648, "
+                 "found 4294967295.");
+  EXPECT_FALSE(fs::exists(path("nbr")));
+}
+
+TEST_F(SegmentGetNbrinfo, RefusesAFileThatCannotBeOpened) {
+  const std::string missing = path("no/such/dir");
+  expect_refused({1, 2}, {2}, vars.str("file", missing), {}, "KAVU_MBLK_SEGMENT_FILE_ERR",
+                 "KAVU_SEGMENT_GET_NBRINFO: Cannot open file " + missing + " for writing.");
+  // The index name is a directory: the data file is made and left empty.
+  fs::create_directory(path("nbr.idx"));
+  expect_refused({1, 2}, {2}, vars.str("file", path("nbr")), {}, "KAVU_MBLK_SEGMENT_FILE_ERR",
+                 "KAVU_SEGMENT_GET_NBRINFO: Cannot open file " + path("nbr") + " for writing.");
+  EXPECT_TRUE(fs::exists(path("nbr")));
+  EXPECT_EQ(fs::file_size(path("nbr")), 0u);
+}
+
+// Writes into a full device fail: the call must not report success.
+TEST_F(SegmentGetNbrinfo, WriteErrorsAreReported) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  fs::create_symlink("/dev/full", path("full"));
+  fs::create_symlink("/dev/full", path("full.idx"));
+  std::ofstream(path("ok"));  // ok.idx on the full device, ok itself a regular file
+  fs::create_symlink("/dev/full", path("ok.idx"));
+  const std::vector<uint32_t> labels = {1, 2, 1, 2};
+  for (const char *name : {"full", "ok"})
+    expect_refused(labels, {2, 2}, vars.str("file", path(name)), {}, "KAVU_MBLK_SEGMENT_FILE_ERR",
+                   "KAVU_SEGMENT_GET_NBRINFO: Cannot open file " + path(name) + " for writing.");
+}
+
+TEST_F(SegmentGetNbrinfo, RefusesAFileNameThatIsNotAScalarString) {
+  expect_refused({1, 2}, {2}, vars.lng("file", 3), {}, "QEL_M_REQSTR",
+                 "KAVU_SEGMENT_GET_NBRINFO: String expression required in this context: FILE.");
+  expect_refused({1, 2}, {2}, vars.array<uint8_t>("file", {65, 66}, {2}), {}, "QEL_M_REQSTR",
+                 "KAVU_SEGMENT_GET_NBRINFO: String expression required in this context: FILE.");
+  // The embedded host has no string arrays: a string flagged as a structure
+  // stands in for any string that is not a scalar.
+  QEL_VPTR names = vars.str("file", path("nbr"));
+  names->flags |= QEL_V_STRUCT;
+  expect_refused({1, 2}, {2}, names, {}, "QEL_M_NOTSCALAR",
+                 "KAVU_SEGMENT_GET_NBRINFO: Expression must be a scalar in this context: FILE.");
+  names->flags &= ~QEL_V_STRUCT;
+}
+
+TEST_F(SegmentGetNbrinfo, RefusesALabelImageThatIsNotAnArray) {
+  kavu_test::expect_error(kRoutine, {vars.lng("lbl", 1), vars.str("file", path("nbr"))}, {},
+                          "QEL_M_NOTARRAY",
+                          "KAVU_SEGMENT_GET_NBRINFO: Expression must be an array in this context: LBL.");
+}
+
+// Each allocation of the worker refused in turn: -1, whatever was built so far
+// released, and no file created: the files are opened once all memory is there.
+TEST_F(SegmentGetNbrinfo, EveryRefusedAllocationGivesMinusOne) {
+  const std::vector<uint32_t> labels = {1, 2, 3, 1, 2, 3, 4, 4, 4};
+  const std::string data = path("w"), index = path("w.idx");
+  kavu_alloc_reset();
+  ASSERT_EQ(write_nbr_set(labels.data(), 3, 3, 4, data.c_str(), index.c_str()), 0);
+  const int64_t n_allocations = kavu_alloc_count();
+  for (int64_t k = 1; k <= n_allocations; ++k) {
+    fs::remove(data);
+    kavu_alloc_reset(k);
+    EXPECT_EQ(write_nbr_set(labels.data(), 3, 3, 4, data.c_str(), index.c_str()), -1)
+        << "allocation " << k;
+    EXPECT_FALSE(fs::exists(data));
+  }
+  kavu_alloc_reset();
+}
+
+}  // namespace
