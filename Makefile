@@ -49,6 +49,19 @@ fuzz-smoke: fuzz-build
 	$(BUILD)-fuzz/routine_call_fuzzer -max_total_time=60 -rss_limit_mb=4096 -malloc_limit_mb=65536 \
 	  $(BUILD)-fuzz/smoke tests/fuzz/corpus
 
+# Every routine family against its peers (scikit-image, OpenCV, scipy, numpy)
+# in a release build: one table, also written to bench/results/. BENCH_ARGS
+# passes options to bench/run.py (--quick for a short trial run).
+BENCH_BUILD ?= build-release
+BENCH_ARGS ?=
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKAVU_BUILD_TESTS=OFF \
+	  -DPython3_EXECUTABLE=$(PYTHON)
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target kavu_python
+	scripts/fetch-sample.sh data/L7_ETMs.tif || echo "bench: no sample scene, going on without it"
+	PYTHONPATH=$(CURDIR)/$(BENCH_BUILD)/python $(PYTHON) bench/run.py \
+	  --work $(BENCH_BUILD)/bench-work $(BENCH_ARGS)
+
 # Installs the kavu package (with the host and the module) for $(PYTHON).
 install: build
 	cmake --install $(BUILD)

@@ -1,0 +1,152 @@
+"""The table of results as text, Markdown and JSON, the aims checked against
+it, and the scaling summary."""
+
+import math
+
+from measure import fit_exponent
+
+COLUMNS = ("family", "routine", "data", "ours", "peer", "peer time", "peer/ours",
+           "ours per unit", "peer per unit", "peak memory", "check")
+
+# The aims the table is read against: family, peer prefix, test, text.
+AIMS = (
+    ("watershed", "skimage", lambda r: r["ratio"] >= 20, "≥ 20× skimage.segmentation.watershed"),
+    ("watershed", "cv2", lambda r: r["ratio"] > 1, "faster than cv2.watershed"),
+    ("labelling", "skimage", lambda r: r["ratio"] >= 2.5, "≥ 2.5× skimage.measure.label"),
+    ("merging", "skimage", lambda r: r["ratio"] >= 50, "≥ 50× merge_hierarchical per region"),
+)
+UTILITY_NS_PER_PX_BAND = 2.0
+
+
+def _seconds(s):
+    if s is None:
+        return "n/a"
+    return f"{s * 1e3:.1f} ms" if s < 10 else f"{s:.1f} s"
+
+
+def _per_unit(s, row):
+    if s is None:
+        return ""
+    if row["unit"] == "region":
+        return f"{s * 1e6 / row['count']:.2f} µs/region"
+    return f"{s * 1e9 / row['count']:.1f} ns/px"
+
+
+def _memory(row):
+    mem = row.get("mem_bytes")
+    if mem is None:
+        return ""
+    unit = "region" if row["unit"] == "region" else "px"
+    text = f"{mem / row['count']:.1f} B/{unit}"
+    if "rss_bytes" in row:  # a whole process: its peak too, interpreter included
+        text += f" ({row['rss_bytes'] / 2**20:.0f} MiB peak)"
+    return text
+
+
+def complete(row):
+    """Adds the derived figures: ratio (peer time / our time, per unit when the
+    peer ran on other data) and per-unit values."""
+    ours, peer = row.get("ours_s"), row.get("peer_s")
+    if ours and peer:
+        per_peer = peer / row.get("peer_count", row["count"])
+        row["ratio"] = per_peer / (ours / row["count"])
+    return row
+
+
+def cells(row):
+    peer_row = dict(row, count=row.get("peer_count", row["count"]))
+    ratio = row.get("ratio")
+    return (row["family"], row["routine"], row["data"],
+            _seconds(row.get("ours_s")) if "note" not in row else row["note"],
+            row.get("peer", "—"), _seconds(row["peer_s"]) if "peer_s" in row else "",
+            f"{ratio:.1f}×" if ratio else "", _per_unit(row.get("ours_s"), row),
+            _per_unit(row.get("peer_s"), peer_row), _memory(row), row.get("check", ""))
+
+
+def text_table(rows, columns=COLUMNS, cell=cells):
+    body = [columns] + [cell(r) for r in rows]
+    widths = [max(len(str(line[i])) for line in body) for i in range(len(columns))]
+    out = []
+    for k, line in enumerate(body):
+        out.append("  ".join(str(v).ljust(w) for v, w in zip(line, widths)).rstrip())
+        if k == 0:
+            out.append("  ".join("-" * w for w in widths))
+    return "\n".join(out)
+
+
+def markdown_table(rows, columns=COLUMNS, cell=cells):
+    out = ["| " + " | ".join(columns) + " |", "|" + "---|" * len(columns)]
+    for r in rows:
+        out.append("| " + " | ".join(str(v).replace("|", "\\|") for v in cell(r)) + " |")
+    return "\n".join(out)
+
+
+def aims(rows, scaling):
+    """One line per aim and row it applies to: met or missed, with the figure."""
+    lines = []
+    for family, peer, test, text in AIMS:
+        for r in rows:
+            if r["family"] == family and r.get("peer", "").startswith(peer) and "ratio" in r:
+                verdict = "met" if test(r) else "MISSED"
+                lines.append(f"{verdict}: {text}: {r['ratio']:.1f}× ({r['routine']}, {r['data']})")
+    for r in rows:
+        if r["family"] == "utilities" and r.get("ours_s") and "peer" in r:
+            ns = r["ours_s"] * 1e9 / r["count"] / max(1, r["bands"])
+            verdict = "met" if ns <= UTILITY_NS_PER_PX_BAND else "MISSED"
+            line = (f"{verdict}: ≤ {UTILITY_NS_PER_PX_BAND:g} ns per pixel per band: {ns:.2f} "
+                    f"({r['routine']}, {r['data']})")
+            if line not in lines:
+                lines.append(line)
+    for r in rows:
+        if r["family"] == "tiled road" and r.get("ratio"):
+            verdict = "met" if r["ratio"] >= 1 / 1.3 else "MISSED"
+            lines.append(f"{verdict}: tiled time within 1.3× of one piece: "
+                         f"{1 / r['ratio']:.2f}× ({r['data']})")
+        if r["family"] == "tiled road" and r.get("ours_s"):
+            mpx = r["count"] / r["ours_s"] / 1e6
+            verdict = "met" if mpx >= 5 else "MISSED"
+            lines.append(f"{verdict}: tiled road ≥ 5 Mpixel/s: {mpx:.1f} ({r['data']})")
+            verdict = "met" if r["rss_bytes"] < 1.5 * 2**30 else "MISSED"
+            lines.append(f"{verdict}: tiled road peak < 1.5 GiB: "
+                         f"{r['rss_bytes'] / 2**20:.0f} MiB ({r['data']})")
+    for s in scaling:
+        if "tiles" in s["name"] and "memory_exponent" in s:
+            verdict = "met" if s["memory_exponent"] <= 0.2 else "MISSED"
+            lines.append(f"{verdict}: tiled memory set by the tile, not the image: memory ∝ "
+                         f"n^{s['memory_exponent']:.2f} ({s['name']})")
+    for s in scaling:
+        if s.get("time_exponent") is None:
+            continue
+        limit = s["nlogn_exponent"]
+        verdict = "met" if s["time_exponent"] <= limit + 0.1 else "MISSED"
+        lines.append(f"{verdict}: time growing no faster than n log n ({s['name']}): exponent "
+                     f"{s['time_exponent']:.2f}, n log n gives {limit:.2f} over these sizes")
+    return lines
+
+
+def scaling_summary(name, points, unit):
+    """points: (count of `unit`, seconds, peak bytes) at three or more sizes."""
+    points = sorted(p for p in points if p[1])
+    s = {"name": name, "unit": unit, "points": [list(p) for p in points]}
+    if len(points) >= 2:
+        n = [p[0] for p in points]
+        s["time_exponent"] = fit_exponent(n, [p[1] for p in points])
+        if all(p[2] and p[2] > 0 for p in points):
+            s["memory_exponent"] = fit_exponent(n, [p[2] for p in points])
+        lo, hi = min(n), max(n)
+        s["nlogn_exponent"] = 1 + math.log(math.log(hi) / math.log(lo)) / math.log(hi / lo)
+    return s
+
+
+def scaling_lines(s):
+    unit = s["unit"]
+    lines = [f"{s['name']}:"]
+    for count, seconds, mem in s["points"]:
+        mem_text = f", peak {mem / 2**20:.0f} MiB" if mem else ""
+        lines.append(f"  {count:>10} {unit}: {_seconds(seconds)}{mem_text}")
+    if "time_exponent" in s:
+        text = f"  time ∝ n^{s['time_exponent']:.2f}"
+        if "memory_exponent" in s:
+            text += f", memory ∝ n^{s['memory_exponent']:.2f}"
+        lines.append(text + f" (n log n would be n^{s['nlogn_exponent']:.2f})")
+    return lines

@@ -1,0 +1,257 @@
+"""`make bench`: every routine family against its peers, one table.
+
+Each job runs in a fresh Python process (its peak memory is its own), times
+our routine and then each peer on the same arrays, and hands back rows. The
+table is printed and written to bench/results/bench.md and bench.json.
+Run with PYTHONPATH pointing at the built package (<build>/python)."""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import report  # noqa: E402
+
+
+def plan(args):
+    """(job, data set, arguments) in the order they run."""
+    jobs = []
+    for n in args.sizes:
+        ds = f"synth-{n}"
+        jobs += [("watershed", ds, {}), ("labelling", ds, {}), ("reg_info", ds, {"bands": 1}),
+                 ("reg_info", ds, {"bands": 3}), ("utilities", ds, {})]
+    if args.landsat:
+        jobs += [("watershed", "landsat", {}), ("labelling", "landsat", {}),
+                 ("reg_info", "landsat", {"bands": 6}), ("utilities", "landsat", {}),
+                 ("merging_regions", "landsat", {})]
+    m = args.merge_size
+    jobs += [("merging_peer", f"field1-{m}", {"side": args.peer_side, "bands": 1}),
+             ("merging_peer", f"synth-{m}", {"side": args.peer_side, "bands": 3}),
+             ("merging", f"synth-{m}", {"bands": 3}),
+             ("create_label_image", f"field1-{m}", {})]
+    # The one-band schedule at three sizes is also the scaling run of merging.
+    for n in args.merge_scaling:
+        jobs.append(("merging", f"field1-{n}", {"bands": 1}))
+    return jobs
+
+
+def _job_process(job, ds_dir, kwargs, mode):
+    spec = json.dumps({"job": job, "ds": ds_dir, "args": kwargs, "mode": mode})
+    env = dict(os.environ)
+    if mode == "memory":
+        # Fixed thresholds: every large block is mapped on its own and unmapped
+        # when freed, so the resident peak is what the call itself touched and
+        # not memory that earlier frees left in the heap.
+        env.update(MALLOC_MMAP_THRESHOLD_="65536", MALLOC_TRIM_THRESHOLD_="131072")
+    proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--job", spec],
+                          stdout=subprocess.PIPE, text=True, env=env)
+    if proc.returncode != 0:
+        raise SystemExit(f"bench: job {job} on {ds_dir} failed (exit {proc.returncode})")
+    for line in proc.stdout.splitlines():
+        if line.startswith("ROWS "):
+            return json.loads(line[5:])
+    raise SystemExit(f"bench: job {job} on {ds_dir} printed no rows")
+
+
+def run_job(job, ds_dir, kwargs):
+    """The job's timing rows, each with our peak memory from a second process."""
+    peaks = {(r["routine"], r["data"]): r.get("mem_bytes")
+             for r in _job_process(job, ds_dir, kwargs, "memory")}
+    rows = _job_process(job, ds_dir, kwargs, "time")
+    for r in rows:
+        r["mem_bytes"] = peaks.get((r["routine"], r["data"]))
+    return rows
+
+
+def job_main(spec):
+    import warnings
+    import jobs
+    warnings.simplefilter("ignore")
+    spec = json.loads(spec)
+    jobs.MODE = spec["mode"]
+    rows = jobs.JOBS[spec["job"]](spec["ds"], **spec["args"])
+    print("ROWS " + json.dumps(rows), flush=True)
+
+
+def compare_per_region(rows):
+    """Schedules too large for the merging peer are set against its time per
+    region on the small image of pixel regions with as many bands."""
+    small = [r for r in rows if r["family"] == "merging" and "pixel regions" in r["data"]
+             and r.get("peer_s")]
+    for r in rows:
+        if r["routine"] != "iter_lambda_segment" or "peer" in r or "pixel regions" not in r["data"]:
+            continue
+        ref = next((p for p in small if p["bands"] == r["bands"]), None)
+        if ref and ref["count"] < r["count"]:
+            side = ref["data"].split(",")[0]
+            r.update(peer=f"{ref['peer']} on {side}, per region", peer_s=ref["peer_s"],
+                     peer_count=ref["count"], peer_reps=ref["peer_reps"])
+            report.complete(r)
+
+
+def road_rows(args, log):
+    """kavu segment tile by tile against one piece, at each size; the tiled
+    runs with TILE-sized tiles and the one-piece runs are also its scaling run."""
+    import road
+    rows, tiled, whole = [], [], []
+    try:
+        baseline = road.baseline_rss()
+    except RuntimeError as e:
+        note = str(e).strip().splitlines()[-1]
+        return [dict(family="tiled road", routine="kavu segment", data="—", unit="px",
+                     count=1, bands=0, ours_s=None, note=f"not run: {note}")], [], None
+    cases = [(n, f"synth-{n}", os.path.join(args.work, f"road-{n}.tif"), args.road_lambda)
+             for n in args.road_sizes]
+    if args.landsat:
+        cases.append((None, "landsat", args.landsat, args.landsat_lambda))
+    for n, name, raster, lam in cases:
+        t = time.time()
+        log(f"road {name}")
+        if n:
+            road.write_raster(raster, n)
+        import rasterio
+        with rasterio.open(raster) as src:
+            height, width, bands = src.height, src.width, src.count
+        side = max(height, width)
+        tile = args.tile if side > args.tile else max(64, side // 4)
+        out_t, out_w = os.path.join(args.work, "tiled.tif"), os.path.join(args.work, "whole.tif")
+        reps = 3 if height * width <= 2**22 else 1
+        try:
+            sec_t, peak_t = road.segment(raster, out_t, tile, lam, reps)
+        except RuntimeError as e:
+            note = str(e).strip().splitlines()[-1][:120]
+            rows.append(dict(family="tiled road", routine=f"kavu segment --tile {tile}",
+                             data=f"{width}×{height}", unit="px", count=height * width,
+                             bands=bands, ours_s=None, note=f"failed: {note}", dataset=name))
+            log(" failed\n")
+            continue
+        row = dict(family="tiled road", routine=f"kavu segment --tile {tile}",
+                   data=f"{width}×{height}, {bands} bands, λ {lam:g}", unit="px",
+                   count=height * width, bands=bands, ours_s=sec_t, ours_reps=reps,
+                   mem_bytes=peak_t - baseline, rss_bytes=peak_t, dataset=name)
+        if tile == args.tile:
+            tiled.append((height * width, sec_t, peak_t - baseline))
+        if side <= args.one_piece_max:
+            sec_w, peak_w = road.segment(raster, out_w, side, lam, reps)
+            ari = road.adjusted_rand_index(road.read_labels(out_t), road.read_labels(out_w))
+            row.update(peer=f"one piece (--tile {side}), peak {peak_w / 2**20:.0f} MiB",
+                       peer_s=sec_w, peer_reps=reps, peer_rss_bytes=peak_w,
+                       check=f"ARI {ari:.4f}")
+            if n:
+                whole.append((height * width, sec_w, peak_w - baseline))
+        rows.append(report.complete(row))
+        log(f" {time.time() - t:.0f} s\n")
+    scaling = [report.scaling_summary(f"kavu segment, {args.tile}-pixel tiles", tiled, "px"),
+               report.scaling_summary("kavu segment, one piece", whole, "px")]
+    return rows, [s for s in scaling if len(s["points"]) >= 2], baseline
+
+
+def machine():
+    cpu = platform.processor()
+    try:
+        with open("/proc/cpuinfo") as f:
+            cpu = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    import cv2
+    import numpy
+    import scipy
+    import skimage
+    return {"cpu": cpu, "cores": os.cpu_count(), "python": platform.python_version(),
+            "numpy": numpy.__version__, "scipy": scipy.__version__,
+            "skimage": skimage.__version__, "opencv": cv2.__version__}
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--job", help=argparse.SUPPRESS)
+    p.add_argument("--work", default=os.path.join(HERE, "..", "build-release", "bench-work"),
+                   help="where the generated data sets are kept between runs")
+    p.add_argument("--out", default=os.path.join(HERE, "results"))
+    p.add_argument("--sizes", type=int, nargs="+", default=[1024, 4096])
+    p.add_argument("--merge-size", type=int, default=1024)
+    p.add_argument("--merge-scaling", type=int, nargs="+", default=[256, 512, 1024])
+    p.add_argument("--peer-side", type=int, default=96)
+    p.add_argument("--road-sizes", type=int, nargs="*", default=[1024, 2048, 4096, 8192])
+    p.add_argument("--tile", type=int, default=1024)
+    p.add_argument("--one-piece-max", type=int, default=4096,
+                   help="largest image also segmented in one piece")
+    p.add_argument("--road-lambda", type=float, default=1e8)
+    p.add_argument("--landsat-lambda", type=float, default=1000.0)
+    p.add_argument("--landsat", default=os.path.join(HERE, "..", "data", "L7_ETMs.tif"))
+    p.add_argument("--quick", action="store_true",
+                   help="small sizes only, for trying the benchmark out")
+    p.add_argument("--only", nargs="+", help="run only these jobs")
+    args = p.parse_args()
+    if args.job:
+        return job_main(args.job)
+    if args.quick:
+        args.sizes, args.merge_size, args.merge_scaling, args.peer_side = [256, 512], 256, [64, 128, 256], 48
+        args.road_sizes, args.tile, args.one_piece_max = [256, 512, 1024], 256, 1024
+    if not os.path.exists(args.landsat):
+        print(f"bench: {args.landsat} missing (scripts/fetch-sample.sh fetches it); "
+              "the Landsat rows are left out", file=sys.stderr)
+        args.landsat = None
+
+    import datasets
+    started = time.time()
+    todo = [j for j in plan(args) if not args.only or j[0] in args.only]
+    rows = []
+    for k, (job, ds, kwargs) in enumerate(todo, 1):
+        t = time.time()
+        ds_dir = datasets.make(args.work, ds, args.landsat)
+        print(f"[{k}/{len(todo)}] {job} {ds} {kwargs or ''}", end=" ", file=sys.stderr, flush=True)
+        new = [report.complete(r) for r in run_job(job, ds_dir, kwargs)]
+        for r in new:
+            r["dataset"] = ds
+        rows += new
+        print(f"{time.time() - t:.0f} s", file=sys.stderr, flush=True)
+
+    compare_per_region(rows)
+    scaling = []
+    merge_points = [(r["count"], r.get("ours_s"), r.get("mem_bytes")) for r in rows
+                    if r["routine"] == "iter_lambda_segment" and r["dataset"].startswith("field1-")]
+    merge_scaling = report.scaling_summary("iter_lambda_segment, one band, pixel regions",
+                                           merge_points, "regions")
+    if len(merge_scaling["points"]) >= 2:
+        scaling.append(merge_scaling)
+    if not args.only or "road" in args.only:
+        def log(text):
+            print(text, end="", file=sys.stderr, flush=True)
+        more, road_scaling, _ = road_rows(args, log)
+        rows += more
+        scaling += road_scaling
+    finish(args, rows, scaling, started)
+
+
+def finish(args, rows, scaling, started):
+    date = datetime.date.today().isoformat()
+    info = machine()
+    aims = report.aims(rows, scaling)
+    head = (f"kavu bench, {date}: {info['cpu']}, {info['cores']} cores; numpy {info['numpy']}, "
+            f"scipy {info['scipy']}, scikit-image {info['skimage']}, OpenCV {info['opencv']}")
+    scale_lines = [line for s in scaling for line in report.scaling_lines(s)]
+    print("\n" + head + "\n")
+    print(report.text_table(rows))
+    print("\nscaling:\n" + "\n".join(scale_lines))
+    print("\naims:\n" + "\n".join("  " + a for a in aims))
+    print(f"\n({time.time() - started:.0f} s)")
+    os.makedirs(args.out, exist_ok=True)
+    with open(os.path.join(args.out, "bench.json"), "w") as f:
+        json.dump({"date": date, "machine": info, "rows": rows, "scaling": scaling,
+                   "aims": aims}, f, indent=1, ensure_ascii=False)
+    with open(os.path.join(args.out, "bench.md"), "w") as f:
+        f.write(f"{head}\n\n{report.markdown_table(rows)}\n\n"
+                "Scaling:\n\n```\n" + "\n".join(scale_lines) + "\n```\n\nAims:\n\n"
+                + "\n".join(f"- {a}" for a in aims) + "\n")
+
+
+if __name__ == "__main__":
+    main()
