@@ -1,0 +1,202 @@
+"""The `kavu` command line: segment, schedule, cut, overlay, stats.
+
+Every failure a user can cause ends with one line on stderr,
+`kavu <command>: error: <what>`, and an exit code from kavu.exits; no
+traceback. Progress bars appear only when stderr is a terminal."""
+
+import argparse
+import os
+import sys
+
+from ._errors import Error
+from .exits import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE,
+                    CliError)
+
+
+class UsageError(CliError):
+    def __init__(self, prog, message):
+        super().__init__(message, EXIT_USAGE)
+        self.prog = prog
+
+
+class OneLineParser(argparse.ArgumentParser):
+    """argparse that reports a bad option in one line (no usage block)."""
+
+    def error(self, message):
+        raise UsageError(self.prog, message)
+
+
+def _positive_int(text):
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"{value} needs to be at least 1")
+    return value
+
+
+def _threshold(text):
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+    if not value >= 0 or value == float("inf"):
+        raise argparse.ArgumentTypeError(f"{text} needs to be a finite number, 0 or more")
+    return value
+
+
+def _progress_factory():
+    if not sys.stderr.isatty():
+        from .segment import no_progress
+        return no_progress
+    from tqdm import tqdm
+
+    def progress(total, desc):
+        return tqdm(total=total, desc=desc, unit="tile" if desc != "writing" else "strip",
+                    leave=False, file=sys.stderr)
+    return progress
+
+
+def _say(text):
+    """Summaries go to a terminal only; scripts get silence."""
+    if sys.stderr.isatty():
+        print(text, file=sys.stderr)
+
+
+def cmd_segment(args):
+    from .segment import SegmentOptions, segment_raster
+    options = SegmentOptions(lambda_threshold=args.lambda_threshold, tile=args.tile,
+                             bands=args.bands, connectivity=args.connectivity,
+                             merge_lines=args.merge_lines, mask=args.mask,
+                             start_label=args.start_label)
+    summary = segment_raster(args.input, args.output, options, _progress_factory())
+    _say(f"{args.output}: {summary['regions']} regions, {summary['tiles']} tiles, "
+         f"{summary['pixels'] / summary['seconds'] / 1e6:.2f} Mpixel/s")
+
+
+def cmd_schedule(args):
+    from .schedule import make_schedule
+    npz, png, n = make_schedule(args.input, args.output, bands=args.bands,
+                                from_pixels=args.from_pixels, connectivity=args.connectivity)
+    _say(f"{npz}: {n} merges; plot {png}")
+
+
+def cmd_cut(args):
+    from .schedule import cut_schedule
+    n = cut_schedule(args.schedule, args.output, regions=args.regions,
+                     lambda_threshold=args.lambda_threshold)
+    _say(f"{args.output}: {n} regions")
+
+
+def cmd_overlay(args):
+    from .overlay import write_overlay
+    write_overlay(args.input, args.labels, args.output, bands=args.bands,
+                  percent=args.stretch, max_size=args.max_size)
+
+
+def cmd_stats(args):
+    from .overlay import write_stats
+    write_stats(args.input, args.labels, args.output, bands=args.bands)
+
+
+def build_parser():
+    parser = OneLineParser(prog="kavu", description="Segment rasters into regions: watershed "
+                           "and lambda-schedule merging, tile by tile for images of any size.")
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=OneLineParser)
+    sub.required = True
+
+    p = sub.add_parser("segment", help="segment a raster into a uint32 label GeoTIFF")
+    p.add_argument("input", metavar="IN", help="raster GDAL reads (GeoTIFF, ...)")
+    p.add_argument("output", metavar="OUT", help="label GeoTIFF to write (replaced at the end)")
+    p.add_argument("--lambda", dest="lambda_threshold", type=_threshold, default=1000.0,
+                   metavar="T", help="merge regions while the cheapest merge costs less than T "
+                   "(default 1000; `kavu schedule` helps to choose)")
+    p.add_argument("--tile", type=_positive_int, default=1024, metavar="N",
+                   help="tile size in pixels (default 1024); memory follows N*N, not the image")
+    p.add_argument("--bands", metavar="LIST", help="bands to use, e.g. 1,2,3 or 1-4 (default all)")
+    p.add_argument("--connectivity", type=int, choices=(4, 8), default=4,
+                   help="watershed neighbourhood (default 4)")
+    p.add_argument("--merge-lines", action=argparse.BooleanOptionalAction, default=True,
+                   help="dissolve watershed lines into the nearest basin (default); with "
+                   "--no-merge-lines they stay 0 and keep the basins on both sides apart")
+    p.add_argument("--mask", default="auto", metavar="M",
+                   help="pixels to segment: 'auto' (the input's nodata, if any), 'nodata', "
+                   "'none', or a raster of the input's size whose non-zero pixels count")
+    p.add_argument("--start-label", type=_positive_int, default=1, metavar="L",
+                   help="first label of the output (default 1; 0 is no region)")
+    p.set_defaults(run=cmd_segment)
+
+    p = sub.add_parser("schedule", help="full merge schedule of an image, to choose a level")
+    p.add_argument("input", metavar="IN")
+    p.add_argument("output", metavar="SCHEDULE", nargs="?",
+                   help="schedule file (.npz; default IN's name + .schedule.npz); the plot is "
+                   "written beside it as .png")
+    p.add_argument("--bands", metavar="LIST")
+    p.add_argument("--from-pixels", action="store_true",
+                   help="start from single pixels instead of watershed basins (small images)")
+    p.add_argument("--connectivity", type=int, choices=(4, 8), default=4)
+    p.set_defaults(run=cmd_schedule)
+
+    p = sub.add_parser("cut", help="label raster at one level of a schedule")
+    p.add_argument("schedule", metavar="SCHEDULE")
+    p.add_argument("output", metavar="OUT")
+    level = p.add_mutually_exclusive_group(required=True)
+    level.add_argument("--regions", type=_positive_int, metavar="N",
+                       help="stop merging at N regions")
+    level.add_argument("--lambda", dest="lambda_threshold", type=_threshold, metavar="T",
+                       help="stop at the first merge that costs T or more")
+    p.set_defaults(run=cmd_cut)
+
+    p = sub.add_parser("overlay", help="region boundaries over an RGB composite (PNG)")
+    p.add_argument("input", metavar="IN")
+    p.add_argument("labels", metavar="LABELS")
+    p.add_argument("output", metavar="OUT.png")
+    p.add_argument("--bands", metavar="R,G,B",
+                   help="bands shown as red, green, blue (default 1,2,3, or 1 as grey)")
+    p.add_argument("--stretch", type=float, default=2.0, metavar="P",
+                   help="clip P percent at each end of every band (default 2)")
+    p.add_argument("--max-size", type=_positive_int, default=4096, metavar="N",
+                   help="longest side of the picture; larger rasters are decimated")
+    p.set_defaults(run=cmd_overlay)
+
+    p = sub.add_parser("stats", help="per-region area and band means (CSV)")
+    p.add_argument("input", metavar="IN")
+    p.add_argument("labels", metavar="LABELS")
+    p.add_argument("-o", "--output", metavar="CSV", help="file to write (default stdout)")
+    p.add_argument("--bands", metavar="LIST")
+    p.set_defaults(run=cmd_stats)
+    return parser
+
+
+def main(argv=None):
+    parser = build_parser()
+    command = "kavu"
+    try:
+        args = parser.parse_args(argv)
+        command = f"kavu {args.command}"
+        args.run(args)
+        return EXIT_OK
+    except CliError as e:
+        _fail(getattr(e, "prog", command), str(e))
+        return e.code
+    except Error as e:                      # a routine refused: its own message names it
+        _fail(command, e.text)
+        return EXIT_FAILURE
+    except KeyboardInterrupt:
+        _fail(command, "interrupted")
+        return EXIT_INTERRUPTED
+    except MemoryError as e:
+        _fail(command, f"out of memory{': ' + str(e) if str(e) else ''}; try a smaller --tile")
+        return EXIT_FAILURE
+    except BrokenPipeError:
+        return EXIT_OUTPUT
+    except Exception as e:  # noqa: BLE001 - the promise is one line, never a traceback
+        if os.environ.get("KAVU_TRACEBACK"):
+            raise
+        _fail(command, f"{type(e).__name__}: {' '.join(str(e).split())}")
+        return EXIT_FAILURE
+
+
+def _fail(command, message):
+    print(f"{command}: error: {message}", file=sys.stderr)

@@ -1,0 +1,194 @@
+"""Raster input and output of the command line: windowed reads of the chosen
+bands and of a validity mask (edge-replicated or zero-filled outside the
+image), the label GeoTIFF's profile, and an output that only appears under its
+name once it is complete."""
+
+import os
+import shutil
+import tempfile
+import warnings
+
+import numpy as np
+import rasterio
+from rasterio.enums import MaskFlags
+from rasterio.errors import NotGeoreferencedWarning, RasterioError
+from rasterio.windows import Window
+
+from .exits import EXIT_INPUT, EXIT_OUTPUT, EXIT_USAGE, CliError
+
+# GDAL's block cache otherwise grows to 5 % of the machine's memory while the
+# output is written; the label raster is written once, block by block.
+GDAL_CACHE_BYTES = 64 << 20
+# Block size of the label GeoTIFF and the height of the strips written at a time.
+OUT_BLOCK = 256
+
+
+def gdal_env():
+    return rasterio.Env(GDAL_CACHEMAX=GDAL_CACHE_BYTES, GDAL_NUM_THREADS="ALL_CPUS")
+
+
+def open_raster(path, what="input"):
+    """Opens a raster for reading; an unreadable one is a one-line error."""
+    if not os.path.exists(path):
+        raise CliError(f"cannot read {what} {path}: no such file", EXIT_INPUT)
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", NotGeoreferencedWarning)
+            return rasterio.open(path)
+    except RasterioError as e:
+        raise CliError(f"cannot read {what} {path}: {_one_line(e)}", EXIT_INPUT) from None
+
+
+def _one_line(error):
+    return " ".join(str(error).split()) or type(error).__name__
+
+
+def parse_bands(spec, count):
+    """'1,3-5' -> [1, 3, 4, 5] (1-based band numbers); None -> every band."""
+    if spec is None:
+        return list(range(1, count + 1))
+    bands = []
+    try:
+        for part in spec.split(","):
+            lo, _, hi = part.strip().partition("-")
+            lo = int(lo)
+            hi = int(hi) if hi else lo
+            if hi < lo:
+                raise ValueError
+            bands.extend(range(lo, hi + 1))
+    except ValueError:
+        raise CliError(f"--bands {spec!r}: expected band numbers such as 1,2,3 or 1-3",
+                       EXIT_USAGE) from None
+    bad = [b for b in bands if not 1 <= b <= count]
+    if bad:
+        raise CliError(f"--bands {spec!r}: the input has bands 1 to {count}, not {bad[0]}",
+                       EXIT_USAGE)
+    return bands
+
+
+def _clip(row0, row1, col0, col1, height, width):
+    """The part of rows [row0, row1) x cols [col0, col1) inside the image, and
+    the padding (before, after) on each axis that restores the full extent."""
+    r0, r1 = max(row0, 0), min(row1, height)
+    c0, c1 = max(col0, 0), min(col1, width)
+    return Window(c0, r0, c1 - c0, r1 - r0), ((r0 - row0, row1 - r1), (c0 - col0, col1 - c1))
+
+
+def _read(ds, fn, row0, row1, col0, col1, mode, **kw):
+    try:
+        window, pad = _clip(row0, row1, col0, col1, ds.height, ds.width)
+        data = fn(window=window, **kw)
+    except RasterioError as e:
+        raise CliError(f"cannot read {ds.name}: {_one_line(e)}", EXIT_INPUT) from None
+    if any(p for axis in pad for p in axis):
+        data = np.pad(data, ((0, 0),) * (data.ndim - 2) + pad, mode=mode)
+    return data
+
+
+def read_bands(ds, bands, row0, row1, col0, col1):
+    """float32 (nbands, rows, cols) of the window; outside the image each pixel
+    repeats the nearest edge pixel, so that a filter sees the same values
+    whichever window covers a pixel."""
+    return _read(ds, ds.read, row0, row1, col0, col1, "edge", indexes=bands, out_dtype=np.float32)
+
+
+class Mask:
+    """The pixels that take part: the input's own nodata (or mask band) over
+    the chosen bands, or a separate raster whose non-zero pixels count.
+    `read` gives uint8 1 (valid) / 0 over a window."""
+
+    def __init__(self, ds, bands, kind):
+        self.ds, self.bands, self.kind = ds, bands, kind
+
+    def read(self, row0, row1, col0, col1, outside="constant"):
+        """outside: "constant" makes pixels outside the image invalid, "edge"
+        repeats the nearest edge pixel (as read_bands does with values)."""
+        if self.kind == "nodata":
+            m = _read(self.ds, self.ds.read_masks, row0, row1, col0, col1, outside,
+                      indexes=self.bands)
+            return np.logical_and.reduce(m != 0, axis=0).view(np.uint8)
+        values = _read(self.ds, self.ds.read, row0, row1, col0, col1, outside, indexes=1)
+        valid = _read(self.ds, self.ds.read_masks, row0, row1, col0, col1, outside, indexes=1)
+        return ((values != 0) & (valid != 0)).view(np.uint8)
+
+
+def has_nodata(ds, bands):
+    return any(MaskFlags.all_valid not in ds.mask_flag_enums[b - 1] for b in bands)
+
+
+def make_mask(spec, ds, bands):
+    """--mask: 'auto' (the input's nodata when it declares one), 'none',
+    'nodata', or the path of a mask raster of the input's size."""
+    if spec == "none" or (spec == "auto" and not has_nodata(ds, bands)):
+        return None
+    if spec in ("auto", "nodata"):
+        if not has_nodata(ds, bands):
+            raise CliError(f"--mask nodata: {ds.name} declares no nodata value or mask",
+                           EXIT_USAGE)
+        return Mask(ds, bands, "nodata")
+    mask_ds = open_raster(spec, "mask")
+    if (mask_ds.height, mask_ds.width) != (ds.height, ds.width):
+        raise CliError(f"--mask {spec}: {mask_ds.height} x {mask_ds.width} pixels, the input has "
+                       f"{ds.height} x {ds.width}", EXIT_USAGE)
+    return Mask(mask_ds, [1], "raster")
+
+
+def label_profile(height, width, crs=None, transform=None, gcps=None):
+    """A uint32 tiled, compressed GeoTIFF with the given georeferencing and
+    nodata 0 (0 is "no region")."""
+    profile = dict(driver="GTiff", dtype="uint32", count=1, nodata=0, height=height,
+                   width=width, tiled=True, blockxsize=OUT_BLOCK, blockysize=OUT_BLOCK,
+                   compress="deflate", predictor=2, bigtiff="if_safer")
+    if crs is not None:
+        profile["crs"] = crs
+    if transform is not None and not transform.is_identity:
+        profile["transform"] = transform
+    elif gcps:
+        profile["gcps"] = gcps
+    return profile
+
+
+def georeferencing(ds):
+    """The georeferencing of ds as label_profile's keywords."""
+    crs = ds.crs
+    gcps, gcp_crs = ds.gcps
+    return dict(crs=crs if crs is not None else gcp_crs, transform=ds.transform, gcps=gcps)
+
+
+class AtomicOutput:
+    """A work directory beside OUT holding everything a run writes; on success
+    the finished file replaces OUT, on any failure the directory goes and OUT is
+    left as it was. Checks up front that OUT can be written."""
+
+    def __init__(self, out_path):
+        self.out_path = os.path.abspath(out_path)
+        if os.path.isdir(self.out_path):
+            raise CliError(f"cannot write {out_path}: it is a directory", EXIT_OUTPUT)
+        parent = os.path.dirname(self.out_path)
+        try:
+            self.dir = tempfile.mkdtemp(prefix=f".{os.path.basename(out_path)}.", dir=parent)
+        except OSError as e:
+            raise CliError(f"cannot write {out_path}: {e.strerror}", EXIT_OUTPUT) from None
+        self.path = os.path.join(self.dir, "out" + os.path.splitext(out_path)[1])
+
+    def work_file(self, name):
+        return os.path.join(self.dir, name)
+
+    def commit(self):
+        try:
+            os.replace(self.path, self.out_path)
+        except OSError as e:
+            raise CliError(f"cannot write {self.out_path}: {e.strerror}", EXIT_OUTPUT) from None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        shutil.rmtree(self.dir, ignore_errors=True)
+        return False
+
+
+def write_error(path, error):
+    """An OSError or GDAL error while writing `path`, as a CliError."""
+    reason = error.strerror if isinstance(error, OSError) and error.strerror else _one_line(error)
+    return CliError(f"cannot write {path}: {reason}", EXIT_OUTPUT)
