@@ -1,0 +1,27 @@
+"""The README's Python example runs and gives region means."""
+
+import os
+import re
+
+import numpy as np
+
+from conftest import needs
+
+README = os.path.join(os.path.dirname(__file__), "..", "..", "README.md")
+
+
+@needs("KAVU_WATERSHED")
+@needs("KAVU_TILE_LAMBDA_SEGMENT")
+def test_readme_example_segments_merges_and_averages():
+    text = open(README).read()
+    section = text[text.index("## Python\n"):]
+    code = re.search(r"```python\n(.*?)```", section, re.S).group(1)
+    assert len(code.strip().splitlines()) == 6  # the import and five lines
+    scope = {}
+    exec(compile(code, "README.md", "exec"), scope)
+    basins, regions, means = scope["basins"], scope["regions"], scope["means"]
+    assert basins.dtype == np.uint32 and regions.shape == basins.shape
+    n_regions = regions.max() + 1
+    assert 1 < n_regions < len(np.unique(basins))
+    assert means.shape == (3, n_regions)
+    assert ((means >= 0) & (means <= 255)).all()
