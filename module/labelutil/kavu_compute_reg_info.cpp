@@ -3,18 +3,12 @@
 #include "frame/keywords.h"
 #include "frame/routines.h"
 #include "frame/wrapper.h"
+#include "labelutil/label_range.h"
 
 #include <climits>
 #include <cstdio>
 
 namespace {
-
-uint32_t largest_label(const uint32_t *labels, int64_t npix) {
-  uint32_t maxl = 0;
-  for (int64_t i = 0; i < npix; ++i)
-    if (labels[i] > maxl) maxl = labels[i];
-  return maxl;
-}
 
 // A MAX_LBL given by the caller is the size of both result arrays; a label above
 // it would index past them, so the call is refused rather than skipping pixels
