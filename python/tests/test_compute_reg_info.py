@@ -77,6 +77,10 @@ def test_refusals_name_the_python_arguments():
     assert e.value.name == "KAVU_MBLK_SEGMENT_NOT_MEET_MINV"
     assert e.value.text == "KAVU_COMPUTE_REG_INFO: MAX_LBL needs to be at least 9."
 
+    with pytest.raises(kavu.Error) as e:
+        kavu.compute_reg_info(np.array([0, 2**31], np.uint32), np.zeros(2), max_lbl=3)
+    assert e.value.name == "KAVU_MBLK_SEGMENT_ERROR" and "2147483648" in e.value.text
+
 
 def test_host_errors_raise_kavu_error_with_their_own_names():
     labels = np.zeros((2, 2), np.uint32)

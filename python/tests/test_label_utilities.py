@@ -156,10 +156,17 @@ class TestReplaceIntegerData:
         assert r.data.shape == (3, 4) and not np.shares_memory(r.data, data)
         assert data[0, 0] == 0 and r.data[0, 0] == 5 and r.data[2, 3] == 6
 
-    def test_the_hash_tables_empty_marker_is_refused(self):
-        e = error_of(kavu.replace_integer_data, np.array([1, 0xFFFFFFFF], np.uint32), [1], [2])
-        assert (e.name, e.text) == ("KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND",
-                                    "KAVU_REPLACE_INTEGER_DATA: Hash key is not found.")
+    def test_refusals(self):
+        for marker in (0xFFFFFFFF, 0xFFFFFFFE):  # the hash table's empty and deleted words
+            e = error_of(kavu.replace_integer_data, np.array([1, marker], np.uint32), [1], [2])
+            assert (e.name, e.text) == ("KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND",
+                                        "KAVU_REPLACE_INTEGER_DATA: Hash key is not found.")
+        e = error_of(kavu.replace_integer_data, [1, 2], [1, 2, 3], [4, 5])
+        assert (e.name, e.text) == (
+            "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+            "KAVU_REPLACE_INTEGER_DATA: The number of elements of NEW needs to be at least 3.")
+        e = error_of(kavu.call, "KAVU_REPLACE_INTEGER_DATA", np.ones(2), np.ones(2), "x")
+        assert e.routine == "KAVU_REPLACE_INTEGER_DATA" and "ARG3" in e.text
 
     @settings(max_examples=80, deadline=None)
     @given(data=hnp.arrays(np.uint32, hnp.array_shapes(max_dims=3, max_side=8),
@@ -256,6 +263,16 @@ class TestSegmentGetNbrinfo:
         assert (tmp_path / "a").read_bytes() == (tmp_path / "b").read_bytes()
 
     def test_refusals(self, tmp_path):
+        e = error_of(kavu.segment_get_nbrinfo, np.array([[0, 5]]), tmp_path / "n", max_lbl=3)
+        assert (e.name, e.text) == ("KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+                                    "KAVU_SEGMENT_GET_NBRINFO: MAX_LBL needs to be at least 5.")
+        e = error_of(kavu.segment_get_nbrinfo, np.array([[0, 2**32 - 1]], np.uint32),
+                     tmp_path / "n")
+        assert (e.name, e.text) == (
+            "KAVU_MBLK_SEGMENT_ERROR",
+            "KAVU_SEGMENT_GET_NBRINFO: Error: labels of LABELS need to be below 2147483648, "
+            "found 4294967295.")
+        assert not (tmp_path / "n").exists()
         e = error_of(kavu.segment_get_nbrinfo, np.zeros((2, 2)), tmp_path / "no" / "such")
         assert (e.name, e.text) == (
             "KAVU_MBLK_SEGMENT_FILE_ERR",
