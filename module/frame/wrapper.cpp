@@ -1,5 +1,7 @@
 #include "frame/wrapper.h"
 
+#include <cstdio>
+
 const char *kavu_type_name(int type) {
   switch (type) {
     case QEL_TYP_BYTE: return "BYTE";
@@ -53,6 +55,25 @@ void require_leading_dims(QEL_VPTR main, QEL_VPTR other, int n, const char *main
 void require_keyword_array(QEL_VPTR kw, int type, const char *kw_name) {
   require_array(kw);
   require_type(kw, type, kw_name);
+}
+
+void require_no_reserved_labels(QEL_VPTR labels, const char *name) {
+  const uint32_t *l = data_of<uint32_t>(labels);
+  const int64_t n = labels->value.arr->n_elts;
+  for (int64_t i = 0; i < n; ++i) {
+    if (l[i] < 0xFFFFFFFEu) continue;
+    char reason[128];
+    snprintf(reason, sizeof reason, "%s holds label %u, which is reserved", name, l[i]);
+    kavu_abort(KAVU_MBLK_SEGMENT_ERROR, static_cast<const char *>(reason));
+  }
+}
+
+void require_fewer_pixels(int64_t n_pixels, int64_t limit, const char *name) {
+  if (n_pixels < limit) return;
+  char reason[160];
+  snprintf(reason, sizeof reason, "%s needs fewer than %lld pixels", name,
+           static_cast<long long>(limit));
+  kavu_abort(KAVU_MBLK_SEGMENT_ERROR, static_cast<const char *>(reason));
 }
 
 char *make_result_array(int type, int n_dim, const QEL_MEMINT dims[], int init, QEL_VPTR *var) {

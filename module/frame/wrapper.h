@@ -45,6 +45,14 @@ T *data_of(QEL_VPTR v) {
   return reinterpret_cast<T *>(v->value.arr->data);
 }
 
+// A ULONG label image holds neither 0xFFFFFFFF nor 0xFFFFFFFE: label hash tables
+// reserve both as slot markers. Else KAVU_MBLK_SEGMENT_ERROR naming the label.
+void require_no_reserved_labels(QEL_VPTR labels, const char *name);
+
+// Workers index pixels with 32-bit integers: an image of `limit` pixels or more
+// is refused with KAVU_MBLK_SEGMENT_ERROR before one of them overflows.
+void require_fewer_pixels(int64_t n_pixels, int64_t limit, const char *name);
+
 // A new temporary array; a refused allocation issues KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL.
 char *make_result_array(int type, int n_dim, const QEL_MEMINT dims[], int init, QEL_VPTR *var);
 

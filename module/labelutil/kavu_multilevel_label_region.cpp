@@ -8,18 +8,6 @@
 
 #include <cstdio>
 
-namespace {
-
-void require_labelable_size(int64_t n_pixels, const char *name) {
-  if (n_pixels <= multilevel_max_pixels) return;
-  char reason[160];
-  snprintf(reason, sizeof reason, "%s needs fewer than %lld pixels", name,
-           static_cast<long long>(multilevel_max_pixels + 1));
-  kavu_abort(KAVU_MBLK_SEGMENT_ERROR, static_cast<const char *>(reason));
-}
-
-}  // namespace
-
 KAVU_ROUTINE(kavu_multilevel_label_region) {
   multilevel_label_region_kw kw{};
   int32_t n_regions = 0;
@@ -31,7 +19,7 @@ KAVU_ROUTINE(kavu_multilevel_label_region) {
   const QEL_ARRAY *arr = image->value.arr;
   const int64_t ncols = arr->dims[0];
   const int64_t nrows = arr->n_dim == 2 ? arr->dims[1] : 1;
-  require_labelable_size(ncols * nrows, QEL_VarName(argv[0]));
+  require_fewer_pixels(ncols * nrows, multilevel_max_pixels + 1, QEL_VarName(argv[0]));
 
   const int32_t *excluded = nullptr;
   int32_t n_excluded = 0;

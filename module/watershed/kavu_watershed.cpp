@@ -105,6 +105,8 @@ KAVU_ROUTINE(kavu_watershed) {
   require_2d(levels, level_name);
   const int64_t nx = dim_of(levels, 0), ny = dim_of(levels, 1);
   if (nx < 3 || ny < 3) kavu_abort(KAVU_MBLK_SEGMENT_SM_DIM, level_name);
+  // The flooding queue carries pixel indices as 32-bit values.
+  require_fewer_pixels(nx * ny, int64_t{INT32_MAX} + 1, level_name);
   require_leading_dims(levels, image, 2, level_name, QEL_VarName(image_arg));
   if (kw.connectivity != 4 && kw.connectivity != 8)
     kavu_abort(KAVU_MBLK_SEGMENT_KEYWORD_BADVAL, "CONNECTIVITY", "Must be 4 or 8");

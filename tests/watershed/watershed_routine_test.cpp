@@ -362,3 +362,20 @@ TEST_F(WatershedFailure, EveryRefusedHostTemporaryReturnsMinusOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pixel indices travel through the flooding queue as 32-bit values; an image
+// that claims 2^31 pixels (over borrowed one-pixel buffers) is refused before
+// any of them is read.
+TEST_F(Watershed, RefusesImagesOfTwoToThe31PixelsOrMore) {
+  uint16_t level = 0;
+  float value = 0;
+  const std::vector<int64_t> dims = {65536, 32768};
+  QEL_VPTR lev = vars.add(qelhost::make_array("lev", QEL_TYP_UINT, dims, &level, true));
+  QEL_VPTR img = vars.add(qelhost::make_array("img", QEL_TYP_FLOAT, dims, &value, true));
+  kavu_test::expect_error(kRoutine, {lev, img}, {}, "KAVU_MBLK_SEGMENT_ERROR",
+                          "KAVU_WATERSHED: Error: LEV needs fewer than 2147483648 pixels.");
+}
+
+}  // namespace
