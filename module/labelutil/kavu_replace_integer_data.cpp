@@ -9,6 +9,9 @@
 
 namespace {
 
+// The largest count for which compute_hash_param stays below 2^31 positions.
+constexpr int64_t kMaxElements = 715827883;
+
 // Every old value needs its new value: a shorter third argument would make the
 // worker read past its end.
 void require_new_for_each_old(QEL_VPTR old_var, QEL_VPTR new_var, QEL_VPTR new_arg) {
@@ -33,6 +36,9 @@ KAVU_ROUTINE(kavu_replace_integer_data) {
   require_new_for_each_old(vars[1], vars[2], argv[2]);
 
   const QEL_ARRAY *data = vars[0]->value.arr;
+  // The value table is sized for the element count; beyond this it would need
+  // 2^31 positions, which its int32 fields cannot hold.
+  require_fewer_pixels(data->n_elts, kMaxElements, QEL_VarName(argv[0]));
   const int32_t n = static_cast<int32_t>(data->n_elts);
   const int32_t n_pairs = static_cast<int32_t>(vars[1]->value.arr->n_elts);
   QEL_VPTR result;

@@ -100,6 +100,16 @@ TEST_F(ReplaceIntegerData, RefusesFewerNewValuesThanOldValues) {
                           "least 3.");
 }
 
+// The value table's size must stay below 2^31 positions; the data claim that
+// many elements over a borrowed one-element buffer and are refused unread.
+TEST_F(ReplaceIntegerData, RefusesDataTooLargeForTheValueTable) {
+  uint32_t one = 0;
+  QEL_VPTR d = vars.add(qelhost::make_array("data", QEL_TYP_ULONG, {715827883}, &one, true));
+  QEL_VPTR o = vars.array<uint32_t>("old", {1}, {1});
+  kavu_test::expect_error(kRoutine, {d, o, o}, {}, "KAVU_MBLK_SEGMENT_ERROR",
+                          "KAVU_REPLACE_INTEGER_DATA: Error: DATA needs fewer than 715827883 pixels.");
+}
+
 // The table's two reserved words cannot be stored; 0xFFFFFFFE used to share a
 // slot with the next value stored after it and came back replaced by its pair.
 TEST_F(ReplaceIntegerData, ReservedValuesAreRefusedNeverMisreplaced) {
