@@ -1,0 +1,171 @@
+// Builds the pair set: counts every 4-adjacency of two different labels in an
+// adjacent-pair tree, numbers the pairs in the tree's key order, costs them and
+// links each pair into the neighbour trees of its two regions.
+#include "containers/allocation.h"
+#include "containers/aptree.h"
+#include "lambda/pair_set.h"
+
+namespace {
+
+struct pair_counter {
+  aptree *tree;
+  const open_hash *region_hash;
+};
+
+// One adjacency of labels la != lb at positions pa, pb. The key puts the
+// position of the smaller label (unsigned) first; repeats only add to blen.
+int32_t count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, int32_t pa, int32_t pb) {
+  const ap_pair key = la < lb ? ap_pair{pa, pb, 1} : ap_pair{pb, pa, 1};
+  aptree_node *node = aptree_exact_query(pc.tree, key);
+  if (aptree_node_not_null(pc.tree, node)) {
+    node->blen += 1;
+    return 0;
+  }
+  return aptree_insert(pc.tree, key) ? 0 : -1;
+}
+
+int32_t count_labels(const pair_counter &pc, uint32_t la, uint32_t lb) {
+  int32_t pa, pb;
+  if (open_hash_lookup(pc.region_hash, la, &pa) != 0 ||
+      open_hash_lookup(pc.region_hash, lb, &pb) != 0)
+    return -3;
+  return count_adjacency(pc, la, lb, pa, pb);
+}
+
+// Unmasked scan that looks a label up only where it changes: `col` holds the
+// position of every pixel of the current row, taken from the row above where
+// the label is the same, so horizontal neighbours need no lookup at all.
+int32_t count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols,
+                       int32_t nrows, int32_t *col) {
+  for (int32_t r = 0; r < nrows; ++r) {
+    const uint32_t *row = in_lbl + static_cast<int64_t>(r) * ncols;
+    int32_t status = 0;
+    if (r == 0) {
+      int32_t pos = -1;
+      for (int32_t c = 0; c < ncols; ++c) {
+        if ((c == 0 || row[c] != row[c - 1]) && open_hash_lookup(pc.region_hash, row[c], &pos) != 0)
+          return -3;
+        col[c] = pos;
+      }
+    } else {
+      const uint32_t *above = row - ncols;
+      for (int32_t c = 0; c < ncols && status == 0; ++c) {
+        if (row[c] == above[c]) continue;
+        int32_t pos;
+        if (open_hash_lookup(pc.region_hash, row[c], &pos) != 0) return -3;
+        status = count_adjacency(pc, above[c], row[c], col[c], pos);
+        col[c] = pos;
+      }
+    }
+    for (int32_t c = 0; c + 1 < ncols && status == 0; ++c)
+      if (row[c] != row[c + 1]) status = count_adjacency(pc, row[c], row[c + 1], col[c], col[c + 1]);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// With a mask an adjacency counts only between two pixels that both take part.
+int32_t count_masked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                     const uint8_t *mask) {
+  for (int32_t r = 0; r < nrows; ++r) {
+    const int32_t row = r * ncols;
+    for (int32_t i = row; i + 1 < row + ncols; ++i)
+      if (in_lbl[i] != in_lbl[i + 1] && mask[i] && mask[i + 1]) {
+        const int32_t status = count_labels(pc, in_lbl[i], in_lbl[i + 1]);
+        if (status != 0) return status;
+      }
+  }
+  for (int32_t i = 0; i + ncols < ncols * nrows; ++i)
+    if (in_lbl[i] != in_lbl[i + ncols] && mask[i] && mask[i + ncols]) {
+      const int32_t status = count_labels(pc, in_lbl[i], in_lbl[i + ncols]);
+      if (status != 0) return status;
+    }
+  return 0;
+}
+
+// A margin is a line of labels just outside the first column (stride ncols)
+// or the first row (stride 1); entry n + j lies beside border pixel j. Its
+// label 0 means "none" only when a mask is given.
+int32_t count_margin(const pair_counter &pc, const uint32_t *in_lbl, const uint32_t *margin,
+                     int32_t n, int32_t stride, const uint8_t *mask) {
+  for (int32_t j = 0; j < n; ++j) {
+    const int32_t i = j * stride;
+    const uint32_t a = in_lbl[i], b = margin[n + j];
+    if (a == b || (mask && (mask[i] == 0 || b == 0))) continue;
+    const int32_t status = count_labels(pc, a, b);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+int32_t count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                    const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                    const uint8_t *mask) {
+  int32_t status;
+  if (mask) {
+    status = count_masked(pc, in_lbl, ncols, nrows, mask);
+  } else {
+    int32_t *col = kavu_alloc_array<int32_t>(static_cast<size_t>(ncols));
+    if (!col) return -1;
+    status = count_unmasked(pc, in_lbl, ncols, nrows, col);
+    kavu_free(col);
+  }
+  if (status == 0 && margin_vlbl) status = count_margin(pc, in_lbl, margin_vlbl, nrows, ncols, mask);
+  if (status == 0 && margin_hlbl) status = count_margin(pc, in_lbl, margin_hlbl, ncols, 1, mask);
+  return status;
+}
+
+// Numbers, costs and links the pairs in key order.
+int32_t make_pairs(const ap_ids *ids, int32_t nbands, pair_rec *pairs, region_rec *regions) {
+  for (int32_t k = 0; k < ids->count; ++k) {
+    const ap_pair &ap = ids->ids[k];
+    pair_rec &p = pairs[k];
+    p.r0 = ap.hash1;
+    p.r1 = ap.hash2;
+    p.blen = ap.blen;
+    t_set_weight_intensity_diff(nbands, p.r0, regions[p.r0].area, k, p.r1, pairs, regions);
+    p.t = p.s / static_cast<float>(p.blen);
+    if (!nptree_insert(regions[p.r0].nptree, k, p.r1) ||
+        !nptree_insert(regions[p.r1].nptree, k, p.r0))
+      return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
+                        int32_t /*n_positions*/, int32_t ncols, int32_t nrows, int32_t nbands,
+                        pair_rec **pair_set, region_rec *region_set, int32_t *n_pairs,
+                        const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                        const uint8_t *mask) {
+  aptree *tree = aptree_create();
+  if (!tree) return -1;
+  const pair_counter pc{tree, region_hash};
+  int32_t status = count_pairs(pc, in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, mask);
+  if (status != 0) {
+    aptree_destroy(tree);
+    return status;
+  }
+
+  ap_ids *ids = nullptr;
+  int32_t count = 0;
+  pair_rec *pairs = nullptr;
+  status = init_ap_ids(&ids, 100000);
+  if (status == 0) status = aptree_traverse(tree, &count, ids);
+  if (status == 0) {
+    pairs = kavu_alloc_zeroed<pair_rec>(static_cast<size_t>(count));
+    status = pairs ? make_pairs(ids, nbands, pairs, region_set) : -1;
+  }
+  free_ap_ids(ids);
+  aptree_destroy(tree);
+  if (status != 0) {
+    t_free_pair_set(pairs);
+    return -1;
+  }
+  *pair_set = pairs;
+  *n_pairs = count;
+  return 0;
+}
+
+void t_free_pair_set(pair_rec *pair_set) { kavu_free(pair_set); }

@@ -1,0 +1,120 @@
+// Region records and merge label lists of every region-hash position, with
+// band means and areas accumulated from the image in row order.
+#include "containers/allocation.h"
+#include "lambda/region_set.h"
+
+namespace {
+
+// Gives every position its band vector, neighbour tree and, when it holds a
+// label, its one-label merge list. Partial work is left for the caller's
+// release, which accepts the zeroed records of positions not reached.
+int32_t init_records(const open_hash *region_hash, int32_t n_positions, int32_t nbands,
+                     region_rec *set, merge_lbl_list *lists) {
+  for (int32_t p = 0; p < n_positions; ++p) {
+    region_rec &rec = set[p];
+    rec.gval = kavu_alloc_zeroed<float>(static_cast<size_t>(nbands));
+    if (!rec.gval) return -1;
+    rec.nptree = nptree_create();
+    if (!rec.nptree) return -1;
+    rec.bestp = -1;
+    if (open_hash_pos_valid(region_hash, p) &&
+        merge_lbl_list_add(&lists[p], region_hash->slots[p]) != 0)
+      return -1;
+  }
+  return 0;
+}
+
+// Without a mask the position found for a pixel serves the following pixels of
+// its row while the label stays the same; with one, every counted pixel looks
+// its label up. Sums are single precision, in row order, band by band.
+template <bool Masked>
+int32_t accumulate(const float *image, const uint32_t *in_lbl, const open_hash *region_hash,
+                   int32_t ncols, int32_t nrows, int32_t nbands, const int32_t *band_offset,
+                   region_rec *set, const uint8_t *mask) {
+  for (int32_t r = 0; r < nrows; ++r) {
+    int32_t pos = -1;
+    for (int32_t i = r * ncols; i < (r + 1) * ncols; ++i) {
+      if constexpr (Masked) {
+        if (mask[i] == 0) continue;
+        if (open_hash_lookup(region_hash, in_lbl[i], &pos) != 0) return -3;
+      } else {
+        if ((pos < 0 || in_lbl[i] != in_lbl[i - 1]) &&
+            open_hash_lookup(region_hash, in_lbl[i], &pos) != 0)
+          return -3;
+      }
+      region_rec &rec = set[pos];
+      for (int32_t b = 0; b < nbands; ++b) rec.gval[b] += image[band_offset[b] + i];
+      rec.area += 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash *region_hash,
+                          int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
+                          region_rec **region_set, merge_lbl_list **merge_lbl,
+                          open_hash *share_lbl_hash, int32_t share_n_positions,
+                          const int32_t *share_rec_map, int32_t ml_n_positions,
+                          open_hash *ml_curr_hash, FILE *info_file, const uint8_t *mask) {
+  region_rec *set = kavu_alloc_zeroed<region_rec>(static_cast<size_t>(n_positions));
+  if (!set) return -1;
+  merge_lbl_list *lists = kavu_alloc_zeroed<merge_lbl_list>(static_cast<size_t>(n_positions));
+  if (!lists) {
+    kavu_free(set);
+    return -1;
+  }
+  auto fail = [&](int32_t status) {
+    t_free_merge_lbl_list(n_positions, lists);
+    t_free_region_set(n_positions, set);
+    return status;
+  };
+
+  if (init_records(region_hash, n_positions, nbands, set, lists) != 0) return fail(-1);
+
+  // Regions continued from earlier tiles start from their stored sums, so the
+  // accumulation below adds this tile's pixels to them.
+  if (share_n_positions != 0) {
+    const int32_t status = tile_init_margin_region_set(
+        share_lbl_hash, share_n_positions, share_rec_map, nbands, ml_n_positions, ml_curr_hash,
+        set, region_hash, n_positions, info_file);
+    if (status != 0) return fail(status);
+  }
+
+  int32_t *band_offset = kavu_alloc_array<int32_t>(static_cast<size_t>(nbands));
+  if (!band_offset) return fail(-1);
+  for (int32_t b = 0; b < nbands; ++b) band_offset[b] = b * ncols * nrows;
+
+  const int32_t status =
+      mask ? accumulate<true>(image, in_lbl, region_hash, ncols, nrows, nbands, band_offset, set,
+                              mask)
+           : accumulate<false>(image, in_lbl, region_hash, ncols, nrows, nbands, band_offset, set,
+                               mask);
+  kavu_free(band_offset);
+  if (status != 0) return fail(status);
+
+  for (int32_t p = 0; p < n_positions; ++p) {
+    region_rec &rec = set[p];
+    if (rec.area == 0) continue;
+    const float area = static_cast<float>(rec.area);
+    for (int32_t b = 0; b < nbands; ++b) rec.gval[b] /= area;
+  }
+  *region_set = set;
+  *merge_lbl = lists;
+  return 0;
+}
+
+void t_free_region_set(int32_t count, region_rec *region_set) {
+  for (int32_t p = 0; p < count; ++p) {
+    kavu_free(region_set[p].gval);
+    nptree_destroy(region_set[p].nptree);
+  }
+  kavu_free(region_set);
+}
+
+void t_free_merge_lbl_list(int32_t count, merge_lbl_list *merge_lbl) {
+  if (!merge_lbl) return;
+  for (int32_t p = 0; p < count; ++p) merge_lbl_list_destroy(&merge_lbl[p]);
+  kavu_free(merge_lbl);
+}

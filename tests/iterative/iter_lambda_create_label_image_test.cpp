@@ -1,0 +1,181 @@
+// KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE through the host: replay of schedule
+// prefixes against the reference partition, label maps the schedule would not
+// produce, argument checks and allocation failures.
+#include "host_session.h"
+#include "schedule_reference.h"
+
+#include "containers/allocation.h"
+#include "iterative/iter_lambda_create_label_image.h"
+#include "../lambda/heap_probe.h"
+
+#include <random>
+
+using kavu_test::read_array;
+using kavu_test::RoutineTest;
+using qelhost::Keyword;
+
+namespace {
+
+const std::string kRoutine = "KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE";
+const std::string kPrefix = kRoutine + ": ";
+
+class CreateLabelImage : public RoutineTest {
+ protected:
+  struct replay {
+    int32_t n_regions;
+    std::vector<uint32_t> labels;
+  };
+
+  replay run(const std::vector<uint32_t> &labels, const std::vector<int64_t> &dims,
+             const std::vector<uint32_t> &label_map, std::vector<int64_t> map_dims = {}) {
+    if (map_dims.empty()) map_dims = {static_cast<int64_t>(label_map.size())};
+    QEL_VPTR out = vars.undefined("out");
+    QEL_VPTR value = kavu_test::call_ok(
+        vars, kRoutine,
+        {vars.array<uint32_t>("lbl", labels, dims), vars.array<uint32_t>("map", label_map, map_dims),
+         out});
+    const auto image = read_array<uint32_t>(out);
+    EXPECT_EQ(image.dims, dims);
+    return {kavu_test::read_scalar<int32_t>(value), image.data};
+  }
+
+  // The schedule of an image through KAVU_ITER_LAMBDA_SEGMENT.
+  std::vector<uint32_t> schedule(const std::vector<float> &image,
+                                 const std::vector<uint32_t> &labels,
+                                 const std::vector<int64_t> &dims) {
+    QEL_VPTR map = vars.undefined("label_map");
+    kavu_test::call_ok(vars, "KAVU_ITER_LAMBDA_SEGMENT", {vars.array<float>("img", image, dims)},
+                       {{"IN_LABEL_IMG", vars.array<uint32_t>("l", labels, dims)},
+                        {"LABEL_MAP", map}});
+    return read_array<uint32_t>(map).data;
+  }
+};
+
+// 3 x 2, labels at positions equal to themselves (8 positions).
+const std::vector<uint32_t> kLabels = {0, 0, 1, 2, 3, 3};
+const std::vector<int64_t> kDims = {3, 2};
+
+TEST_F(CreateLabelImage, NoPairRelabelsByPosition) {
+  const auto r = run({40, 40, 7, 7, 9, 40}, kDims, {123});
+  // 40 -> position 0 (40 & 7), 9 -> 1, 7 -> 7.
+  EXPECT_EQ(r.n_regions, 3);
+  EXPECT_EQ(r.labels, (std::vector<uint32_t>{0, 0, 2, 2, 1, 0}));
+}
+
+TEST_F(CreateLabelImage, FullLabelMapLeavesOneRegion) {
+  const auto r = run(kLabels, kDims, {1, 0, 3, 2, 2, 0});
+  EXPECT_EQ(r.n_regions, 1);
+  EXPECT_EQ(r.labels, std::vector<uint32_t>(6, 0));
+}
+
+TEST_F(CreateLabelImage, AnOddLastElementIsIgnored) {
+  const auto r = run(kLabels, kDims, {1, 0, 3});
+  EXPECT_EQ(r.n_regions, 3);
+  EXPECT_EQ(r.labels, (std::vector<uint32_t>{0, 0, 0, 1, 2, 2}));
+}
+
+TEST_F(CreateLabelImage, OnlyTheFirstDimensionOfTheMapIsRead) {
+  const auto r = run(kLabels, kDims, {1, 0, 3, 2, 2, 0}, {2, 3});
+  EXPECT_EQ(r.n_regions, 3);
+  EXPECT_EQ(r.labels, (std::vector<uint32_t>{0, 0, 0, 1, 2, 2}));
+}
+
+TEST_F(CreateLabelImage, PairsTheScheduleCouldNotMakeAreSkipped) {
+  const std::vector<uint32_t> expect = {0, 0, 0, 1, 1, 1};  // {0, 1} and {2, 3}
+  // A label not in the image, as absorbed or as survivor.
+  EXPECT_EQ(run(kLabels, kDims, {1, 0, 77, 2, 3, 2, 2, 77}).labels, expect);
+  // An absorbed label absorbed again, into another region.
+  EXPECT_EQ(run(kLabels, kDims, {1, 0, 3, 2, 1, 2}).labels, expect);
+  // A survivor that was absorbed already (its list moved away).
+  EXPECT_EQ(run(kLabels, kDims, {1, 0, 3, 2, 2, 1}).labels, expect);
+  // The same label twice.
+  EXPECT_EQ(run(kLabels, kDims, {1, 0, 0, 0, 3, 2, 2, 2}).labels, expect);
+  EXPECT_EQ(run(kLabels, kDims, {1, 0, 0, 0, 3, 2, 2, 2}).n_regions, 2);
+}
+
+TEST_F(CreateLabelImage, EveryPrefixOfARandomScheduleGivesTheReferencePartition) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 12; ++round) {
+    const int32_t ncols = 2 + rng() % 9, nrows = 2 + rng() % 9, n = ncols * nrows;
+    std::vector<float> image(n);
+    for (auto &v : image) v = static_cast<float>(rng() % 20);
+    std::vector<uint32_t> labels(n);
+    for (int32_t i = 0; i < n; ++i)
+      labels[i] = round % 2 ? static_cast<uint32_t>(i) : static_cast<uint32_t>(rng() % 7) * 1000003u;
+    const auto map = schedule(image, labels, {ncols, nrows});
+    const size_t regions = iterative_test::model_positions(labels, ncols, nrows).size();
+    ASSERT_EQ(map.size(), 2 * (regions - 1));
+    for (size_t k = 0; k <= regions - 1; ++k) {
+      const std::vector<uint32_t> prefix(map.begin(), map.begin() + 2 * k);
+      const auto r = run(labels, {ncols, nrows}, prefix.empty() ? std::vector<uint32_t>{7} : prefix);
+      EXPECT_EQ(r.n_regions, static_cast<int32_t>(regions - k));
+      EXPECT_EQ(r.labels, iterative_test::reference_partition(labels, ncols, nrows, map, k))
+          << "round " << round << ", prefix " << k;
+    }
+  }
+}
+
+TEST_F(CreateLabelImage, ArgumentChecks) {
+  QEL_VPTR lbl = vars.array<uint32_t>("lbl", kLabels, kDims);
+  QEL_VPTR map = vars.array<uint32_t>("map", {1, 0}, {2});
+  QEL_VPTR out = vars.undefined("out");
+  auto refused = [&](std::vector<QEL_VPTR> args, const std::string &name, const std::string &text) {
+    kavu_test::expect_error(kRoutine, args, {}, name, kPrefix + text);
+  };
+  refused({vars.ulng("s", 1), map, out}, "QEL_M_NOTARRAY",
+          "Expression must be an array in this context: S.");
+  refused({vars.array<int32_t>("l32", {0, 1}, {1, 2}), map, out}, "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+          "The type of the 1st argument needs to be type ULONG.");
+  refused({vars.array<uint32_t>("l1", {0, 1}, {2}), map, out}, "KAVU_MBLK_SEGMENT_NOT_2D",
+          "the 1st argument needs to be 2D.");
+  refused({lbl, vars.ulng("s", 1), out}, "QEL_M_NOTARRAY",
+          "Expression must be an array in this context: S.");
+  refused({lbl, vars.array<int32_t>("m32", {1, 0}, {2}), out}, "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+          "The type of the 2nd argument needs to be type ULONG.");
+  refused({vars.array<uint32_t>("r", {0, 0xFFFFFFFEu}, {1, 2}), map, out}, "KAVU_MBLK_SEGMENT_ERROR",
+          "Error: the 1st argument holds label 4294967294, which is reserved.");
+}
+
+TEST_F(CreateLabelImage, EveryAllocationFailureIsReported) {
+  for (int64_t fail_at = 1;; ++fail_at) {
+    const std::vector<QEL_VPTR> args = {vars.array<uint32_t>("lbl", kLabels, kDims),
+                                        vars.array<uint32_t>("map", {1, 0, 3, 2}, {4}),
+                                        vars.undefined("out")};
+    kavu_alloc_reset(fail_at);
+    try {
+      qelhost::release(qelhost::call(kRoutine, args, {}));
+      const int64_t made = kavu_alloc_count();
+      kavu_alloc_reset();
+      EXPECT_LT(made, fail_at);
+      EXPECT_GT(fail_at, 4);
+      return;
+    } catch (const qelhost::Error &e) {
+      kavu_alloc_reset();
+      EXPECT_EQ(e.name, "KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL") << fail_at;
+      EXPECT_EQ(e.text, kPrefix + "The memory allocation failed.");
+    }
+  }
+}
+
+TEST(IterLambdaCreateLabelImageWorker, EveryAllocationFailureLeavesNoBlockBehind) {
+  std::vector<uint32_t> out(6);
+  const std::vector<uint32_t> map = {1, 0, 3, 2};
+  for (int64_t fail_at = 1; fail_at < 10000; ++fail_at) {
+    int32_t status = 0, n = 0;
+    bool done = false;
+    const bool leaked = heap_probe::leaks([&] {
+      kavu_alloc_reset(fail_at);
+      status = iter_lambda_create_label_image(kLabels.data(), 3, 2, map.data(), 2, out.data(), &n);
+      done = kavu_alloc_count() < fail_at;
+      kavu_alloc_reset();
+    });
+    EXPECT_EQ(status, done ? 0 : -1) << fail_at;
+    EXPECT_FALSE(leaked) << "leak at allocation " << fail_at;
+    if (done) {
+      EXPECT_EQ(n, 2);
+      break;
+    }
+  }
+}
+
+}  // namespace

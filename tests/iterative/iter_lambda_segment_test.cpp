@@ -1,0 +1,261 @@
+// KAVU_ITER_LAMBDA_SEGMENT through the host: argument checks with their exact
+// messages, the literal cases, and the whole schedule against the brute-force
+// reference on random images; allocation failures and their release.
+#include "host_session.h"
+#include "schedule_reference.h"
+
+#include "containers/allocation.h"
+#include "iterative/iterative_lambda_segment.h"
+#include "../lambda/heap_probe.h"
+
+#include <bit>
+#include <random>
+
+using kavu_test::read_array;
+using kavu_test::RoutineTest;
+using qelhost::Keyword;
+
+namespace {
+
+const std::string kRoutine = "KAVU_ITER_LAMBDA_SEGMENT";
+const std::string kPrefix = kRoutine + ": ";
+
+struct result {
+  std::vector<float> lambdas;
+  std::vector<uint32_t> label_map;
+};
+
+class IterLambdaSegment : public RoutineTest {
+ protected:
+  QEL_VPTR image(const std::vector<float> &data, const std::vector<int64_t> &dims) {
+    return vars.array<float>("img", data, dims);
+  }
+
+  // Runs the routine with both output keywords; an unwritten output stays undefined.
+  result run(QEL_VPTR img, QEL_VPTR labels = nullptr) {
+    QEL_VPTR lambdas = vars.undefined("lambdas"), label_map = vars.undefined("map");
+    std::vector<Keyword> kw = {{"LAMBDAS", lambdas}, {"LABEL_MAP", label_map}};
+    if (labels) kw.push_back({"IN_LABEL_IMG", labels});
+    QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {img}, kw);
+    EXPECT_EQ(kavu_test::read_scalar<int32_t>(value), 0);
+    result out;
+    if (lambdas->flags & QEL_V_ARR) out.lambdas = read_array<float>(lambdas).data;
+    if (label_map->flags & QEL_V_ARR) out.label_map = read_array<uint32_t>(label_map).data;
+    return out;
+  }
+
+  void expect_refused(QEL_VPTR img, const std::vector<Keyword> &kw, const std::string &name,
+                      const std::string &text) {
+    kavu_test::expect_error(kRoutine, {img}, kw, name, kPrefix + text);
+  }
+};
+
+std::vector<uint32_t> bits(const std::vector<float> &v) {
+  std::vector<uint32_t> out;
+  for (const float f : v) out.push_back(std::bit_cast<uint32_t>(f));
+  return out;
+}
+
+TEST_F(IterLambdaSegment, OneRegionWritesNeitherOutput) {
+  QEL_VPTR lambdas = vars.lng("lambdas", 7), label_map = vars.lng("map", 8);
+  const std::vector<Keyword> kw = {{"LAMBDAS", lambdas}, {"LABEL_MAP", label_map}};
+  kavu_test::call_ok(vars, kRoutine, {image({3}, {1, 1})}, kw);
+  kavu_test::call_ok(vars, kRoutine, {image({1, 2, 3, 4}, {2, 2})},
+                     {{"LAMBDAS", lambdas}, {"LABEL_MAP", label_map},
+                      {"IN_LABEL_IMG", vars.array<uint32_t>("l", {9, 9, 9, 9}, {2, 2})}});
+  EXPECT_EQ(kavu_test::read_scalar<int32_t>(lambdas), 7);
+  EXPECT_EQ(kavu_test::read_scalar<int32_t>(label_map), 8);
+}
+
+TEST_F(IterLambdaSegment, TwoRegionsGiveTheirCostAndLargerIntoSmaller) {
+  const auto r = run(image({0, 1, 0, 1}, {2, 2}), vars.array<uint32_t>("l", {20, 10, 20, 10}, {2, 2}));
+  EXPECT_EQ(r.lambdas, (std::vector<float>{0.5f}));
+  EXPECT_EQ(r.label_map, (std::vector<uint32_t>{20, 10}));
+}
+
+TEST_F(IterLambdaSegment, DefaultLabelsAreThePixelIndices) {
+  const std::vector<float> img = {0, 1, 5, 3};
+  const auto r = run(image(img, {2, 2}));
+  ASSERT_EQ(r.lambdas.size(), 3u);
+  ASSERT_EQ(r.label_map.size(), 6u);
+  const auto ref = iterative_test::reference_schedule(img, {0, 1, 2, 3}, 2, 2, 1);
+  EXPECT_EQ(bits(r.lambdas), bits(ref.lambdas));
+  EXPECT_EQ(r.label_map, ref.label_map);
+  // Pixels 0 and 1 (cost 0.5) merge first, 0 surviving.
+  EXPECT_EQ(r.label_map[0], 1u);
+  EXPECT_EQ(r.label_map[1], 0u);
+}
+
+TEST_F(IterLambdaSegment, LambdasNeedNotIncrease) {
+  // Row 0, 2, 0.2: the right pair (1.62) merges first; the merged mean 1.1 then
+  // costs (2 / 3) * 1.21 against the left pixel, below the cost just merged.
+  const auto r = run(image({0, 2, 0.2f}, {3, 1}));
+  ASSERT_EQ(r.lambdas.size(), 2u);
+  EXPECT_LT(r.lambdas[1], r.lambdas[0]);
+  EXPECT_EQ(r.label_map, (std::vector<uint32_t>{2, 1, 1, 0}));
+}
+
+TEST_F(IterLambdaSegment, AnImageOfFewerThanThreeDimensionsIsOneBand) {
+  std::mt19937 rng(2);
+  std::vector<float> img(12);
+  for (auto &v : img) v = static_cast<float>(rng() % 50);
+  const auto flat = run(image(img, {4, 3}));
+  const auto banded = run(image(img, {4, 3, 1}));
+  EXPECT_EQ(bits(flat.lambdas), bits(banded.lambdas));
+  EXPECT_EQ(flat.label_map, banded.label_map);
+  // A 1-D image is one row.
+  const auto row = run(image(img, {12}));
+  const auto ref = iterative_test::reference_schedule(img, [] {
+    std::vector<uint32_t> l(12);
+    for (uint32_t i = 0; i < 12; ++i) l[i] = i;
+    return l;
+  }(), 12, 1, 1);
+  EXPECT_EQ(bits(row.lambdas), bits(ref.lambdas));
+  EXPECT_EQ(row.label_map, ref.label_map);
+}
+
+TEST_F(IterLambdaSegment, OtherImageTypesAreConvertedToFloat) {
+  const std::vector<float> img = {1, 7, 2, 9, 4, 4};
+  const auto as_float = run(image(img, {3, 2}));
+  const auto as_byte = run(vars.array<uint8_t>("img", {1, 7, 2, 9, 4, 4}, {3, 2}));
+  EXPECT_EQ(bits(as_float.lambdas), bits(as_byte.lambdas));
+  EXPECT_EQ(as_float.label_map, as_byte.label_map);
+}
+
+TEST_F(IterLambdaSegment, OutputsThatAreNotAskedForCostNothingVisible) {
+  kavu_test::call_ok(vars, kRoutine, {image({1, 2, 3, 4, 5, 6}, {3, 2})});
+  kavu_test::call_ok(vars, kRoutine, {image({1, 2, 3, 4, 5, 6}, {3, 2})},
+                     {{"LAMBDAS", vars.undefined("only_lambdas")}});
+}
+
+TEST_F(IterLambdaSegment, ArgumentChecks) {
+  QEL_VPTR img = image(std::vector<float>(6, 1), {3, 2});
+  expect_refused(vars.lng("img", 1), {}, "QEL_M_NOTARRAY",
+                 "Expression must be an array in this context: IMG.");
+  expect_refused(img, {{"IN_LABEL_IMG", vars.ulng("l", 0)}}, "QEL_M_NOTARRAY",
+                 "Expression must be an array in this context: L.");
+  expect_refused(img, {{"IN_LABEL_IMG", vars.array<int32_t>("l", {0, 1, 2, 3, 4, 5}, {3, 2})}},
+                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+                 "The type of IN_LABEL_IMG needs to be type ULONG.");
+  expect_refused(img, {{"IN_LABEL_IMG", vars.array<uint32_t>("l", {0, 1, 2, 3, 4, 5}, {3, 2, 1})}},
+                 "KAVU_MBLK_SEGMENT_NOT_2D", "IN_LABEL_IMG needs to be 2D.");
+  expect_refused(img, {{"IN_LABEL_IMG", vars.array<uint32_t>("l", {0, 1, 2, 3, 4, 5}, {2, 3})}},
+                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH",
+                 "The first 2 dimensions of IMG and IN_LABEL_IMG do not match.");
+}
+
+TEST_F(IterLambdaSegment, ReservedLabelsAreRefusedByName) {
+  QEL_VPTR img = image(std::vector<float>(4, 1), {2, 2});
+  for (const uint32_t reserved : {0xFFFFFFFFu, 0xFFFFFFFEu})
+    expect_refused(img, {{"IN_LABEL_IMG", vars.array<uint32_t>("l", {1, reserved, 1, 1}, {2, 2})}},
+                   "KAVU_MBLK_SEGMENT_ERROR",
+                   "Error: IN_LABEL_IMG holds label " + std::to_string(reserved) +
+                       ", which is reserved.");
+}
+
+// Random images of 1 to 4 bands and 2 x 2 to 40 x 40 pixels, with the default
+// labels or random non-contiguous labels in blobs.
+struct random_case {
+  int32_t ncols, nrows, nbands;
+  std::vector<float> image;
+  std::vector<uint32_t> labels;  // empty: every pixel its own region
+};
+
+random_case make_case(std::mt19937 &rng, int round) {
+  random_case c;
+  c.ncols = 2 + rng() % 39;
+  c.nrows = 2 + rng() % 39;
+  if (round % 4 == 0) c.ncols = c.nrows = 2 + rng() % 4;
+  c.nbands = 1 + rng() % 4;
+  const int32_t n = c.ncols * c.nrows;
+  c.image.resize(static_cast<size_t>(n) * c.nbands);
+  // Few distinct values in half the rounds, so that equal costs are common.
+  const uint32_t levels = round % 2 ? 4 : 100000;
+  for (auto &v : c.image) v = static_cast<float>(rng() % levels) / 16.0f;
+  if (round % 3 != 0) {
+    c.labels.resize(n);
+    std::vector<uint32_t> pool(1 + rng() % 60);
+    for (auto &l : pool) l = static_cast<uint32_t>(rng() % 0xFFFFFF00u);
+    for (int32_t i = 0; i < n; ++i) {
+      c.labels[i] = pool[rng() % pool.size()];
+      if (i % c.ncols > 0 && rng() % 3) c.labels[i] = c.labels[i - 1];
+      if (i >= c.ncols && rng() % 3 == 0) c.labels[i] = c.labels[i - c.ncols];
+    }
+  }
+  return c;
+}
+
+std::vector<uint32_t> index_labels(int32_t n) {
+  std::vector<uint32_t> l(n);
+  for (int32_t i = 0; i < n; ++i) l[i] = static_cast<uint32_t>(i);
+  return l;
+}
+
+TEST_F(IterLambdaSegment, RandomSchedulesEqualTheBruteForceReference) {
+  std::mt19937 rng(20240601);
+  for (int round = 0; round < 60; ++round) {
+    const random_case c = make_case(rng, round);
+    QEL_VPTR img = vars.array<float>("img", c.image, {c.ncols, c.nrows, c.nbands});
+    QEL_VPTR lbl = c.labels.empty() ? nullptr : vars.array<uint32_t>("l", c.labels, {c.ncols, c.nrows});
+    const auto labels = c.labels.empty() ? index_labels(c.ncols * c.nrows) : c.labels;
+    const auto r = run(img, lbl);
+    const auto ref = iterative_test::reference_schedule(c.image, labels, c.ncols, c.nrows, c.nbands);
+    const size_t regions = iterative_test::model_positions(labels, c.ncols, c.nrows).size();
+    ASSERT_EQ(ref.lambdas.size(), regions - 1);
+    EXPECT_EQ(r.label_map, ref.label_map) << "round " << round;
+    EXPECT_EQ(bits(r.lambdas), bits(ref.lambdas)) << "round " << round;
+    if (HasFailure()) return;
+  }
+}
+
+TEST_F(IterLambdaSegment, EveryAllocationFailureIsReportedAndReleased) {
+  const std::vector<float> img = {1, 5, 2, 8, 3, 3, 9, 0, 4, 4, 2, 7};
+  for (int64_t fail_at = 1;; ++fail_at) {
+    QEL_VPTR image_var = image(img, {4, 3});
+    kavu_alloc_reset(fail_at);
+    try {
+      qelhost::release(qelhost::call(kRoutine, {image_var}, {}));
+      const int64_t made = kavu_alloc_count();
+      kavu_alloc_reset();
+      EXPECT_LT(made, fail_at) << "a refused allocation went unnoticed";
+      EXPECT_GT(fail_at, 10);
+      return;
+    } catch (const qelhost::Error &e) {
+      kavu_alloc_reset();
+      EXPECT_EQ(e.name, "KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL") << fail_at;
+      EXPECT_EQ(e.text, kPrefix + "The memory allocation failed.");
+    }
+    EXPECT_EQ(qelhost::live_temporaries(), 0);
+  }
+}
+
+TEST(IterativeLambdaSegment, EveryAllocationFailureLeavesNoBlockBehind) {
+  const std::vector<float> img = {1, 5, 2, 8, 3, 3, 9, 0, 4, 4, 2, 7, 1, 1, 2, 2, 3, 3, 4, 4};
+  const auto labels = index_labels(10);
+  for (int64_t fail_at = 1; fail_at < 100000; ++fail_at) {
+    int32_t status = 0, n_lambdas = 0, n_pairs = 0;
+    bool done = false;
+    const bool leaked = heap_probe::leaks([&] {
+      float *lambdas = nullptr;
+      uint32_t *label_map = nullptr;
+      kavu_alloc_reset(fail_at);
+      status = iterative_lambda_segment(img.data(), labels.data(), 5, 2, 2, &lambdas, &n_lambdas,
+                                        &label_map, &n_pairs);
+      done = kavu_alloc_count() < fail_at;
+      kavu_alloc_reset();
+      EXPECT_EQ(lambdas == nullptr, !done);
+      EXPECT_EQ(label_map == nullptr, !done);
+      kavu_free(lambdas);
+      kavu_free(label_map);
+    });
+    EXPECT_EQ(status, done ? 0 : -1) << fail_at;
+    EXPECT_FALSE(leaked) << "leak at allocation " << fail_at;
+    if (done) {
+      EXPECT_EQ(n_lambdas, 9);
+      EXPECT_EQ(n_pairs, 9);
+      break;
+    }
+  }
+}
+
+}  // namespace
