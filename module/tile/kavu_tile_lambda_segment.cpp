@@ -1,9 +1,159 @@
-// Placeholder until the routine's wrapper is written.
+// KAVU_TILE_LAMBDA_SEGMENT: host wrapper of the tile driver. Validates the
+// image, label image, mask, margins and share file name, runs the driver and
+// hands back the output label image, the last label and the merge list.
+#include "containers/allocation.h"
+#include "containers/aptree.h"
+#include "containers/id_arrays.h"
+#include "frame/keywords.h"
 #include "frame/routines.h"
+#include "frame/wrapper.h"
+#include "tile/tile_lambda_segment.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Keyword arrays that must match the image's leading dimensions exactly.
+void require_image_shaped(QEL_VPTR kw, int type, const char *kw_name, QEL_VPTR image, const char *image_name) {
+  require_keyword_array(kw, type, kw_name);
+  require_2d(kw, kw_name);
+  require_leading_dims(image, kw, 2, image_name, kw_name);
+}
+
+// A margin: two lines of `n` labels. The driver reads both lines, so a margin
+// of one line is refused rather than read past its end.
+void require_margin(QEL_VPTR kw, const char *kw_name, int64_t n, int mismatch, const char *image_name,
+                    const char *second_dim_name) {
+  require_keyword_array(kw, QEL_TYP_ULONG, kw_name);
+  require_2d(kw, kw_name);
+  if (dim_of(kw, 0) != n) kavu_abort(mismatch, image_name, kw_name);
+  if (dim_of(kw, 1) < 2) kavu_abort(KAVU_MBLK_SEGMENT_NOT_MEET_MINV, second_dim_name, 2);
+}
+
+// SHARE_FILE_NAME followed by `suffix`, in a scratch block of the name's length + 10.
+char *share_file_name(const QEL_STRING &base, const char *suffix, QEL_VPTR *block) {
+  const size_t length = base.s ? size_t(base.slen) : 0;
+  char *name = QEL_GetScratch(block, QEL_MEMINT(length + 10), 1);
+  if (!name) kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
+  if (length) std::memcpy(name, base.s, length);
+  std::strcpy(name + length, suffix);
+  return name;
+}
+
+// The pairs of IN_MERGE_LIST, larger label first, in list order; a trailing
+// odd element is ignored and duplicates are kept.
+aptree *load_merge_pairs(QEL_VPTR in_merge_list) {
+  aptree *tree = aptree_create();
+  if (!tree) kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
+  if (!in_merge_list) return tree;
+  const uint32_t *labels = data_of<uint32_t>(in_merge_list);
+  const int64_t n_pairs = in_merge_list->value.arr->n_elts / 2;
+  for (int64_t i = 0; i < n_pairs; ++i) {
+    const uint32_t a = labels[2 * i], b = labels[2 * i + 1];
+    if (!aptree_insert(tree, ap_pair{int32_t(std::max(a, b)), int32_t(std::min(a, b)), 0})) {
+      aptree_destroy(tree);
+      kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
+    }
+  }
+  return tree;
+}
+
+// Flattens the pairs in key order into a new merge-list array (null when the
+// tree is empty) and destroys the tree.
+QEL_VPTR merge_list_of(aptree *tree) {
+  ap_ids *pairs = nullptr;
+  int32_t n = 0;
+  if (init_ap_ids(&pairs, 100000) != 0 || aptree_traverse(tree, &n, pairs) != 0) {
+    free_ap_ids(pairs);
+    aptree_destroy(tree);
+    kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
+  }
+  aptree_destroy(tree);
+  QEL_VPTR list = nullptr;
+  if (n > 0) {
+    const QEL_MEMINT dims[] = {2 * QEL_MEMINT(n)};
+    auto *out = reinterpret_cast<uint32_t *>(QEL_MakeTempArray(QEL_TYP_ULONG, 1, dims, QEL_ARR_INI_NOP, &list));
+    if (!out) {
+      free_ap_ids(pairs);
+      kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+      out[2 * i] = uint32_t(pairs->ids[i].hash1);
+      out[2 * i + 1] = uint32_t(pairs->ids[i].hash2);
+    }
+  }
+  free_ap_ids(pairs);
+  return list;
+}
+
+}  // namespace
 
 KAVU_ROUTINE(kavu_tile_lambda_segment) {
-  (void)argc;
-  (void)argv;
-  (void)argk;
-  kavu_routine_unavailable("KAVU_TILE_LAMBDA_SEGMENT");
+  tile_lambda_segment_kw kw{};
+  kw.start_lbl = 0;
+  QEL_KWProcessByOffset(argc, argv, argk, tile_lambda_segment_kw_pars, nullptr, 1, &kw);
+
+  require_array(argv[0]);
+  QEL_VPTR image = convert_arg(argv[0], QEL_TYP_FLOAT);
+  const int64_t ncols = dim_of(image, 0), nrows = dim_of(image, 1), nbands = dim_of(image, 2);
+  const float threshold = float(kw.lambda_threshold);
+  const char *image_name = QEL_VarName(argv[0]);
+
+  QEL_VPTR index_labels = nullptr;
+  uint32_t *in_lbl;
+  if (kw.in_label_img) {
+    require_image_shaped(kw.in_label_img, QEL_TYP_ULONG, "IN_LABEL_IMG", image, image_name);
+    in_lbl = data_of<uint32_t>(kw.in_label_img);
+  } else {
+    const QEL_MEMINT dims[] = {ncols, nrows};
+    in_lbl = reinterpret_cast<uint32_t *>(make_result_array(QEL_TYP_ULONG, 2, dims, QEL_ARR_INI_INDEX, &index_labels));
+  }
+  if (kw.mask) require_image_shaped(kw.mask, QEL_TYP_BYTE, "MASK", image, image_name);
+  if (kw.margin_hlbl)
+    require_margin(kw.margin_hlbl, "MARGIN_HLBL", ncols, KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH, image_name,
+                   "the second dimension of MARGIN_HLBL");
+  if (kw.margin_vlbl)
+    require_margin(kw.margin_vlbl, "MARGIN_VLBL", nrows, KAVU_MBLK_SEGMENT_DIM_VERT_NOT_MATCH, image_name,
+                   "the second dimension of MARGIN_VLBL");
+  if ((kw.margin_vlbl || kw.margin_hlbl) && !kw.share_file_name_present)
+    kavu_abort(KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST, "SHARE_FILE_NAME", "MARGIN_VLBL", "MARGIN_HLBL");
+
+  QEL_VPTR index_block = nullptr, info_block = nullptr;
+  const char *index_name = nullptr, *info_name = nullptr;
+  if (kw.share_file_name_present) {
+    index_name = share_file_name(kw.share_file_name, ".idx", &index_block);
+    info_name = share_file_name(kw.share_file_name, ".info", &info_block);
+  }
+
+  // Pixels outside MASK are not written by the worker: zero is "no region" to
+  // every later border scan and to the caller.
+  const QEL_MEMINT dims[] = {ncols, nrows};
+  QEL_VPTR out_var;
+  auto *out_lbl = reinterpret_cast<uint32_t *>(
+      make_result_array(QEL_TYP_ULONG, 2, dims, kw.mask ? QEL_ARR_INI_ZERO : QEL_ARR_INI_NOP, &out_var));
+
+  if (kw.in_merge_list) require_keyword_array(kw.in_merge_list, QEL_TYP_ULONG, "IN_MERGE_LIST");
+  aptree *merge_pair_tree = load_merge_pairs(kw.in_merge_list);
+
+  uint32_t last_lbl = 0;
+  const int32_t status = tile_lambda_segment(
+      data_of<float>(image), in_lbl, kw.margin_vlbl ? data_of<uint32_t>(kw.margin_vlbl) : nullptr,
+      kw.margin_hlbl ? data_of<uint32_t>(kw.margin_hlbl) : nullptr, int32_t(ncols), int32_t(nrows),
+      int32_t(nbands), kw.start_lbl, &last_lbl, out_lbl, index_name, info_name, merge_pair_tree,
+      kw.mask ? data_of<uint8_t>(kw.mask) : nullptr, threshold);
+  if (status != 0) {
+    aptree_destroy(merge_pair_tree);
+    abort_on_status(status, index_name);
+  }
+
+  if (QEL_VPTR list = merge_list_of(merge_pair_tree)) store_output(kw.out_merge_list, list);
+
+  QEL_VarCopy(out_var, argv[1]);
+  release_converted(image, argv[0]);
+  if (index_labels) QEL_Deltmp(index_labels);
+  if (index_block) QEL_Deltmp(index_block);
+  if (info_block) QEL_Deltmp(info_block);
+  release_keywords(kw._free);
+  return QEL_GettmpLong(int32_t(last_lbl));
 }

@@ -1,0 +1,166 @@
+// The tile driver: region, pair and merge structures from the tile's labels
+// (tied to earlier tiles through the share files and margins), merging while
+// the cheapest cost is below the threshold, then output labels, cross-border
+// pairs and the share update. Everything built is released on every path.
+#include "tile/tile_lambda_segment.h"
+
+#include "containers/allocation.h"
+#include "containers/id_arrays.h"
+#include "lambda/merge_tree.h"
+#include "lambda/pair_set.h"
+#include "lambda/region_set.h"
+#include "tile/margins.h"
+#include "tile/output_labels.h"
+#include "tile/share_reginfo.h"
+
+#include <cstring>
+
+namespace {
+
+// Everything one call owns; a member is null or zero until it is built, so one
+// release serves every exit.
+struct tile_run {
+  uint32_t *first_col_lbl = nullptr;
+  uint32_t *first_row_lbl = nullptr;
+  FILE *index_file = nullptr;
+  FILE *info_file = nullptr;
+  int32_t n_shared = 0;
+  open_hash share_lbl_hash{};
+  int32_t share_n_positions = 0;  // non-zero exactly when regions are shared
+  int32_t *share_rec_map = nullptr;
+  open_hash region_hash{};
+  int32_t n_positions = 0;
+  int32_t n_regions = 0;
+  open_hash ml_curr_hash{};
+  int32_t ml_n_positions = 0;  // non-zero marks the tile case
+  region_rec *region_set = nullptr;
+  merge_lbl_list *lists = nullptr;
+  pair_rec *pair_set = nullptr;
+  int32_t n_pairs = 0;
+  mgtree *merge_tree = nullptr;
+  int32_t n_entries = 0;
+  merge_work work{};  // W1 ... W4 and the band buffer
+  int32_t *owner_of_slot = nullptr;
+};
+
+// The merge containers go first: the output labels and the share update need
+// only the region records, which live to the end.
+void release_merge_state(tile_run &run) {
+  t_free_merge_work(&run.work);
+  run.work = merge_work{};
+  t_free_merge_tree(run.merge_tree);
+  run.merge_tree = nullptr;
+  if (run.pair_set) t_free_pair_set(run.pair_set);
+  run.pair_set = nullptr;
+}
+
+int32_t release_all(tile_run &run, int32_t status) {
+  release_merge_state(run);
+  kavu_free(run.owner_of_slot);
+  t_free_merge_lbl_list(run.n_positions, run.lists);
+  if (run.region_set) t_free_region_set(run.n_positions, run.region_set);
+  open_hash_destroy(&run.region_hash);
+  if (run.ml_n_positions != 0) open_hash_destroy(&run.ml_curr_hash);
+  if (run.share_n_positions != 0) open_hash_destroy(&run.share_lbl_hash);
+  kavu_free(run.share_rec_map);
+  if (run.info_file) std::fclose(run.info_file);
+  if (run.index_file) std::fclose(run.index_file);
+  kavu_free(run.first_row_lbl);
+  kavu_free(run.first_col_lbl);
+  return status;
+}
+
+// Column 0 or row 0 of the input labels, before anything renumbers them.
+uint32_t *copy_line(const uint32_t *in_lbl, int32_t n, int64_t stride) {
+  auto *line = kavu_alloc_array<uint32_t>(size_t(n));
+  if (line)
+    for (int32_t i = 0; i < n; ++i) line[i] = in_lbl[i * stride];
+  return line;
+}
+
+int32_t open_share_files(tile_run &run, const char *index_name, const char *info_name) {
+  run.index_file = std::fopen(index_name, "r+b");
+  if (!run.index_file) return -4;
+  run.info_file = std::fopen(info_name, "r+b");
+  if (!run.info_file) return -4;
+  return tile_read_share_reginfo(run.index_file, &run.n_shared, &run.share_lbl_hash, &run.share_n_positions,
+                                 &run.share_rec_map);
+}
+
+// Merges the cheapest pair while its cost is below the threshold. The region
+// count covers the tile's own regions only; margin regions can still merge
+// when it starts at 0 or 1.
+int32_t merge_below(tile_run &run, int32_t nbands, float threshold) {
+  int32_t count = run.n_regions;
+  while (run.n_entries != 0) {
+    mgtree_node *min = mgtree_minimum(run.merge_tree);
+    // A NaN on either side stops, as "not below" must.
+    if (!(threshold > min->cost)) break;
+    const int32_t pair = min->pair_index;
+    // The vote repair inside is the same in the tile case (tile_merge_list_update).
+    const int32_t status = t_merge_pair(min, nbands, run.merge_tree, &run.n_entries, run.pair_set, run.region_set,
+                                        run.lists, &run.work);
+    if (status != 0) return status;
+    run.pair_set[pair].removed = 1;
+    if (count == 2) break;  // one region left
+    --count;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t tile_lambda_segment(const float *image, uint32_t *in_lbl, const uint32_t *margin_vlbl,
+                            const uint32_t *margin_hlbl, int32_t ncols, int32_t nrows, int32_t nbands,
+                            uint32_t start_lbl, uint32_t *last_lbl, uint32_t *out_lbl, const char *index_name,
+                            const char *info_name, aptree *merge_pair_tree, const uint8_t *mask,
+                            float threshold) {
+  tile_run run;
+  *last_lbl = start_lbl;
+  if (margin_vlbl && !(run.first_col_lbl = copy_line(in_lbl, nrows, ncols))) return release_all(run, -1);
+  if (margin_hlbl && !(run.first_row_lbl = copy_line(in_lbl, ncols, 1))) return release_all(run, -1);
+
+  const bool shared_files = index_name != nullptr;
+  int32_t status = shared_files ? open_share_files(run, index_name, info_name) : 0;
+  if (status != 0) return release_all(run, status);
+
+  status = run.n_shared == 0
+               ? t_init_region_hash(in_lbl, ncols, nrows, &run.region_hash, &run.n_positions, &run.n_regions, mask)
+               : tile_init_region_hash(in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, start_lbl, &run.region_hash,
+                                       &run.n_positions, &run.n_regions, &run.ml_n_positions, &run.ml_curr_hash,
+                                       mask);
+  if (status != 0) return release_all(run, status);
+
+  status = t_init_region_set(image, in_lbl, &run.region_hash, run.n_positions, ncols, nrows, nbands,
+                             &run.region_set, &run.lists, &run.share_lbl_hash, run.share_n_positions,
+                             run.share_rec_map, run.ml_n_positions, &run.ml_curr_hash, run.info_file, mask);
+  if (status != 0) return release_all(run, status);
+
+  status = t_init_pair_set(in_lbl, &run.region_hash, run.n_positions, ncols, nrows, nbands, &run.pair_set,
+                           run.region_set, &run.n_pairs, margin_vlbl, margin_hlbl, mask);
+  if (status != 0) return release_all(run, status);
+
+  status = run.ml_n_positions != 0
+               ? tile_init_merge_tree(run.n_positions, &run.merge_tree, run.pair_set, run.region_set, &run.n_entries,
+                                      &run.region_hash, &run.ml_curr_hash, run.ml_n_positions)
+               : t_init_merge_tree(run.n_positions, &run.merge_tree, run.pair_set, run.region_set, &run.n_entries);
+  if (status != 0) return release_all(run, status);
+
+  status = t_init_merge_work(&run.work, nbands);
+  if (status == 0) status = merge_below(run, nbands, threshold);
+  if (status != 0) return release_all(run, status);
+  release_merge_state(run);
+
+  status = create_output_lbl_image(in_lbl, ncols, nrows, run.n_positions, &run.region_hash, run.lists, out_lbl,
+                                   start_lbl, last_lbl, &run.owner_of_slot, run.ml_n_positions, &run.ml_curr_hash,
+                                   mask);
+  if (status == 0)
+    status = tile_update_merge(out_lbl, ncols, nrows, margin_vlbl, margin_hlbl, run.first_col_lbl,
+                               run.first_row_lbl, merge_pair_tree);
+  if (status == 0 && shared_files)
+    status = tile_update_share_reginfo(in_lbl, out_lbl, ncols, nrows, nbands, &run.region_hash, run.region_set,
+                                       run.owner_of_slot, run.index_file, run.info_file, &run.n_shared,
+                                       &run.share_lbl_hash, run.share_n_positions, run.share_rec_map,
+                                       &run.ml_curr_hash, run.ml_n_positions);
+  return release_all(run, status);
+}

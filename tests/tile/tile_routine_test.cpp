@@ -1,0 +1,298 @@
+// KAVU_TILE_LAMBDA_SEGMENT through the embedded host: defaults, the merge
+// list, every refusal with its text, worker failures and allocation failures.
+#include "host_session.h"
+#include "share_files.h"
+
+#include "containers/allocation.h"
+
+#include <functional>
+#include <set>
+
+namespace {
+
+using kavu_test::read_array;
+using kavu_test::read_scalar;
+using qelhost::Keyword;
+using tile_test::TempDir;
+
+const char *const kRoutine = "KAVU_TILE_LAMBDA_SEGMENT";
+const std::string kPrefix = "KAVU_TILE_LAMBDA_SEGMENT: ";
+
+class TileRoutine : public kavu_test::RoutineTest {
+ protected:
+  TempDir dir;
+  std::string base = dir.file("share");
+
+  QEL_VPTR image(int64_t ncols, int64_t nrows, std::vector<float> values = {}) {
+    if (values.empty())
+      for (int64_t i = 0; i < ncols * nrows; ++i) values.push_back(float(i % 7) * 1.5f);
+    return vars.array("img", values, {ncols, nrows});
+  }
+  void create_share_files() {
+    tile_test::write_bytes(base + ".idx", {});
+    tile_test::write_bytes(base + ".info", {});
+  }
+  void expect_refused(const std::vector<Keyword> &keywords, const std::string &name, const std::string &text,
+                      QEL_VPTR img = nullptr) {
+    kavu_test::expect_error(kRoutine, {img ? img : image(4, 3), vars.undefined("out")}, keywords, name,
+                            kPrefix + text);
+  }
+};
+
+TEST_F(TileRoutine, NoKeywordsEveryPixelIsItsOwnRegion) {
+  QEL_VPTR out = vars.undefined("out");
+  QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {image(3, 2), out});
+  ASSERT_TRUE(value);
+  EXPECT_EQ(read_scalar<int32_t>(value), 5);
+  const auto labels = read_array<uint32_t>(out);
+  EXPECT_EQ(labels.dims, (std::vector<int64_t>{3, 2}));
+  // Labels 0 ... 5 sit at their own positions of the region hash, so they
+  // come back in pixel order.
+  EXPECT_EQ(labels.data, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST_F(TileRoutine, TwoAdjacentRegionsAboveTheirCostMergeIntoStartLabel) {
+  QEL_VPTR in = vars.array<uint32_t>("lbl", {10, 10, 20, 20}, {2, 2});
+  QEL_VPTR out = vars.undefined("out");
+  QEL_VPTR value = kavu_test::call_ok(
+      vars, kRoutine, {image(2, 2, {1, 1, 5, 5}), out},
+      {{"IN_LABEL_IMG", in}, {"LAMBDA_THRESHOLD", vars.dbl("t", 1e9)}, {"START_LBL", vars.ulng("s", 7)}});
+  ASSERT_TRUE(value);
+  EXPECT_EQ(read_scalar<int32_t>(value), 7);
+  EXPECT_EQ(read_array<uint32_t>(out).data, (std::vector<uint32_t>(4, 7)));
+  // Without shared regions the input labels are not renumbered.
+  EXPECT_EQ(read_array<uint32_t>(in).data, (std::vector<uint32_t>{10, 10, 20, 20}));
+}
+
+TEST_F(TileRoutine, ThresholdAtTheCostStopsBeforeIt) {
+  // Cost of the pair: (2 * 2 / 4) * 16 / 2 = 8.
+  QEL_VPTR in = vars.array<uint32_t>("lbl", {10, 20, 10, 20}, {2, 2});
+  for (const auto &[threshold, regions] : {std::pair{8.0, 2u}, std::pair{8.0001, 1u}}) {
+    QEL_VPTR out = vars.undefined("out");
+    ASSERT_TRUE(kavu_test::call_ok(vars, kRoutine, {image(2, 2, {1, 5, 1, 5}), out},
+                                   {{"IN_LABEL_IMG", in}, {"LAMBDA_THRESHOLD", vars.dbl("t", threshold)}}));
+    const auto labels = read_array<uint32_t>(out).data;
+    EXPECT_EQ(std::set<uint32_t>(labels.begin(), labels.end()).size(), regions) << threshold;
+  }
+}
+
+TEST_F(TileRoutine, MaskedOutPixelsAreZero) {
+  QEL_VPTR in = vars.array<uint32_t>("lbl", {10, 10, 20, 20, 30, 40}, {3, 2});
+  QEL_VPTR mask = vars.array<uint8_t>("m", {1, 0, 1, 1, 0, 1}, {3, 2});
+  QEL_VPTR out = vars.undefined("out");
+  ASSERT_TRUE(kavu_test::call_ok(vars, kRoutine, {image(3, 2), out},
+                                 {{"IN_LABEL_IMG", in}, {"MASK", mask}, {"START_LBL", vars.ulng("s", 1)}}));
+  const auto labels = read_array<uint32_t>(out).data;
+  EXPECT_EQ(labels[1], 0u);
+  EXPECT_EQ(labels[4], 0u);
+  for (size_t i : {0, 2, 3, 5}) EXPECT_GE(labels[i], 1u) << i;
+}
+
+TEST_F(TileRoutine, InMergeListPairsComeOutLargerFirstInOrderWithDuplicates) {
+  QEL_VPTR list = vars.array<uint32_t>("ml", {3, 7, 9, 2, 7, 3, 5}, {7});
+  QEL_VPTR out_list = vars.undefined("oml");
+  ASSERT_TRUE(kavu_test::call_ok(vars, kRoutine, {image(2, 2), vars.undefined("out")},
+                                 {{"IN_MERGE_LIST", list}, {"OUT_MERGE_LIST", out_list}}));
+  const auto pairs = read_array<uint32_t>(out_list);
+  EXPECT_EQ(pairs.dims, (std::vector<int64_t>{6}));
+  EXPECT_EQ(pairs.data, (std::vector<uint32_t>{7, 3, 7, 3, 9, 2}));  // the trailing 5 is ignored
+}
+
+TEST_F(TileRoutine, NoPairsLeaveOutMergeListUntouched) {
+  QEL_VPTR out_list = vars.lng("oml", 42);
+  ASSERT_TRUE(kavu_test::call_ok(vars, kRoutine, {image(2, 2), vars.undefined("out")},
+                                 {{"OUT_MERGE_LIST", out_list}, {"IN_MERGE_LIST", vars.array<uint32_t>("ml", {4}, {1})}}));
+  EXPECT_EQ(read_scalar<int32_t>(out_list), 42);
+}
+
+TEST_F(TileRoutine, NoRegionWithStartZeroReturnsMinusOne) {
+  QEL_VPTR mask = vars.array<uint8_t>("m", std::vector<uint8_t>(4, 0), {2, 2});
+  QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {image(2, 2), vars.undefined("out")}, {{"MASK", mask}});
+  ASSERT_TRUE(value);
+  EXPECT_EQ(read_scalar<int32_t>(value), -1);
+}
+
+TEST_F(TileRoutine, ImageIsNotAnArray) {
+  kavu_test::expect_error(kRoutine, {vars.lng("img", 1), vars.undefined("out")}, {}, "QEL_M_NOTARRAY",
+                          kPrefix + "Expression must be an array in this context: IMG.");
+}
+
+TEST_F(TileRoutine, RefusalsOfTheLabelImageAndMask) {
+  const char *badtype = "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE";
+  expect_refused({{"IN_LABEL_IMG", vars.array<int32_t>("l", std::vector<int32_t>(12), {4, 3})}}, badtype,
+                 "The type of IN_LABEL_IMG needs to be type ULONG.");
+  expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", std::vector<uint32_t>(12), {12})}},
+                 "KAVU_MBLK_SEGMENT_NOT_2D", "IN_LABEL_IMG needs to be 2D.");
+  expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", std::vector<uint32_t>(12), {3, 4})}},
+                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH", "The first 2 dimensions of IMG and IN_LABEL_IMG do not match.");
+  expect_refused({{"IN_LABEL_IMG", vars.lng("l", 0)}}, "QEL_M_NOTARRAY",
+                 "Expression must be an array in this context: L.");
+  expect_refused({{"MASK", vars.array<uint32_t>("m", std::vector<uint32_t>(12), {4, 3})}}, badtype,
+                 "The type of MASK needs to be type BYTE.");
+  expect_refused({{"MASK", vars.array<uint8_t>("m", std::vector<uint8_t>(12), {4, 3, 1})}}, "KAVU_MBLK_SEGMENT_NOT_2D",
+                 "MASK needs to be 2D.");
+  expect_refused({{"MASK", vars.array<uint8_t>("m", std::vector<uint8_t>(15), {5, 3})}},
+                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH", "The first 2 dimensions of IMG and MASK do not match.");
+}
+
+TEST_F(TileRoutine, RefusalsOfTheMargins) {
+  create_share_files();
+  QEL_VPTR name = vars.str("f", base);
+  expect_refused({{"MARGIN_HLBL", vars.array<int32_t>("h", std::vector<int32_t>(8), {4, 2})}, {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE", "The type of MARGIN_HLBL needs to be type ULONG.");
+  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(8), {8})}, {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_NOT_2D", "MARGIN_HLBL needs to be 2D.");
+  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(6), {3, 2})}, {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH", "The first dimension of IMG and MARGIN_HLBL do not match.");
+  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(4), {4, 1})}, {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", "the second dimension of MARGIN_HLBL needs to be at least 2.");
+  expect_refused({{"MARGIN_VLBL", vars.array<uint8_t>("v", std::vector<uint8_t>(6), {3, 2})}, {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE", "The type of MARGIN_VLBL needs to be type ULONG.");
+  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(6), {6})}, {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_NOT_2D", "MARGIN_VLBL needs to be 2D.");
+  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(8), {4, 2})}, {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_DIM_VERT_NOT_MATCH",
+                 "The 2nd dimensions of IMG and the size of MARGIN_VLBL do not match.");
+  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(3), {3, 1})}, {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", "the second dimension of MARGIN_VLBL needs to be at least 2.");
+  const std::string need_name = "The SHARE_FILE_NAME needs to be set when MARGIN_VLBL or MARGIN_HLBL is set.";
+  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(8), {4, 2})}},
+                 "KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST", need_name);
+  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(6), {3, 2})}},
+                 "KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST", need_name);
+  EXPECT_EQ(tile_test::read_bytes(base + ".idx").size(), 0u);  // refused before any file was touched
+}
+
+TEST_F(TileRoutine, RefusalOfTheMergeList) {
+  expect_refused({{"IN_MERGE_LIST", vars.array<int32_t>("ml", {1, 2}, {2})}}, "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+                 "The type of IN_MERGE_LIST needs to be type ULONG.");
+}
+
+TEST_F(TileRoutine, MissingShareFilesNameTheIndexFile) {
+  expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
+                 "Cannot open file " + base + ".idx for writing.");
+  tile_test::write_bytes(base + ".idx", {});  // the info file alone missing names the index file too
+  expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
+                 "Cannot open file " + base + ".idx for writing.");
+  // An empty name gives ".idx" in the working directory.
+  expect_refused({{"SHARE_FILE_NAME", vars.str("f", "")}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
+                 "Cannot open file .idx for writing.");
+}
+
+// A left margin continuing two shared regions into a 4 x 3 tile.
+struct ContinuedTile {
+  std::vector<uint32_t> labels = {1, 1, 2, 2,  //
+                                  1, 3, 3, 2,  //
+                                  4, 4, 3, 2};
+  std::vector<uint32_t> vlbl = {1, 1, 4, /**/ 100, 100, 101};
+};
+
+TEST_F(TileRoutine, TruncatedInfoFileIsAFileError) {
+  tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}});
+  auto info = tile_test::read_bytes(base + ".info");
+  info.resize(6);
+  tile_test::write_bytes(base + ".info", info);
+  ContinuedTile t;
+  expect_refused({{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
+                  {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
+                  {"SHARE_FILE_NAME", vars.str("f", base)}},
+                 "KAVU_MBLK_SEGMENT_FILE_ERR", "Cannot open file " + base + ".idx for writing.");
+}
+
+TEST_F(TileRoutine, SecondLineLabelNotSharedIsHashKeyNotFound) {
+  tile_test::write_share_files(base, {{100, 5, {1.0f}}});
+  ContinuedTile t;
+  expect_refused({{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
+                  {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
+                  {"SHARE_FILE_NAME", vars.str("f", base)}},
+                 "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND", "Hash key is not found.");
+}
+
+TEST_F(TileRoutine, ContinuedTileRenumbersItsInputAndRefreshesTheSharedRecords) {
+  tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}});
+  ContinuedTile t;
+  QEL_VPTR in = vars.array("l", t.labels, {4, 3});
+  QEL_VPTR out = vars.undefined("out");
+  QEL_VPTR value = kavu_test::call_ok(
+      vars, kRoutine, {image(4, 3, std::vector<float>(12, 2.0f)), out},
+      {{"IN_LABEL_IMG", in}, {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})}, {"SHARE_FILE_NAME", vars.str("f", base)},
+       {"START_LBL", vars.ulng("s", 200)}});
+  ASSERT_TRUE(value);
+  // 1 -> 100 and 4 -> 101 (first-line labels); 2 and 3 renumbered from 200.
+  EXPECT_EQ(read_array<uint32_t>(in).data,
+            (std::vector<uint32_t>{100, 100, 200, 200, 100, 201, 201, 200, 101, 101, 201, 200}));
+  const auto labels = read_array<uint32_t>(out).data;
+  EXPECT_EQ(labels[0], 100u);
+  EXPECT_EQ(labels[8], 101u);
+  EXPECT_EQ(read_scalar<int32_t>(value), 201);
+  const auto records = tile_test::parse_share_files(base, 1);
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[0].area, 5 + 3);  // refreshed: stored pixels plus this tile's
+  EXPECT_FLOAT_EQ(records[0].means[0], (5 * 1.0f + 3 * 2.0f) / 8);
+  EXPECT_EQ(records[1].area, 2 + 2);
+  EXPECT_FLOAT_EQ(records[1].means[0], 2.5f);
+  EXPECT_EQ(records[2].label, labels[3]);  // right column: 200 first
+  EXPECT_EQ(records[3].label, labels[10]);  // then the bottom row: 101 is shared already, 201 new
+  EXPECT_EQ(records[3].label, 201u);
+}
+
+// Allocation failures through the host: the catalogue message, no temporary
+// left (checked by expect_error) and every module block released.
+void expect_every_allocation_failure_reported(const std::function<void()> &prepare,
+                                              const std::function<std::vector<QEL_VPTR>()> &args,
+                                              const std::function<std::vector<Keyword>()> &keywords) {
+  for (int64_t fail_at = 1;; ++fail_at) {
+    prepare();
+    const auto a = args();
+    const auto k = keywords();
+    kavu_alloc_reset(fail_at);
+    try {
+      qelhost::release(qelhost::call(kRoutine, a, k));
+      const int64_t made = kavu_alloc_count();
+      kavu_alloc_reset();
+      EXPECT_LT(made, fail_at) << "a refused allocation went unnoticed";
+      EXPECT_GT(fail_at, 5);
+      return;
+    } catch (const qelhost::Error &e) {
+      kavu_alloc_reset();
+      EXPECT_EQ(e.name, "KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL") << "fail_at " << fail_at << ": " << e.text;
+      EXPECT_EQ(e.text, kPrefix + "The memory allocation failed.");
+    }
+  }
+}
+
+TEST_F(TileRoutine, EveryAllocationFailureWithoutShareFiles) {
+  expect_every_allocation_failure_reported(
+      [] {}, [&] { return std::vector<QEL_VPTR>{image(5, 4), vars.undefined("out")}; },
+      [&] {
+        return std::vector<Keyword>{{"LAMBDA_THRESHOLD", vars.dbl("t", 100.0)},
+                                    {"IN_MERGE_LIST", vars.array<uint32_t>("ml", {1, 2, 9, 4}, {4})},
+                                    {"OUT_MERGE_LIST", vars.undefined("oml")}};
+      });
+}
+
+TEST_F(TileRoutine, EveryAllocationFailureWithShareFilesAndMargins) {
+  ContinuedTile t;
+  expect_every_allocation_failure_reported(
+      [&] { tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}}); },
+      [&] { return std::vector<QEL_VPTR>{image(4, 3), vars.undefined("out")}; },
+      [&] {
+        return std::vector<Keyword>{{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
+                                    {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
+                                    {"MARGIN_HLBL", vars.array<uint32_t>("h", {0, 0, 0, 0, 0, 0, 0, 0}, {4, 2})},
+                                    {"SHARE_FILE_NAME", vars.str("f", base)},
+                                    {"LAMBDA_THRESHOLD", vars.dbl("t", 100.0)},
+                                    {"OUT_MERGE_LIST", vars.undefined("oml")}};
+      });
+}
+
+TEST_F(TileRoutine, RefusedOutputArrayIsMemory) {
+  qelhost::Refusals r;
+  r.fail_temp_at = 1;  // the output label image is the first temporary with IN_LABEL_IMG given
+  qelhost::set_refusals(r);
+  expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", std::vector<uint32_t>(12), {4, 3})}},
+                 "KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL", "The memory allocation failed.");
+  qelhost::set_refusals({});
+}
+
+}  // namespace
