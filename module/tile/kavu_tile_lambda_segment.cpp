@@ -10,6 +10,7 @@
 #include "tile/tile_lambda_segment.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -29,6 +30,7 @@ void require_margin(QEL_VPTR kw, const char *kw_name, int64_t n, int mismatch, c
   require_2d(kw, kw_name);
   if (dim_of(kw, 0) != n) kavu_abort(mismatch, image_name, kw_name);
   if (dim_of(kw, 1) < 2) kavu_abort(KAVU_MBLK_SEGMENT_NOT_MEET_MINV, second_dim_name, 2);
+  require_no_reserved_labels(kw, kw_name);
 }
 
 // SHARE_FILE_NAME followed by `suffix`, in a scratch block of the name's length + 10.
@@ -99,11 +101,14 @@ KAVU_ROUTINE(kavu_tile_lambda_segment) {
   const int64_t ncols = dim_of(image, 0), nrows = dim_of(image, 1), nbands = dim_of(image, 2);
   const float threshold = float(kw.lambda_threshold);
   const char *image_name = QEL_VarName(argv[0]);
+  // The merging core indexes band values with 32-bit integers.
+  require_fewer_pixels(ncols * nrows, INT32_MAX / nbands + 1, image_name);
 
   QEL_VPTR index_labels = nullptr;
   uint32_t *in_lbl;
   if (kw.in_label_img) {
     require_image_shaped(kw.in_label_img, QEL_TYP_ULONG, "IN_LABEL_IMG", image, image_name);
+    require_no_reserved_labels(kw.in_label_img, "IN_LABEL_IMG");
     in_lbl = data_of<uint32_t>(kw.in_label_img);
   } else {
     const QEL_MEMINT dims[] = {ncols, nrows};

@@ -6,6 +6,10 @@
 
 namespace {
 
+// compute_hash_param gives a table more than 1.5 positions per key, rounded up
+// to a power of two: above this many keys that is 2^31 or more.
+constexpr int64_t kMaxTableKeys = 0x2AAAAAAA;
+
 // The renumbering table: the tile's own input labels, each with its new label.
 struct renumbering {
   open_hash table{};
@@ -77,9 +81,15 @@ int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, co
   if (status != 0) return status;
 
   renumbering renum;
-  int32_t renum_positions = int32_t((int64_t(ncols) + 1) * (int64_t(nrows) + 1));
-  const int32_t param = compute_hash_param(&renum_positions);
-  status = open_hash_init(&renum.table, renum_positions, param, h1_reg, h2_reg, match_reg) == 0 ? 0 : -1;
+  // Sized for every pixel a label of its own; a tile too large for a table of
+  // int32 positions is a table that cannot be set up.
+  const int64_t renum_keys = (int64_t(ncols) + 1) * (int64_t(nrows) + 1);
+  int32_t renum_positions = int32_t(renum_keys);
+  const int32_t param = renum_keys <= kMaxTableKeys ? compute_hash_param(&renum_positions) : 0;
+  status = renum_keys <= kMaxTableKeys &&
+                   open_hash_init(&renum.table, renum_positions, param, h1_reg, h2_reg, match_reg) == 0
+               ? 0
+               : -1;
   if (status == 0) {
     renum.new_lbl = kavu_alloc_array<uint32_t>(size_t(renum_positions));
     if (!renum.new_lbl) status = -1;

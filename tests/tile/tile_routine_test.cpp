@@ -163,6 +163,15 @@ TEST_F(TileRoutine, RefusalsOfTheMargins) {
   EXPECT_EQ(tile_test::read_bytes(base + ".idx").size(), 0u);  // refused before any file was touched
 }
 
+TEST_F(TileRoutine, SlotMarkerLabelsAreRefusedByName) {
+  create_share_files();
+  expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", {1, 2, 3, 0xFFFFFFFFu, 1, 1, 1, 1, 1, 1, 1, 1}, {4, 3})}},
+                 "KAVU_MBLK_SEGMENT_ERROR", "Error: IN_LABEL_IMG holds label 4294967295, which is reserved.");
+  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", {1, 1, 1, 7, 0xFFFFFFFEu, 7}, {3, 2})},
+                  {"SHARE_FILE_NAME", vars.str("f", base)}},
+                 "KAVU_MBLK_SEGMENT_ERROR", "Error: MARGIN_VLBL holds label 4294967294, which is reserved.");
+}
+
 TEST_F(TileRoutine, RefusalOfTheMergeList) {
   expect_refused({{"IN_MERGE_LIST", vars.array<int32_t>("ml", {1, 2}, {2})}}, "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
                  "The type of IN_MERGE_LIST needs to be type ULONG.");
