@@ -5,6 +5,7 @@ Every failure a user can cause ends with one line on stderr,
 traceback. Progress bars appear only when stderr is a terminal."""
 
 import argparse
+import logging
 import os
 import sys
 
@@ -170,11 +171,17 @@ def build_parser():
 
 
 def main(argv=None):
+    # GDAL's messages reach Python's logging through rasterio; failures also
+    # raise, and the error line says what went wrong, so they are not echoed.
+    logging.getLogger("rasterio").addHandler(logging.NullHandler())
+    logging.getLogger("rasterio").propagate = False
     parser = build_parser()
     command = "kavu"
     try:
-        args = parser.parse_args(argv)
+        args, extra = parser.parse_known_args(argv)
         command = f"kavu {args.command}"
+        if extra:                           # named after the command, not the top parser
+            raise UsageError(command, f"unrecognized arguments: {' '.join(extra)}")
         args.run(args)
         return EXIT_OK
     except CliError as e:

@@ -8,20 +8,21 @@ import sys
 
 import numpy as np
 from rasterio.enums import Resampling
-from rasterio.errors import RasterioError
+from rasterio.errors import RasterioError, RasterioIOError
 from rasterio.windows import Window
 
 from . import _routines as routines
 from .exits import EXIT_INPUT, EXIT_USAGE, CliError
-from .raster_io import OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, write_error
+from .raster_io import (OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, size_text,
+                        write_error)
 
 BOUNDARY_RGB = (255, 255, 0)
 
 
 def _same_grid(ds, labels_ds):
     if (labels_ds.height, labels_ds.width) != (ds.height, ds.width):
-        raise CliError(f"{labels_ds.name}: {labels_ds.height} x {labels_ds.width} labels for an "
-                       f"image of {ds.height} x {ds.width} pixels", EXIT_USAGE)
+        raise CliError(f"{labels_ds.name}: labels of {size_text(labels_ds)} for an image of "
+                       f"{size_text(ds)}", EXIT_USAGE)
 
 
 def stretch(band, valid, percent):
@@ -54,7 +55,7 @@ def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_s
                                 resampling=Resampling.nearest)
                 valid = ds.read_masks(chosen, out_shape=(len(chosen),) + shape).all(axis=0)
                 labels = labels_ds.read(1, out_shape=shape, resampling=Resampling.nearest)
-            except RasterioError as e:
+            except (RasterioError, RasterioIOError) as e:
                 raise CliError(f"cannot read {in_path}: {e}", EXIT_INPUT) from None
     rgb = np.stack([stretch(b.astype(np.float64), valid, percent) for b in image], axis=-1)
     if rgb.shape[-1] == 1:
@@ -86,7 +87,7 @@ def region_stats(ds, labels_ds, bands):
         try:
             labels = labels_ds.read(1, window=window).astype(np.uint32)
             image = ds.read(bands, window=window, out_dtype=np.float32)
-        except RasterioError as e:
+        except (RasterioError, RasterioIOError) as e:
             raise CliError(f"cannot read {ds.name}: {e}", EXIT_INPUT) from None
         info = routines.compute_reg_info(labels, image)
         n = info.max_lbl + 1

@@ -11,7 +11,7 @@ import warnings
 import numpy as np
 import rasterio
 from rasterio.enums import MaskFlags
-from rasterio.errors import NotGeoreferencedWarning, RasterioError
+from rasterio.errors import NotGeoreferencedWarning, RasterioError, RasterioIOError
 from rasterio.windows import Window
 
 from .exits import EXIT_INPUT, EXIT_OUTPUT, EXIT_USAGE, CliError
@@ -24,7 +24,7 @@ OUT_BLOCK = 256
 
 
 def gdal_env():
-    return rasterio.Env(GDAL_CACHEMAX=GDAL_CACHE_BYTES, GDAL_NUM_THREADS="ALL_CPUS")
+    return rasterio.Env(GDAL_CACHEMAX=GDAL_CACHE_BYTES)
 
 
 def open_raster(path, what="input"):
@@ -35,7 +35,7 @@ def open_raster(path, what="input"):
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", NotGeoreferencedWarning)
             return rasterio.open(path)
-    except RasterioError as e:
+    except (RasterioError, RasterioIOError) as e:
         raise CliError(f"cannot read {what} {path}: {_one_line(e)}", EXIT_INPUT) from None
 
 
@@ -78,7 +78,7 @@ def _read(ds, fn, row0, row1, col0, col1, mode, **kw):
     try:
         window, pad = _clip(row0, row1, col0, col1, ds.height, ds.width)
         data = fn(window=window, **kw)
-    except RasterioError as e:
+    except (RasterioError, RasterioIOError) as e:
         raise CliError(f"cannot read {ds.name}: {_one_line(e)}", EXIT_INPUT) from None
     if any(p for axis in pad for p in axis):
         data = np.pad(data, ((0, 0),) * (data.ndim - 2) + pad, mode=mode)
@@ -93,8 +93,9 @@ def read_bands(ds, bands, row0, row1, col0, col1):
 
 
 class Mask:
-    """The pixels that take part: the input's own nodata (or mask band) over
-    the chosen bands, or a separate raster whose non-zero pixels count.
+    """The pixels that take part: the input's own nodata (or mask band), where
+    as in GDAL's dataset mask a pixel is nodata when all chosen bands are, or a
+    separate raster whose non-zero pixels count.
     `read` gives uint8 1 (valid) / 0 over a window."""
 
     def __init__(self, ds, bands, kind):
@@ -106,10 +107,14 @@ class Mask:
         if self.kind == "nodata":
             m = _read(self.ds, self.ds.read_masks, row0, row1, col0, col1, outside,
                       indexes=self.bands)
-            return np.logical_and.reduce(m != 0, axis=0).view(np.uint8)
+            return np.logical_or.reduce(m != 0, axis=0).view(np.uint8)
         values = _read(self.ds, self.ds.read, row0, row1, col0, col1, outside, indexes=1)
         valid = _read(self.ds, self.ds.read_masks, row0, row1, col0, col1, outside, indexes=1)
         return ((values != 0) & (valid != 0)).view(np.uint8)
+
+
+def size_text(ds):
+    return f"{ds.width} x {ds.height} pixels"
 
 
 def has_nodata(ds, bands):
@@ -128,8 +133,8 @@ def make_mask(spec, ds, bands):
         return Mask(ds, bands, "nodata")
     mask_ds = open_raster(spec, "mask")
     if (mask_ds.height, mask_ds.width) != (ds.height, ds.width):
-        raise CliError(f"--mask {spec}: {mask_ds.height} x {mask_ds.width} pixels, the input has "
-                       f"{ds.height} x {ds.width}", EXIT_USAGE)
+        raise CliError(f"--mask {spec}: {size_text(mask_ds)}, the input has {size_text(ds)}",
+                       EXIT_USAGE)
     return Mask(mask_ds, [1], "raster")
 
 
@@ -146,6 +151,14 @@ def label_profile(height, width, crs=None, transform=None, gcps=None):
     elif gcps:
         profile["gcps"] = gcps
     return profile
+
+
+def open_label_raster(path, profile):
+    """The label GeoTIFF opened for writing; a raster without georeferencing
+    is written as it is, without a warning."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", NotGeoreferencedWarning)
+        return rasterio.open(path, "w", **profile)
 
 
 def georeferencing(ds):

@@ -5,7 +5,6 @@ raster can be cut at any level afterwards, by region count or by lambda."""
 import os
 
 import numpy as np
-import rasterio
 from affine import Affine
 from rasterio.crs import CRS
 from rasterio.errors import RasterioError
@@ -13,8 +12,8 @@ from rasterio.errors import RasterioError
 from . import _routines as routines
 from .exits import EXIT_INPUT, EXIT_USAGE, CliError
 from .levels import Quantiser, gradient_magnitude
-from .raster_io import (AtomicOutput, gdal_env, label_profile, open_raster, parse_bands,
-                        read_bands, write_error)
+from .raster_io import (AtomicOutput, gdal_env, label_profile, open_label_raster, open_raster,
+                        parse_bands, read_bands, write_error)
 
 
 def whole_image_basins(ds, bands, connectivity):
@@ -124,7 +123,7 @@ def cut_schedule(schedule_path, out_path, regions=None, lambda_threshold=None):
                             transform=Affine(*s["transform"]))
     with gdal_env(), AtomicOutput(out_path) as work:
         try:
-            with rasterio.open(work.path, "w", **profile) as dst:
+            with open_label_raster(work.path, profile) as dst:
                 dst.write(labels, 1)
         except (OSError, RasterioError) as e:
             raise write_error(out_path, e) from None

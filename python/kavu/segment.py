@@ -17,7 +17,6 @@ from dataclasses import dataclass
 from typing import NamedTuple, Optional
 
 import numpy as np
-import rasterio
 from rasterio.errors import RasterioError
 from rasterio.windows import Window
 
@@ -25,7 +24,8 @@ from . import _routines as routines
 from .exits import EXIT_USAGE, CliError
 from .levels import Quantiser, gradient_magnitude, interior_valid
 from .raster_io import (OUT_BLOCK, AtomicOutput, gdal_env, georeferencing, label_profile,
-                        make_mask, open_raster, parse_bands, read_bands, write_error)
+                        make_mask, open_label_raster, open_raster, parse_bands, read_bands,
+                        write_error)
 from .tiling import grid
 
 LABEL_LIMIT = 0xFFFFFFFA   # the largest real label the watershed hands out
@@ -311,7 +311,7 @@ class TiledSegmentation:
         profile = label_profile(self.ds.height, self.ds.width, **georeferencing(self.ds))
         bar = progress(-(-self.ds.height // OUT_BLOCK), "writing")
         try:
-            with rasterio.open(path, "w", **profile) as dst:
+            with open_label_raster(path, profile) as dst:
                 for y0 in range(0, self.ds.height, OUT_BLOCK):
                     y1 = min(y0 + OUT_BLOCK, self.ds.height)
                     labels = self.scratch.read_rows(y0, y1)
