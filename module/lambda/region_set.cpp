@@ -5,21 +5,21 @@
 
 namespace {
 
-// Gives every position its band vector, neighbour tree and, when it holds a
-// label, its one-label merge list. Partial work is left for the caller's
-// release, which accepts the zeroed records of positions not reached.
+// Gives every position its band vector (zero), bestp -1 and, when it holds a
+// label, its neighbour tree and one-label merge list. The band vectors are one
+// block that starts at record 0; positions without a label get no tree, as
+// nothing ever links to them. Partial work is left for the caller's release.
 int32_t init_records(const open_hash *region_hash, int32_t n_positions, int32_t nbands,
                      region_rec *set, merge_lbl_list *lists) {
+  float *gval = kavu_alloc_zeroed<float>(static_cast<size_t>(n_positions) * nbands);
+  if (!gval) return -1;
   for (int32_t p = 0; p < n_positions; ++p) {
     region_rec &rec = set[p];
-    rec.gval = kavu_alloc_zeroed<float>(static_cast<size_t>(nbands));
-    if (!rec.gval) return -1;
-    rec.nptree = nptree_create();
-    if (!rec.nptree) return -1;
+    rec.gval = gval + static_cast<size_t>(p) * nbands;
     rec.bestp = -1;
-    if (open_hash_pos_valid(region_hash, p) &&
-        merge_lbl_list_add(&lists[p], region_hash->slots[p]) != 0)
-      return -1;
+    if (!open_hash_pos_valid(region_hash, p)) continue;
+    rec.nptree = nptree_create();
+    if (!rec.nptree || merge_lbl_list_add(&lists[p], region_hash->slots[p]) != 0) return -1;
   }
   return 0;
 }
@@ -106,10 +106,8 @@ int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash 
 }
 
 void t_free_region_set(int32_t count, region_rec *region_set) {
-  for (int32_t p = 0; p < count; ++p) {
-    kavu_free(region_set[p].gval);
-    nptree_destroy(region_set[p].nptree);
-  }
+  if (count > 0) kavu_free(region_set[0].gval);  // the block of all band vectors
+  for (int32_t p = 0; p < count; ++p) nptree_destroy(region_set[p].nptree);
   kavu_free(region_set);
 }
 

@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <cstdio>
 
-// A position without a label keeps area 0, zero gval, an empty nptree, bestp -1
-// and an empty merge label list; merging never touches it. An absorbed region
+// A position without a label keeps area 0, zero gval, no nptree (null), bestp
+// -1 and an empty merge label list; merging never touches it. The gval vectors
+// of all positions are one block, owned through record 0. An absorbed region
 // keeps its last gval, area and bestp, but no pair or nptree refers to it again.
 struct region_rec {
   float *gval;           // nbands values: sums while accumulating, then means
-  struct nptree *nptree; // neighbour position -> index of the joining pair
+  struct nptree *nptree; // neighbour position -> index of the joining pair; null
+                         // at a position without a label
   int32_t area;          // pixel count
   int32_t bestp;         // the region's cheapest pair, -1 when it has none
 };
@@ -49,7 +51,8 @@ int32_t tile_init_margin_region_set(open_hash *share_lbl_hash, int32_t share_n_p
                                     region_rec *region_set, open_hash *region_hash,
                                     int32_t n_positions, FILE *info_file);
 
-// Frees gval and nptree of the first `count` records, then the array.
+// Frees the band vectors (with a count above 0), the nptrees of the first
+// `count` records, then the array.
 void t_free_region_set(int32_t count, region_rec *region_set);
 // Destroys the first `count` lists and frees the array; null is ignored.
 void t_free_merge_lbl_list(int32_t count, merge_lbl_list *merge_lbl);
