@@ -12,7 +12,9 @@
 
 namespace {
 
+// Starts from a host without routines, whatever earlier tests registered.
 int load_with(const qelhost::Refusals &r) {
+  qelhost::shutdown();
   qelhost::take_warnings();
   qelhost::set_refusals(r);
   const int result = qelhost::load_module(KAVU_MODULE_PATH);
