@@ -3,7 +3,7 @@
 // tile's pixels add to them.
 #include "containers/allocation.h"
 #include "lambda/region_set.h"
-#include "tile/le_stream.h"
+#include "frame/le_stream.h"
 #include "tile/margins.h"
 #include "tile/share_reginfo.h"
 

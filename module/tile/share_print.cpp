@@ -1,6 +1,6 @@
 // Diagnostic listing of the share files, record by record. No routine calls it;
 // it reads the files as they are and stops quietly at a short read.
-#include "tile/le_stream.h"
+#include "frame/le_stream.h"
 #include "tile/share_reginfo.h"
 
 void t_print_share_reginfo(FILE *index_file, FILE *info_file, int32_t nbands, FILE *out) {

@@ -1,7 +1,7 @@
 // Reading the share index file when a tile starts: the labels that earlier
 // tiles published, looked up by label to find their record numbers.
 #include "containers/allocation.h"
-#include "tile/le_stream.h"
+#include "frame/le_stream.h"
 #include "tile/share_reginfo.h"
 
 int32_t tile_read_share_reginfo(FILE *index_file, int32_t *n_shared, open_hash *share_lbl_hash,

@@ -2,7 +2,7 @@
 // right column and bottom row, and refresh the shared regions it continued.
 #include "containers/allocation.h"
 #include "lambda/region_set.h"
-#include "tile/le_stream.h"
+#include "frame/le_stream.h"
 #include "tile/share_reginfo.h"
 
 namespace {

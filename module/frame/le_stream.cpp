@@ -1,5 +1,5 @@
 // Little-endian 4-byte values on binary file streams (see le_stream.h).
-#include "tile/le_stream.h"
+#include "frame/le_stream.h"
 
 #include <bit>
 
