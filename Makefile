@@ -62,6 +62,26 @@ bench: deps
 	PYTHONPATH=$(CURDIR)/$(BENCH_BUILD)/python $(PYTHON) bench/run.py \
 	  --work $(BENCH_BUILD)/bench-work $(BENCH_ARGS)
 
+# The README's pictures from a fresh machine: the Landsat 7 sample scene
+# (349 x 352 pixels) segmented tile by tile with tiles smaller than the scene,
+# the boundaries drawn over a true-colour composite, the region statistics and
+# the merge schedule, in demo-output/.
+DEMO_SCENE := data/L7_ETMs.tif
+DEMO_OUT := demo-output
+KAVU := $(BUILD)/bin/kavu
+demo: build
+	scripts/fetch-sample.sh $(DEMO_SCENE)
+	mkdir -p $(DEMO_OUT)
+	$(KAVU) segment $(DEMO_SCENE) $(DEMO_OUT)/labels.tif --tile 128 --lambda 2000
+	$(KAVU) overlay $(DEMO_SCENE) $(DEMO_OUT)/labels.tif $(DEMO_OUT)/overlay.png --bands 3,2,1
+	$(KAVU) stats $(DEMO_SCENE) $(DEMO_OUT)/labels.tif -o $(DEMO_OUT)/stats.csv
+	$(KAVU) schedule $(DEMO_SCENE) $(DEMO_OUT)/schedule.npz
+	@echo "demo: $(DEMO_SCENE) segmented with 128-pixel tiles, lambda 2000:"
+	@echo "  labels      $(CURDIR)/$(DEMO_OUT)/labels.tif ($$(($$(wc -l < $(DEMO_OUT)/stats.csv) - 1)) regions)"
+	@echo "  overlay     $(CURDIR)/$(DEMO_OUT)/overlay.png"
+	@echo "  statistics  $(CURDIR)/$(DEMO_OUT)/stats.csv"
+	@echo "  schedule    $(CURDIR)/$(DEMO_OUT)/schedule.png (regions against lambda)"
+
 # Installs the kavu package (with the host and the module) for $(PYTHON).
 install: build
 	cmake --install $(BUILD)
