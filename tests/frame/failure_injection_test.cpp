@@ -1,7 +1,7 @@
 // Every routine on representative inputs, with each of its module allocations
 // refused in turn and then each host temporary or scratch block refused in
 // turn: every run must end with the routine's documented failure answer, leave
-// no temporary behind and leave its output variables as they were.
+// no temporary or module block behind and leave its output variables as they were.
 #include "host_session.h"
 
 #include "containers/allocation.h"
@@ -39,6 +39,7 @@ Outcome run(const MakeCall &make, const std::function<void()> &arm) {
   Vars v;
   Call c = make(v);
   Outcome o;
+  const int64_t live_before = kavu_alloc_live();
   arm();
   try {
     QEL_VPTR r = qelhost::call(c.routine, c.args, c.keywords);
@@ -56,6 +57,7 @@ Outcome run(const MakeCall &make, const std::function<void()> &arm) {
   if (o.failed)
     for (QEL_VPTR out : c.outputs) o.outputs_untouched &= out->type == QEL_TYP_UNDEF;
   EXPECT_EQ(qelhost::live_temporaries(), 0) << c.routine;
+  EXPECT_EQ(kavu_alloc_live(), live_before) << c.routine << " leaked module blocks";
   return o;
 }
 

@@ -7,7 +7,6 @@
 #include "tile/margins.h"
 #include "tile/share_reginfo.h"
 
-#include <malloc.h>
 
 #include <set>
 
@@ -114,7 +113,7 @@ TEST(TileInitRegionHash, WithoutMarginsTheContinuedTableIsEmptyButExists) {
 TEST(TileInitRegionHash, EveryAllocationFailureIsMemoryAndLeavesNothingBehind) {
   const std::vector<uint32_t> vlbl = {8, 4, 4, 100, 101, 102};
   for (int64_t fail_at = 1;; ++fail_at) {
-    const size_t before = mallinfo2().uordblks;
+    const int64_t before = kavu_alloc_live();
     kavu_alloc_reset(fail_at);
     const Renumbered r = renumber({8, 8, 6, 4, 6, 6, 4, 4, 6}, 3, 3, vlbl, {}, 50);
     const int64_t made = kavu_alloc_count();
@@ -124,7 +123,7 @@ TEST(TileInitRegionHash, EveryAllocationFailureIsMemoryAndLeavesNothingBehind) {
       break;
     }
     EXPECT_EQ(r.status, -1) << fail_at;
-    EXPECT_EQ(mallinfo2().uordblks, before) << fail_at;
+    EXPECT_EQ(kavu_alloc_live(), before) << fail_at;
   }
 }
 

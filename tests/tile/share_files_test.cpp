@@ -6,7 +6,6 @@
 #include "containers/allocation.h"
 #include "tile/share_reginfo.h"
 
-#include <malloc.h>
 
 namespace {
 
@@ -276,8 +275,8 @@ TEST_F(ShareFixture, PrintListsEveryRecord) {
             "id: -2147483647, area: 7, gval*1000: -2000.0000008.3 1.0000008.3 \n");
 }
 
-// Bytes the C heap holds; allocation failures must leave it where it was.
-size_t heap_in_use() { return mallinfo2().uordblks; }
+// Module blocks alive; allocation failures must leave the count where it was.
+int64_t heap_in_use() { return kavu_alloc_live(); }
 
 TEST_F(ShareFixture, EveryAllocationFailureIsMemoryAndLeavesNothingBehind) {
   for (bool continuing : {false, true}) {
@@ -287,7 +286,7 @@ TEST_F(ShareFixture, EveryAllocationFailureIsMemoryAndLeavesNothingBehind) {
       else
         write_bytes(base + ".idx", {});
       int32_t n_shared = 0;
-      const size_t before = heap_in_use();
+      const int64_t before = heap_in_use();
       kavu_alloc_reset(fail_at);
       const int32_t status = publish(kTile, &n_shared);
       const int64_t made = kavu_alloc_count();
