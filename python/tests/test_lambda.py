@@ -217,27 +217,38 @@ class TestTileLambdaSegment:
         full = np.array([[10] * 8, [10] * 5 + [30] * 3, [20] * 8, [20] * 8], np.uint32)
         image = np.random.default_rng(3).random((2, 4, 8), dtype=np.float32)
 
-        def tiles(in_place):
-            share = tmp_path / f"share{int(in_place)}"
+        def right_tile(name, run):
+            share = tmp_path / name
             for ext in (".idx", ".info"):
-                (tmp_path / (share.name + ext)).touch()
+                (tmp_path / (name + ext)).touch()
             left = kavu.tile_lambda_segment(image[:, :, :4], in_label_img=full[:, :4].copy(),
                                             share_file_name=share, start_lbl=1)
             right = full[:, 4:].copy()
             margin = np.stack([full[:, 3], left.labels[:, 3]])  # input line, output line
-            r = kavu.tile_lambda_segment(image[:, :, 4:], in_label_img=right, in_place=in_place,
-                                         share_file_name=share, start_lbl=left.last_lbl + 1,
-                                         margin_vlbl=margin)
-            assert not np.shares_memory(r.labels, right)
+            labels = run(right, share, left.last_lbl + 1, margin)
+            assert not np.shares_memory(labels, right)
             return left, right
 
-        _, right = tiles(in_place=False)
-        np.testing.assert_array_equal(right, full[:, 4:])
-        left, right = tiles(in_place=True)
-        # Continued stripes take the left tile's output labels; 30 gets a new one.
-        assert (right[0] == left.labels[0, 3]).all() and (right[3] == left.labels[3, 3]).all()
-        assert (right[1, 1:] == left.last_lbl + 1).all()
+        def by_function(in_place):
+            return lambda right, share, start, margin: kavu.tile_lambda_segment(
+                image[:, :, 4:], in_label_img=right, in_place=in_place, share_file_name=share,
+                start_lbl=start, margin_vlbl=margin).labels
 
+        def by_call(read_only):
+            def run(right, share, start, margin):
+                right.flags.writeable = not read_only
+                return kavu.call("KAVU_TILE_LAMBDA_SEGMENT", image[:, :, 4:], OUT, in_label=right,
+                                 share=str(share), start=start, margin_v=margin)[1]
+            return run
+
+        for name, run in [("copy", by_function(False)), ("read_only", by_call(True))]:
+            _, right = right_tile(name, run)
+            np.testing.assert_array_equal(right, full[:, 4:])
+        for name, run in [("in_place", by_function(True)), ("call", by_call(False))]:
+            left, right = right_tile(name, run)
+            # Continued stripes take the left tile's output labels; 30 gets a new one.
+            assert (right[0] == left.labels[0, 3]).all() and (right[3] == left.labels[3, 3]).all()
+            assert (right[1, 1:] == left.last_lbl + 1).all()
 
 @ITER
 @CUT
