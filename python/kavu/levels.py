@@ -12,6 +12,11 @@ def gradient_magnitude(block):
     """Sobel magnitude over bands of a float32 (nbands, h, w) block, for its
     inner (h - 2, w - 2) pixels. The operations and their order are the same
     for every block: float32 results are then bit-identical across tiles."""
+    with np.errstate(invalid="ignore", over="ignore"):    # NaN and inf pixels: masked later
+        return _sobel_magnitude(block)
+
+
+def _sobel_magnitude(block):
     total = None
     for band in block:
         rows = band[:-2] + band[1:-1] * np.float32(2) + band[2:]        # vertical smoothing
@@ -42,13 +47,16 @@ class Quantiser:
 
     def observe(self, magnitude, valid=None):
         values = magnitude if valid is None else magnitude[valid]
+        if values.size and not np.isfinite(largest := values.max()):
+            values = values[np.isfinite(values)]            # beside NaN or infinite pixels
+            largest = values.max(initial=0)
         if values.size:
-            self.largest = max(self.largest, values.max())
+            self.largest = max(self.largest, largest)
 
     def levels(self, magnitude):
         """uint16 levels of a float32 magnitude array (overwritten on the way)."""
         factor = np.float32(MAX_LEVEL / self.largest) if self.largest > 0 else np.float32(0)
         scaled = np.multiply(magnitude, factor, out=magnitude)
         np.rint(scaled, out=scaled)
-        np.minimum(scaled, np.float32(MAX_LEVEL), out=scaled)
+        np.fmin(scaled, np.float32(MAX_LEVEL), out=scaled)  # NaN (no gradient) too: a ridge
         return scaled.astype(np.uint16)

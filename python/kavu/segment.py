@@ -100,6 +100,16 @@ class Borders:
         self.left = np.stack([ws[:, -1], out[:, -1]])
 
 
+def _with_finite(mask, bands):
+    """The mask with pixels that are NaN or infinite in some band left out
+    (None when there is no mask and every value is finite)."""
+    finite = np.isfinite(bands).all(axis=0)
+    if finite.all():
+        return mask
+    finite = finite.view(np.uint8)
+    return finite if mask is None else mask & finite
+
+
 def _unless_empty(margin):
     # A margin without any output label (all masked) ties nothing.
     return None if margin is None or not margin[1].any() else margin
@@ -248,17 +258,18 @@ class TiledSegmentation:
 
     def measure_scale(self, tile):
         block = read_bands(self.ds, self.bands, tile.y0 - 1, tile.y1 + 1, tile.x0 - 1, tile.x1 + 1)
-        valid = None
-        if self.mask is not None:
-            valid = interior_valid(self.mask.read(tile.y0 - 1, tile.y1 + 1, tile.x0 - 1,
-                                                  tile.x1 + 1, outside="edge"))
-        self.quantiser.observe(gradient_magnitude(block), valid)
+        mask = _with_finite(None if self.mask is None else
+                            self.mask.read(tile.y0 - 1, tile.y1 + 1, tile.x0 - 1, tile.x1 + 1,
+                                           outside="edge"), block)
+        self.quantiser.observe(gradient_magnitude(block),
+                               None if mask is None else interior_valid(mask))
 
     def segment(self, tile):
         (wy0, wy1), (wx0, wx1) = tile.window
         block = read_bands(self.ds, self.bands, wy0 - 1, wy1 + 1, wx0 - 1, wx1 + 1)
         levels = self.quantiser.levels(gradient_magnitude(block))
-        window_mask = None if self.mask is None else self.mask.read(wy0, wy1, wx0, wx1)
+        window_mask = _with_finite(None if self.mask is None else
+                                   self.mask.read(wy0, wy1, wx0, wx1), block[:, 1:-1, 1:-1])
         hl, vl = self.borders.watershed_margins(tile)
         ws = routines.watershed(levels, np.ascontiguousarray(block[:, 1:-1, 1:-1]),
                                 connectivity=self.options.connectivity, long=True,

@@ -131,6 +131,16 @@ def test_nodata_pixels_stay_zero_and_the_others_are_labelled(tmp_path):
     assert_consecutive(unmasked)
 
 
+def test_nan_and_infinite_pixels_are_left_out_silently(tmp_path):
+    image = fields(60, 70, seed=2).astype(np.float32)
+    image[:, 10:20, 10:30] = np.nan
+    image[1, 40, 40] = np.inf
+    src = write_raster(tmp_path / "in.tif", image, dtype="float32")
+    r = run("segment", src, tmp_path / "out.tif", "--tile", 25, "--lambda", 2000)
+    assert r.returncode == 0 and r.stderr == ""
+    assert_consecutive(read_labels(tmp_path / "out.tif"), np.isfinite(image).all(axis=0))
+
+
 def test_mask_raster_selects_the_pixels(tmp_path, scene):
     mask = np.ones((150, 170), np.uint8)
     mask[::7] = 0                                       # rows cut out, regions split by them
