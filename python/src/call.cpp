@@ -6,7 +6,6 @@
 #include "host_access.h"
 #include "variables.h"
 
-#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <utility>
@@ -46,7 +45,7 @@ void run(const std::string &routine, const std::vector<VariableSpec> &specs,
     out.error = e;
   } catch (...) {
     for (QEL_VPTR v : out.variables) qelhost::release(v);
-    out.warnings = qelhost::take_warnings();
+    qelhost::take_warnings();  // dropped with the call, not handed to the next one
     throw;
   }
   out.warnings = qelhost::take_warnings();

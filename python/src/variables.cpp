@@ -68,6 +68,44 @@ VariableSpec int_spec(const std::string &name, const py::handle &value) {
                         " does not fit a 64-bit host integer");
 }
 
+// The host type code of a numpy dtype (bool travels as BYTE); TypeError for
+// any dtype the host has no type for.
+int host_type_of(const py::dtype &dtype, const std::string &name) {
+  const auto size = dtype.itemsize();
+  switch (dtype.kind()) {
+    case 'b': return QEL_TYP_BYTE;
+    case 'u':
+      if (size == 1) return QEL_TYP_BYTE;
+      if (size == 2) return QEL_TYP_UINT;
+      if (size == 4) return QEL_TYP_ULONG;
+      if (size == 8) return QEL_TYP_ULONG64;
+      break;
+    case 'i':
+      if (size == 2) return QEL_TYP_INT;
+      if (size == 4) return QEL_TYP_LONG;
+      if (size == 8) return QEL_TYP_LONG64;
+      break;
+    case 'f':
+      if (size == 4) return QEL_TYP_FLOAT;
+      if (size == 8) return QEL_TYP_DOUBLE;
+      break;
+  }
+  throw py::type_error("kavu: " + name + " has dtype " + text_of(dtype) +
+                       ", which the host has no type for (use bool, uint8, int16, uint16, int32, "
+                       "uint32, int64, uint64, float32 or float64)");
+}
+
+// The array that is lent to the host: `obj` itself when it is C-contiguous,
+// aligned and in native byte order, else a contiguous native copy.
+py::array lendable_array(const py::array &obj) {
+  const bool c_contiguous = obj.flags() & py::array::c_style;
+  const bool aligned = obj.flags() & npy_aligned;
+  const bool native = obj.dtype().byteorder() != foreign_byte_order;
+  if (c_contiguous && aligned && native) return obj;
+  py::object native_dtype = obj.dtype().attr("newbyteorder")("=");
+  return py::module_::import("numpy").attr("ascontiguousarray")(obj, native_dtype);
+}
+
 VariableSpec array_spec(const std::string &name, const py::array &arr, py::list &keep_alive) {
   const int type = host_type_of(arr.dtype(), name);
   if (arr.ndim() > QEL_MAX_ARRAY_DIM)
@@ -107,40 +145,6 @@ py::object scalar_value(QEL_VPTR v) {
 }
 
 }  // namespace
-
-int host_type_of(const py::dtype &dtype, const std::string &name) {
-  const auto size = dtype.itemsize();
-  switch (dtype.kind()) {
-    case 'b': return QEL_TYP_BYTE;
-    case 'u':
-      if (size == 1) return QEL_TYP_BYTE;
-      if (size == 2) return QEL_TYP_UINT;
-      if (size == 4) return QEL_TYP_ULONG;
-      if (size == 8) return QEL_TYP_ULONG64;
-      break;
-    case 'i':
-      if (size == 2) return QEL_TYP_INT;
-      if (size == 4) return QEL_TYP_LONG;
-      if (size == 8) return QEL_TYP_LONG64;
-      break;
-    case 'f':
-      if (size == 4) return QEL_TYP_FLOAT;
-      if (size == 8) return QEL_TYP_DOUBLE;
-      break;
-  }
-  throw py::type_error("kavu: " + name + " has dtype " + text_of(dtype) +
-                       ", which the host has no type for (use bool, uint8, int16, uint16, int32, "
-                       "uint32, int64, uint64, float32 or float64)");
-}
-
-py::array lendable_array(const py::array &obj) {
-  const bool c_contiguous = obj.flags() & py::array::c_style;
-  const bool aligned = obj.flags() & npy_aligned;
-  const bool native = obj.dtype().byteorder() != foreign_byte_order;
-  if (c_contiguous && aligned && native) return obj;
-  py::object native_dtype = obj.dtype().attr("newbyteorder")("=");
-  return py::module_::import("numpy").attr("ascontiguousarray")(obj, native_dtype);
-}
 
 VariableSpec describe_variable(const std::string &name, const py::handle &value,
                                py::list &keep_alive) {

@@ -29,14 +29,6 @@ struct VariableSpec {
   std::string text;
 };
 
-// The host type code of a numpy dtype (bool travels as BYTE); TypeError for
-// any dtype the host has no type for.
-int host_type_of(const py::dtype &dtype, const std::string &name);
-
-// The array that is lent to the host: `obj` itself when it is C-contiguous,
-// aligned and in native byte order, else a contiguous native copy.
-py::array lendable_array(const py::array &obj);
-
 // Reads a Python value: a numpy array (lent; the array actually lent is
 // appended to `keep_alive`, which must outlive the variable), a numpy or
 // Python scalar, a string, or None (an undefined variable).
