@@ -37,7 +37,8 @@ def _memory(row):
     if mem is None:
         return ""
     unit = "region" if row["unit"] == "region" else "px"
-    text = f"{mem / row['count']:.1f} B/{unit}"
+    # Resident sizes move in steps of a few hundred KiB: below 1 MiB say so.
+    text = f"{mem / row['count']:.1f} B/{unit}" if abs(mem) >= 2**20 else "< 1 MiB"
     if "rss_bytes" in row:  # a whole process: its peak too, interpreter included
         text += f" ({row['rss_bytes'] / 2**20:.0f} MiB peak)"
     return text

@@ -1,7 +1,8 @@
 """The tiled road: `kavu segment` on a synthetic GeoTIFF, tile by tile and in
 one piece (one tile as large as the image). Each run is its own process; its
-time is wall time and its memory the process's peak resident set (ru_maxrss
-from wait4), interpreter and libraries included."""
+time is wall time and its memory the process's peak resident set (VmHWM, read
+by the process itself as it ends), interpreter and libraries included.
+(ru_maxrss of a child would not do: exec carries the parent's peak into it.)"""
 
 import os
 import subprocess
@@ -38,31 +39,52 @@ def write_raster(path, n, bands=3):
     return path
 
 
-def _run(cmd):
-    """(seconds, peak resident bytes) of one child process; exits on failure."""
+# Runs the command line in this process and reports its peak on the pipe
+# whose descriptor is argv[1].
+_WRAPPER = """
+import os, sys
+from kavu.cli import main
+if len(sys.argv) > 2:
+    code = main(sys.argv[2:])
+else:  # the baseline: the libraries a run loads, and nothing done
+    import numpy, rasterio, kavu.segment
+    code = 0
+with open("/proc/self/status") as f:
+    hwm = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+os.write(int(sys.argv[1]), str(hwm * 1024).encode())
+sys.exit(code)
+"""
+
+
+def _run(args):
+    """(seconds, peak resident bytes) of one `kavu` run in a process of its own."""
+    read, write = os.pipe()
     t = time.perf_counter()
-    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    _, status, usage = os.wait4(proc.pid, 0)
-    seconds = time.perf_counter() - t
+    proc = subprocess.Popen([sys.executable, "-c", _WRAPPER, str(write)] + args,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                            pass_fds=(write,))
+    os.close(write)
     err = proc.stderr.read()
-    proc.stderr.close()
-    proc.returncode = os.waitstatus_to_exitcode(status)
+    proc.wait()
+    seconds = time.perf_counter() - t
+    with os.fdopen(read) as f:
+        peak = f.read()
     if proc.returncode != 0:
-        raise RuntimeError(f"{' '.join(cmd)} failed ({proc.returncode}): {err.strip()}")
-    return seconds, usage.ru_maxrss * 1024
+        last = err.strip().splitlines()[-1] if err.strip() else ""
+        raise RuntimeError(f"exit {proc.returncode}: {last}")
+    return seconds, int(peak)
 
 
 def baseline_rss():
-    """Peak resident set of a process that only imports what the command line
-    imports: subtracted to give the memory the segmentation itself needs."""
-    return _run([sys.executable, "-c", "import numpy, rasterio, kavu, kavu.cli"])[1]
+    """Peak resident set of a process that only imports the command line:
+    subtracted to give the memory the segmentation itself needs."""
+    return _run([])[1]
 
 
 def segment(raster, out, tile, lambda_threshold, reps=1):
     """Median seconds and the largest peak of `reps` runs of kavu segment."""
-    cmd = [sys.executable, "-m", "kavu", "segment", raster, out, "--tile", str(tile),
-           "--lambda", repr(lambda_threshold)]
-    runs = [_run(cmd) for _ in range(reps)]
+    args = ["segment", raster, out, "--tile", str(tile), "--lambda", repr(lambda_threshold)]
+    runs = [_run(args) for _ in range(reps)]
     return float(np.median([r[0] for r in runs])), max(r[1] for r in runs)
 
 

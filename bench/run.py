@@ -42,14 +42,13 @@ def plan(args):
     return jobs
 
 
-def _job_process(job, ds_dir, kwargs, mode):
-    spec = json.dumps({"job": job, "ds": ds_dir, "args": kwargs, "mode": mode})
-    env = dict(os.environ)
-    if mode == "memory":
-        # Fixed thresholds: every large block is mapped on its own and unmapped
-        # when freed, so the resident peak is what the call itself touched and
-        # not memory that earlier frees left in the heap.
-        env.update(MALLOC_MMAP_THRESHOLD_="65536", MALLOC_TRIM_THRESHOLD_="131072")
+def run_job(job, ds_dir, kwargs):
+    """The job's rows, from a process of its own. There glibc maps every block
+    of 64 KiB or more on its own and unmaps it when freed, so that the peak
+    resident set of a call counts what the call touched, not memory that
+    earlier frees left in the heap (peers run under the same setting)."""
+    spec = json.dumps({"job": job, "ds": ds_dir, "args": kwargs})
+    env = dict(os.environ, MALLOC_MMAP_THRESHOLD_="65536", MALLOC_TRIM_THRESHOLD_="131072")
     proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--job", spec],
                           stdout=subprocess.PIPE, text=True, env=env)
     if proc.returncode != 0:
@@ -60,22 +59,11 @@ def _job_process(job, ds_dir, kwargs, mode):
     raise SystemExit(f"bench: job {job} on {ds_dir} printed no rows")
 
 
-def run_job(job, ds_dir, kwargs):
-    """The job's timing rows, each with our peak memory from a second process."""
-    peaks = {(r["routine"], r["data"]): r.get("mem_bytes")
-             for r in _job_process(job, ds_dir, kwargs, "memory")}
-    rows = _job_process(job, ds_dir, kwargs, "time")
-    for r in rows:
-        r["mem_bytes"] = peaks.get((r["routine"], r["data"]))
-    return rows
-
-
 def job_main(spec):
     import warnings
     import jobs
     warnings.simplefilter("ignore")
     spec = json.loads(spec)
-    jobs.MODE = spec["mode"]
     rows = jobs.JOBS[spec["job"]](spec["ds"], **spec["args"])
     print("ROWS " + json.dumps(rows), flush=True)
 
@@ -122,11 +110,11 @@ def road_rows(args, log):
         side = max(height, width)
         tile = args.tile if side > args.tile else max(64, side // 4)
         out_t, out_w = os.path.join(args.work, "tiled.tif"), os.path.join(args.work, "whole.tif")
-        reps = 3 if height * width <= 2**22 else 1
+        reps = 3 if height * width < 2**22 else 1
         try:
             sec_t, peak_t = road.segment(raster, out_t, tile, lam, reps)
         except RuntimeError as e:
-            note = str(e).strip().splitlines()[-1][:120]
+            note = str(e)[:100]
             rows.append(dict(family="tiled road", routine=f"kavu segment --tile {tile}",
                              data=f"{width}×{height}", unit="px", count=height * width,
                              bands=bands, ours_s=None, note=f"failed: {note}", dataset=name))
@@ -136,14 +124,16 @@ def road_rows(args, log):
                    data=f"{width}×{height}, {bands} bands, λ {lam:g}", unit="px",
                    count=height * width, bands=bands, ours_s=sec_t, ours_reps=reps,
                    mem_bytes=peak_t - baseline, rss_bytes=peak_t, dataset=name)
-        if tile == args.tile:
+        if tile == args.tile and n:
             tiled.append((height * width, sec_t, peak_t - baseline))
         if side <= args.one_piece_max:
             sec_w, peak_w = road.segment(raster, out_w, side, lam, reps)
-            ari = road.adjusted_rand_index(road.read_labels(out_t), road.read_labels(out_w))
+            labels_t, labels_w = road.read_labels(out_t), road.read_labels(out_w)
+            ari = road.adjusted_rand_index(labels_t, labels_w)
             row.update(peer=f"one piece (--tile {side}), peak {peak_w / 2**20:.0f} MiB",
                        peer_s=sec_w, peer_reps=reps, peer_rss_bytes=peak_w,
-                       check=f"ARI {ari:.4f}")
+                       check=f"ARI {ari:.3f}; regions {labels_t.max()} vs {labels_w.max()}")
+            del labels_t, labels_w
             if n:
                 whole.append((height * width, sec_w, peak_w - baseline))
         rows.append(report.complete(row))
@@ -179,15 +169,19 @@ def main():
     p.add_argument("--merge-size", type=int, default=1024)
     p.add_argument("--merge-scaling", type=int, nargs="+", default=[256, 512, 1024])
     p.add_argument("--peer-side", type=int, default=96)
-    p.add_argument("--road-sizes", type=int, nargs="*", default=[1024, 2048, 4096, 8192])
-    p.add_argument("--tile", type=int, default=1024)
-    p.add_argument("--one-piece-max", type=int, default=4096,
+    p.add_argument("--road-sizes", type=int, nargs="*", default=[1024, 2048, 4096])
+    p.add_argument("--tile", type=int, default=512)
+    p.add_argument("--one-piece-max", type=int, default=2048,
                    help="largest image also segmented in one piece")
     p.add_argument("--road-lambda", type=float, default=1e8)
     p.add_argument("--landsat-lambda", type=float, default=1000.0)
     p.add_argument("--landsat", default=os.path.join(HERE, "..", "data", "L7_ETMs.tif"))
     p.add_argument("--quick", action="store_true",
                    help="small sizes only, for trying the benchmark out")
+    p.add_argument("--full", action="store_true",
+                   help="also the large runs (about an hour here): merging of 2048² pixel "
+                   "regions, the tiled road with 1024-pixel tiles up to 16384², one piece "
+                   "up to 4096²")
     p.add_argument("--only", nargs="+", help="run only these jobs")
     args = p.parse_args()
     if args.job:
@@ -195,6 +189,9 @@ def main():
     if args.quick:
         args.sizes, args.merge_size, args.merge_scaling, args.peer_side = [256, 512], 256, [64, 128, 256], 48
         args.road_sizes, args.tile, args.one_piece_max = [256, 512, 1024], 256, 1024
+    if args.full:
+        args.merge_scaling = [512, 1024, 2048]
+        args.road_sizes, args.tile, args.one_piece_max = [2048, 4096, 8192, 16384], 1024, 4096
     if not os.path.exists(args.landsat):
         print(f"bench: {args.landsat} missing (scripts/fetch-sample.sh fetches it); "
               "the Landsat rows are left out", file=sys.stderr)
@@ -210,14 +207,15 @@ def main():
         print(f"[{k}/{len(todo)}] {job} {ds} {kwargs or ''}", end=" ", file=sys.stderr, flush=True)
         new = [report.complete(r) for r in run_job(job, ds_dir, kwargs)]
         for r in new:
-            r["dataset"] = ds
+            r["dataset"], r["job"] = ds, job
         rows += new
         print(f"{time.time() - t:.0f} s", file=sys.stderr, flush=True)
 
     compare_per_region(rows)
     scaling = []
     merge_points = [(r["count"], r.get("ours_s"), r.get("mem_bytes")) for r in rows
-                    if r["routine"] == "iter_lambda_segment" and r["dataset"].startswith("field1-")]
+                    if r["job"] == "merging" and r["routine"] == "iter_lambda_segment"
+                    and r["bands"] == 1]
     merge_scaling = report.scaling_summary("iter_lambda_segment, one band, pixel regions",
                                            merge_points, "regions")
     if len(merge_scaling["points"]) >= 2:
