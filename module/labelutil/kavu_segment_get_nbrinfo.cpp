@@ -13,7 +13,9 @@
 namespace {
 
 // Labels index the worker's tables of max_label + 1 entries and are compared as
-// signed values there: refuse what would index past them before it runs.
+// signed values there: refuse what would index past them before it runs. The
+// tables end at the largest label present: entries above it would never be
+// written to either file, so a larger MAX_LBL only costs memory.
 uint32_t checked_max_label(int32_t max_lbl, uint32_t largest, QEL_VPTR label_arg) {
   if (largest > INT_MAX) {
     char reason[160];
@@ -21,11 +23,10 @@ uint32_t checked_max_label(int32_t max_lbl, uint32_t largest, QEL_VPTR label_arg
              QEL_VarName(label_arg), largest);
     kavu_abort(KAVU_MBLK_SEGMENT_ERROR, static_cast<const char *>(reason));
   }
-  if (max_lbl == 0) return largest;
   // A negative MAX_LBL is below every label, so it gets the same message.
-  if (max_lbl < static_cast<int32_t>(largest))
+  if (max_lbl != 0 && max_lbl < static_cast<int32_t>(largest))
     kavu_abort(KAVU_MBLK_SEGMENT_NOT_MEET_MINV, "MAX_LBL", static_cast<int>(largest));
-  return static_cast<uint32_t>(max_lbl);
+  return largest;
 }
 
 // A copy of `text` followed by `suffix`, in host scratch of `size` bytes.

@@ -60,7 +60,7 @@ struct nbr_work {
   aptree *pair_tree = nullptr;
   ap_ids *pair_ids = nullptr;
   reg_nbr_set *regions = nullptr;
-  int32_t n_regions = 0;  // entries of `regions` whose tree exists
+  int32_t n_regions = 0;  // entries of `regions`; a label without neighbours has no tree
   pair_rec *pairs = nullptr;
   nbr_ids *pair_index = nullptr;  // A: pair indices of one label's neighbours
   nbr_ids *nbr_label = nullptr;   // B: the neighbours' labels
@@ -91,20 +91,23 @@ int32_t collect_pairs(const uint32_t *labels, int32_t ncols, int32_t nrows, nbr_
   return 0;
 }
 
-// One neighbour tree per label 0 ... max_label, and the pair table that the
-// trees point into.
+// The region table of labels 0 ... max_label and the pair table that its trees
+// point into. A label gets its tree when its first neighbour arrives: labels
+// without neighbours are written nowhere, and a sparse label range (or a large
+// MAX_LBL) then costs zeroed table entries instead of a tree each.
 int32_t build_region_table(uint32_t max_label, int32_t n_pairs, nbr_work &w) {
   const size_t n_labels = size_t{max_label} + 1;
-  w.regions = kavu_alloc_array<reg_nbr_set>(n_labels);
+  w.regions = kavu_alloc_zeroed<reg_nbr_set>(n_labels);
   if (!w.regions) return -1;
-  for (size_t i = 0; i < n_labels; ++i) {
-    w.regions[i].n_nbr = 0;
-    w.regions[i].nbr_tree = nptree_create();
-    if (!w.regions[i].nbr_tree) return -1;
-    ++w.n_regions;
-  }
+  w.n_regions = static_cast<int32_t>(n_labels);
   w.pairs = kavu_alloc_zeroed<pair_rec>(n_pairs);
   if (!w.pairs) return -1;
+  const auto add_neighbour = [](reg_nbr_set &region, int32_t pair, int32_t neighbour) {
+    if (!region.nbr_tree && !(region.nbr_tree = nptree_create())) return false;
+    if (!nptree_insert(region.nbr_tree, pair, neighbour)) return false;
+    ++region.n_nbr;
+    return true;
+  };
   for (int32_t k = 0; k < n_pairs; ++k) {
     const ap_pair &ap = w.pair_ids->ids[k];
     pair_rec &p = w.pairs[k];
@@ -112,12 +115,8 @@ int32_t build_region_table(uint32_t max_label, int32_t n_pairs, nbr_work &w) {
     p.r1 = ap.hash2;
     p.blen = ap.blen;
     p.b = p.e = 0;
-    reg_nbr_set &first = w.regions[p.r0];
-    reg_nbr_set &second = w.regions[p.r1];
-    if (!nptree_insert(first.nbr_tree, k, p.r1) || !nptree_insert(second.nbr_tree, k, p.r0))
+    if (!add_neighbour(w.regions[p.r0], k, p.r1) || !add_neighbour(w.regions[p.r1], k, p.r0))
       return -1;
-    ++first.n_nbr;
-    ++second.n_nbr;
   }
   return 0;
 }

@@ -156,6 +156,21 @@ TEST_F(SegmentGetNbrinfo, LargerMaxLblChangesNothing) {
   EXPECT_EQ(plain.data, reference_files(labels, 3, 2).data);
 }
 
+// A neighbour tree per table entry made MAX_LBL = 2^31 - 1 (or one pixel of a
+// large label) build two billion trees and exhaust memory; entries without
+// neighbours now cost nothing but their zeroed table slot.
+TEST_F(SegmentGetNbrinfo, HugeMaxLblAndSparseLabelsBuildNoTreePerLabel) {
+  const std::vector<uint32_t> labels = {3, 3, 1, 2, 3, 1};
+  kavu_alloc_reset();
+  const NbrFiles huge = run(labels, {3, 2}, INT_MAX);
+  EXPECT_LT(kavu_alloc_count(), 40);
+  EXPECT_EQ(huge.data, run(labels, {3, 2}).data);
+  const std::vector<uint32_t> sparse = {7, 50000000, 7, 7};
+  kavu_alloc_reset();
+  EXPECT_EQ(run(sparse, {2, 2}).data, reference_files(sparse, 2, 2).data);
+  EXPECT_LT(kavu_alloc_count(), 40);
+}
+
 // A 1-D array is one row; a 3-D array is read as its first ncols x nrows plane.
 TEST_F(SegmentGetNbrinfo, OneAndThreeDimensions) {
   NbrFiles f = run<uint32_t>({1, 2, 2, 1}, {4});
