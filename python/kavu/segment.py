@@ -28,7 +28,8 @@ from .raster_io import (OUT_BLOCK, AtomicOutput, gdal_env, georeferencing, label
                         write_error)
 from .tiling import grid
 
-LABEL_LIMIT = 0xFFFFFFFA   # the largest real label the watershed hands out
+LABEL_LIMIT = 0xFFFFFFFA    # the largest real label the watershed hands out
+OUT_WINDOW = 4 * OUT_BLOCK  # width of the windows relabelled and written at a time
 
 
 @dataclass
@@ -127,10 +128,12 @@ class LabelScratch:
         for i, row in enumerate(labels):
             os.pwrite(self.fd, row.tobytes(), ((y0 + i) * self.width + x0) * 4)
 
-    def read_rows(self, y0, y1):
-        n = (y1 - y0) * self.width * 4
-        data = os.pread(self.fd, n, y0 * self.width * 4)
-        return np.frombuffer(data, np.uint32).reshape(y1 - y0, self.width)
+    def read(self, y0, y1, x0, x1):
+        labels = np.empty((y1 - y0, x1 - x0), np.uint32)
+        for i in range(y1 - y0):
+            row = os.pread(self.fd, (x1 - x0) * 4, ((y0 + i) * self.width + x0) * 4)
+            labels[i] = np.frombuffer(row, np.uint32)
+        return labels
 
     def close(self):
         os.close(self.fd)
@@ -314,25 +317,30 @@ class TiledSegmentation:
             self.borders.next_tile_row()
 
     def write_output(self, path, progress):
+        """Relabels the scratch labels into the GeoTIFF, one block-aligned
+        window at a time (memory follows the window, not the image's width)."""
         table, n_regions = self.book.final_labels(self.options.start_label)
         if n_regions and self.options.start_label + n_regions - 1 > 0xFFFFFFFF:
             raise CliError(f"--start-label {self.options.start_label}: {n_regions} regions do "
                            "not fit below 2^32", EXIT_USAGE)
         seen = np.zeros(len(table), bool)
         profile = label_profile(self.ds.height, self.ds.width, **georeferencing(self.ds))
-        bar = progress(-(-self.ds.height // OUT_BLOCK), "writing")
+        height, width = self.ds.height, self.ds.width
+        windows = [(y0, x0) for y0 in range(0, height, OUT_BLOCK)
+                   for x0 in range(0, width, OUT_WINDOW)]
+        bar = progress(len(windows), "writing")
         try:
             with open_label_raster(path, profile) as dst:
-                for y0 in range(0, self.ds.height, OUT_BLOCK):
-                    y1 = min(y0 + OUT_BLOCK, self.ds.height)
-                    labels = self.scratch.read_rows(y0, y1)
+                for y0, x0 in windows:
+                    y1, x1 = min(y0 + OUT_BLOCK, height), min(x0 + OUT_WINDOW, width)
+                    labels = self.scratch.read(y0, y1, x0, x1)
                     seen[labels] = True
-                    old = np.flatnonzero(seen[1:]).astype(np.uint32) + 1
-                    seen[old] = False
                     seen[0] = False
+                    old = np.flatnonzero(seen).astype(np.uint32)
+                    seen[old] = False
                     final = (routines.replace_integer_data(labels, old, table[old]).data
                              if old.size else labels)
-                    dst.write(final, 1, window=Window(0, y0, self.ds.width, y1 - y0))
+                    dst.write(final, 1, window=Window(x0, y0, x1 - x0, y1 - y0))
                     bar.update()
         except (OSError, RasterioError) as e:
             raise write_error(path, e) from None

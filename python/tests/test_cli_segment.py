@@ -28,6 +28,7 @@ def scene(tmp_path_factory):
     (40, 1, 7),       # a single column
     (1, 1, 5),
     (3, 3, 1),        # every pixel its own tile
+    (300, 1100, 512), # written in several windows of 256 x 1024
 ])
 @pytest.mark.parametrize("lam", [0, 2000, 1e12])
 def test_odd_sizes_give_every_pixel_a_consecutive_label(tmp_path, height, width, tile, lam):
