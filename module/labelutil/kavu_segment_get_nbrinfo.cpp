@@ -12,11 +12,9 @@
 
 namespace {
 
-// Labels index the worker's tables of max_label + 1 entries and are compared as
-// signed values there: refuse what would index past them before it runs. The
-// tables end at the largest label present: entries above it would never be
-// written to either file, so a larger MAX_LBL only costs memory.
-uint32_t checked_max_label(int32_t max_lbl, uint32_t largest, QEL_VPTR label_arg) {
+// Labels are compared as signed values in the worker, and a MAX_LBL the caller
+// gives must cover every label: refuse what breaks either before it runs.
+void require_labels_within(int32_t max_lbl, uint32_t largest, QEL_VPTR label_arg) {
   if (largest > INT_MAX) {
     char reason[160];
     snprintf(reason, sizeof reason, "labels of %s need to be below 2147483648, found %u",
@@ -26,7 +24,6 @@ uint32_t checked_max_label(int32_t max_lbl, uint32_t largest, QEL_VPTR label_arg
   // A negative MAX_LBL is below every label, so it gets the same message.
   if (max_lbl != 0 && max_lbl < static_cast<int32_t>(largest))
     kavu_abort(KAVU_MBLK_SEGMENT_NOT_MEET_MINV, "MAX_LBL", static_cast<int>(largest));
-  return largest;
 }
 
 // A copy of `text` followed by `suffix`, in host scratch of `size` bytes.
@@ -62,10 +59,9 @@ KAVU_ROUTINE(kavu_segment_get_nbrinfo) {
   const char *index_name = scratch_name(text, ".idx", len + 9, &index_name_var);
 
   const uint32_t *labels = data_of<uint32_t>(labels_var);
-  const uint32_t max_label =
-      checked_max_label(kw.max_lbl, largest_label(labels, int64_t{ncols} * nrows), argv[0]);
+  require_labels_within(kw.max_lbl, largest_label(labels, int64_t{ncols} * nrows), argv[0]);
 
-  const int32_t status = write_nbr_set(labels, ncols, nrows, max_label, data_name, index_name);
+  const int32_t status = write_nbr_set(labels, ncols, nrows, data_name, index_name);
   if (status == -2) kavu_abort(KAVU_MBLK_SEGMENT_FILE_ERR, data_name);
   if (status != 0) kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
 

@@ -7,6 +7,7 @@
 #include "containers/aptree.h"
 #include "labelutil/le_file.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -59,8 +60,10 @@ bool count_adjacency(const uint32_t *labels, int32_t ncols, int32_t nrows, aptre
 struct nbr_work {
   aptree *pair_tree = nullptr;
   ap_ids *pair_ids = nullptr;
-  reg_nbr_set *regions = nullptr;
-  int32_t n_regions = 0;  // entries of `regions`; a label without neighbours has no tree
+  int32_t *labels = nullptr;  // labels with neighbours, ascending
+  int32_t n_labels = 0;
+  reg_nbr_set *regions = nullptr;  // by position in `labels`
+  int32_t n_regions = 0;           // entries of `regions` whose tree exists
   pair_rec *pairs = nullptr;
   nbr_ids *pair_index = nullptr;  // A: pair indices of one label's neighbours
   nbr_ids *nbr_label = nullptr;   // B: the neighbours' labels
@@ -76,6 +79,7 @@ void release_pair_tree(nbr_work &w) {
 void release(nbr_work &w) {
   release_pair_tree(w);
   free_reg_nbr_set(w.n_regions, w.regions);
+  kavu_free(w.labels);
   kavu_free(w.pairs);
   free_nbr_ids(w.pair_index);
   free_nbr_ids(w.nbr_label);
@@ -91,23 +95,38 @@ int32_t collect_pairs(const uint32_t *labels, int32_t ncols, int32_t nrows, nbr_
   return 0;
 }
 
-// The region table of labels 0 ... max_label and the pair table that its trees
-// point into. A label gets its tree when its first neighbour arrives: labels
-// without neighbours are written nowhere, and a sparse label range (or a large
-// MAX_LBL) then costs zeroed table entries instead of a tree each.
-int32_t build_region_table(uint32_t max_label, int32_t n_pairs, nbr_work &w) {
-  const size_t n_labels = size_t{max_label} + 1;
-  w.regions = kavu_alloc_zeroed<reg_nbr_set>(n_labels);
+// The labels that have neighbours, ascending: the rows of the region table and
+// the order of the records. Sized by the pairs, not by the label range, so a
+// sparse or huge label costs nothing.
+int32_t collect_labels(int32_t n_pairs, nbr_work &w) {
+  w.labels = kavu_alloc_array<int32_t>(2 * size_t(n_pairs) + 1);
+  if (!w.labels) return -1;
+  for (int32_t k = 0; k < n_pairs; ++k) {
+    w.labels[2 * k] = w.pair_ids->ids[k].hash1;
+    w.labels[2 * k + 1] = w.pair_ids->ids[k].hash2;
+  }
+  std::sort(w.labels, w.labels + 2 * n_pairs);
+  w.n_labels = static_cast<int32_t>(std::unique(w.labels, w.labels + 2 * n_pairs) - w.labels);
+  return 0;
+}
+
+reg_nbr_set &region_of(nbr_work &w, int32_t label) {
+  return w.regions[std::lower_bound(w.labels, w.labels + w.n_labels, label) - w.labels];
+}
+
+// One neighbour tree per label with neighbours, and the pair table that the
+// trees point into.
+int32_t build_region_table(int32_t n_pairs, nbr_work &w) {
+  if (collect_labels(n_pairs, w) != 0) return -1;
+  w.regions = kavu_alloc_zeroed<reg_nbr_set>(size_t(w.n_labels) + 1);
   if (!w.regions) return -1;
-  w.n_regions = static_cast<int32_t>(n_labels);
+  for (int32_t i = 0; i < w.n_labels; ++i) {
+    w.regions[i].nbr_tree = nptree_create();
+    if (!w.regions[i].nbr_tree) return -1;
+    ++w.n_regions;
+  }
   w.pairs = kavu_alloc_zeroed<pair_rec>(n_pairs);
   if (!w.pairs) return -1;
-  const auto add_neighbour = [](reg_nbr_set &region, int32_t pair, int32_t neighbour) {
-    if (!region.nbr_tree && !(region.nbr_tree = nptree_create())) return false;
-    if (!nptree_insert(region.nbr_tree, pair, neighbour)) return false;
-    ++region.n_nbr;
-    return true;
-  };
   for (int32_t k = 0; k < n_pairs; ++k) {
     const ap_pair &ap = w.pair_ids->ids[k];
     pair_rec &p = w.pairs[k];
@@ -115,21 +134,24 @@ int32_t build_region_table(uint32_t max_label, int32_t n_pairs, nbr_work &w) {
     p.r1 = ap.hash2;
     p.blen = ap.blen;
     p.b = p.e = 0;
-    if (!add_neighbour(w.regions[p.r0], k, p.r1) || !add_neighbour(w.regions[p.r1], k, p.r0))
+    reg_nbr_set &first = region_of(w, p.r0);
+    reg_nbr_set &second = region_of(w, p.r1);
+    if (!nptree_insert(first.nbr_tree, k, p.r1) || !nptree_insert(second.nbr_tree, k, p.r0))
       return -1;
+    ++first.n_nbr;
+    ++second.n_nbr;
   }
   return 0;
 }
 
 // Data record: label, n, the n neighbour labels, the n boundary lengths.
 // Index record: label, byte offset of its data record.
-int32_t write_records(uint32_t max_label, nbr_work &w, le_file &data, le_file &index) {
+int32_t write_records(nbr_work &w, le_file &data, le_file &index) {
   uint32_t offset = 0;  // 32-bit by design: data files stay below 4 GiB
-  for (uint32_t label = 0; label <= max_label; ++label) {
-    const reg_nbr_set &region = w.regions[label];
-    if (region.n_nbr == 0) continue;
+  for (int32_t i = 0; i < w.n_labels; ++i) {
+    const uint32_t label = static_cast<uint32_t>(w.labels[i]);
     int32_t n;
-    if (nptree_traverse(region.nbr_tree, &n, &w.pair_index, &w.nbr_label) != 0) return -1;
+    if (nptree_traverse(w.regions[i].nbr_tree, &n, &w.pair_index, &w.nbr_label) != 0) return -1;
     le_put(data, label);
     le_put(data, static_cast<uint32_t>(n));
     for (int32_t j = 0; j < n; ++j) le_put(data, w.nbr_label->ids[j]);
@@ -142,11 +164,11 @@ int32_t write_records(uint32_t max_label, nbr_work &w, le_file &data, le_file &i
 }
 
 // The whole job on `w`, which the caller releases whatever the outcome.
-int32_t build_and_write(const uint32_t *labels, int32_t ncols, int32_t nrows, uint32_t max_label,
-                        const char *data_name, const char *index_name, nbr_work &w) {
+int32_t build_and_write(const uint32_t *labels, int32_t ncols, int32_t nrows, const char *data_name,
+                        const char *index_name, nbr_work &w) {
   int32_t n_pairs = 0;
   if (collect_pairs(labels, ncols, nrows, w, &n_pairs) != 0) return -1;
-  if (build_region_table(max_label, n_pairs, w) != 0) return -1;
+  if (build_region_table(n_pairs, w) != 0) return -1;
   release_pair_tree(w);
   if (init_nbr_ids(&w.pair_index, kIdCapacity) != 0 || init_nbr_ids(&w.nbr_label, kIdCapacity) != 0)
     return -1;
@@ -157,7 +179,7 @@ int32_t build_and_write(const uint32_t *labels, int32_t ncols, int32_t nrows, ui
     le_close(data);  // the data file stays on disk, empty
     return -2;
   }
-  const int32_t status = write_records(max_label, w, data, index);
+  const int32_t status = write_records(w, data, index);
   const bool data_ok = le_close(data);
   const bool index_ok = le_close(index);
   if (status != 0) return status;
@@ -172,11 +194,10 @@ void free_reg_nbr_set(int32_t n, reg_nbr_set *table) {
   kavu_free(table);
 }
 
-int32_t write_nbr_set(const uint32_t *labels, int32_t ncols, int32_t nrows, uint32_t max_label,
-                      const char *data_name, const char *index_name) {
+int32_t write_nbr_set(const uint32_t *labels, int32_t ncols, int32_t nrows, const char *data_name,
+                      const char *index_name) {
   nbr_work w;
-  const int32_t status =
-      build_and_write(labels, ncols, nrows, max_label, data_name, index_name, w);
+  const int32_t status = build_and_write(labels, ncols, nrows, data_name, index_name, w);
   release(w);
   return status;
 }
