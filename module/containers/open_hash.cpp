@@ -53,7 +53,9 @@ int32_t compute_hash_param(int32_t *count) {
 
 int32_t open_hash_init(open_hash *table, int32_t n_positions, int32_t hash_param,
                        open_hash_fn hash_fn, open_hash_fn step_fn, open_hash_match match_fn) {
-  table->slots = kavu_alloc_array<uint32_t>(static_cast<size_t>(n_positions));
+  // A size that compute_hash_param could not express (2^31 positions or more
+  // wrap to 0 or below) is a table that cannot be set up.
+  table->slots = n_positions > 0 ? kavu_alloc_array<uint32_t>(static_cast<size_t>(n_positions)) : nullptr;
   if (!table->slots) return -1;
   table->n_positions = n_positions;
   table->hash_param = hash_param;

@@ -12,6 +12,8 @@ KAVU_ROUTINE(kavu_iter_lambda_create_label_image) {
   require_array(label_arg);
   require_type(label_arg, QEL_TYP_ULONG, "the 1st argument");
   require_2d(label_arg, "the 1st argument");
+  require_fewer_pixels(dim_of(label_arg, 0) * dim_of(label_arg, 1), int64_t{INT32_MAX} + 1,
+                       "the 1st argument");
   require_array(map_arg);
   require_type(map_arg, QEL_TYP_ULONG, "the 2nd argument");
   require_no_reserved_labels(label_arg, "the 1st argument");

@@ -42,6 +42,9 @@ KAVU_ROUTINE(kavu_iter_lambda_segment) {
   QEL_VPTR image_arg = argv[0];
   require_array(image_arg);
   QEL_VPTR image_var = convert_arg(image_arg, QEL_TYP_FLOAT);
+  // The merging core indexes band values with 32-bit integers.
+  require_fewer_pixels(dim_of(image_var, 0) * dim_of(image_var, 1),
+                       INT32_MAX / dim_of(image_var, 2) + 1, QEL_VarName(image_arg));
   const auto ncols = static_cast<int32_t>(dim_of(image_var, 0));
   const auto nrows = static_cast<int32_t>(dim_of(image_var, 1));
   const auto nbands = static_cast<int32_t>(dim_of(image_var, 2));

@@ -179,3 +179,15 @@ TEST(IterLambdaCreateLabelImageWorker, EveryAllocationFailureLeavesNoBlockBehind
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CreateLabelImage, RefusesLabelImagesOfTwoToThe31PixelsOrMore) {
+  uint32_t label = 0;
+  QEL_VPTR lab = vars.add(qelhost::make_array("lab", QEL_TYP_ULONG, {65536, 32768}, &label, true));
+  QEL_VPTR map = vars.array<uint32_t>("map", {0, 1}, {2});
+  kavu_test::expect_error(kRoutine, {lab, map, vars.undefined("out")}, {}, "KAVU_MBLK_SEGMENT_ERROR",
+                          kRoutine + ": Error: the 1st argument needs fewer than 2147483648 pixels.");
+}
+
+}  // namespace

@@ -259,3 +259,16 @@ TEST(IterativeLambdaSegment, EveryAllocationFailureLeavesNoBlockBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// Band values are indexed with 32-bit integers: an image that claims too many
+// pixels for its band count (over a borrowed one-value buffer) is refused unread.
+TEST_F(IterLambdaSegment, RefusesImagesTooLargeForThirtyTwoBitIndices) {
+  float value = 0;
+  QEL_VPTR img = vars.add(qelhost::make_array("img", QEL_TYP_FLOAT, {65536, 16384, 2}, &value, true));
+  kavu_test::expect_error("KAVU_ITER_LAMBDA_SEGMENT", {img}, {}, "KAVU_MBLK_SEGMENT_ERROR",
+                          "KAVU_ITER_LAMBDA_SEGMENT: Error: IMG needs fewer than 1073741824 pixels.");
+}
+
+}  // namespace
