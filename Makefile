@@ -51,16 +51,17 @@ fuzz-smoke: fuzz-build
 
 # Every routine family against its peers (scikit-image, OpenCV, scipy, numpy)
 # in a release build: one table, also written to bench/results/. BENCH_ARGS
-# passes options to bench/run.py (--quick for a short trial run).
+# passes options to bench/run.py: --quick for a short trial, --full for the
+# large runs and the C++ micro-benchmarks (bench/*_bench.cpp) too.
 BENCH_BUILD ?= build-release
 BENCH_ARGS ?=
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKAVU_BUILD_TESTS=OFF \
 	  -DPython3_EXECUTABLE=$(PYTHON)
-	cmake --build $(BENCH_BUILD) -j$(JOBS) --target kavu_python
+	cmake --build $(BENCH_BUILD) -j$(JOBS)
 	scripts/fetch-sample.sh data/L7_ETMs.tif || echo "bench: no sample scene, going on without it"
 	PYTHONPATH=$(CURDIR)/$(BENCH_BUILD)/python $(PYTHON) bench/run.py \
-	  --work $(BENCH_BUILD)/bench-work $(BENCH_ARGS)
+	  --build $(BENCH_BUILD) --work $(BENCH_BUILD)/bench-work $(BENCH_ARGS)
 
 # The README's pictures from a fresh machine: the Landsat 7 sample scene
 # (349 x 352 pixels) segmented tile by tile with tiles smaller than the scene,

@@ -143,6 +143,31 @@ def road_rows(args, log):
     return rows, [s for s in scaling if len(s["points"]) >= 2], baseline
 
 
+def micro_benchmarks(build, log):
+    """The C++ micro-benchmarks (bench/*_bench.cpp, Google Benchmark) built
+    beside the package: their own figures, one line per case."""
+    import glob
+    lines = []
+    for exe in sorted(glob.glob(os.path.join(build, "*_bench"))):
+        log(f"micro {os.path.basename(exe)}")
+        t = time.time()
+        proc = subprocess.run([exe, "--benchmark_format=json", "--benchmark_min_time=0.2"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        log(f" {time.time() - t:.0f} s\n")
+        if proc.returncode != 0:
+            lines.append(f"{os.path.basename(exe)}: failed (exit {proc.returncode})")
+            continue
+        for b in json.loads(proc.stdout)["benchmarks"]:
+            skip = {"name", "run_name", "run_type", "repetitions", "repetition_index", "threads",
+                    "iterations", "real_time", "cpu_time", "time_unit", "family_index",
+                    "per_family_instance_index", "aggregate_name", "error_occurred"}
+            counters = ", ".join(f"{k} {v:.4g}" for k, v in b.items()
+                                 if k not in skip and isinstance(v, (int, float)))
+            text = b.get("error_message") or f"{b['real_time']:.3g} {b['time_unit']}"
+            lines.append(f"{b['name']}: {text}{', ' + counters if counters else ''}")
+    return lines
+
+
 def machine():
     cpu = platform.processor()
     try:
@@ -165,6 +190,8 @@ def main():
     p.add_argument("--work", default=os.path.join(HERE, "..", "build-release", "bench-work"),
                    help="where the generated data sets are kept between runs")
     p.add_argument("--out", default=os.path.join(HERE, "results"))
+    p.add_argument("--build", default=os.path.join(HERE, "..", "build-release"),
+                   help="build directory whose C++ micro-benchmarks (*_bench) are run too")
     p.add_argument("--sizes", type=int, nargs="+", default=[1024, 4096])
     p.add_argument("--merge-size", type=int, default=1024)
     p.add_argument("--merge-scaling", type=int, nargs="+", default=[256, 512, 1024])
@@ -181,7 +208,7 @@ def main():
     p.add_argument("--full", action="store_true",
                    help="also the large runs (about an hour here): merging of 2048² pixel "
                    "regions, the tiled road with 1024-pixel tiles up to 16384², one piece "
-                   "up to 4096²")
+                   "up to 4096², and the C++ micro-benchmarks")
     p.add_argument("--only", nargs="+", help="run only these jobs")
     args = p.parse_args()
     if args.job:
@@ -220,16 +247,20 @@ def main():
                                            merge_points, "regions")
     if len(merge_scaling["points"]) >= 2:
         scaling.append(merge_scaling)
+    def log(text):
+        print(text, end="", file=sys.stderr, flush=True)
+
     if not args.only or "road" in args.only:
-        def log(text):
-            print(text, end="", file=sys.stderr, flush=True)
         more, road_scaling, _ = road_rows(args, log)
         rows += more
         scaling += road_scaling
-    finish(args, rows, scaling, started)
+    micro = []
+    if args.full or (args.only and "micro" in args.only):
+        micro = micro_benchmarks(args.build, log)
+    finish(args, rows, scaling, micro, started)
 
 
-def finish(args, rows, scaling, started):
+def finish(args, rows, scaling, micro, started):
     date = datetime.date.today().isoformat()
     info = machine()
     aims = report.aims(rows, scaling)
@@ -239,15 +270,19 @@ def finish(args, rows, scaling, started):
     print("\n" + head + "\n")
     print(report.text_table(rows))
     print("\nscaling:\n" + "\n".join(scale_lines))
+    if micro:
+        print("\nC++ micro-benchmarks:\n" + "\n".join("  " + m for m in micro))
     print("\naims:\n" + "\n".join("  " + a for a in aims))
     print(f"\n({time.time() - started:.0f} s)")
     os.makedirs(args.out, exist_ok=True)
     with open(os.path.join(args.out, "bench.json"), "w") as f:
         json.dump({"date": date, "machine": info, "rows": rows, "scaling": scaling,
-                   "aims": aims}, f, indent=1, ensure_ascii=False)
+                   "micro": micro, "aims": aims}, f, indent=1, ensure_ascii=False)
     with open(os.path.join(args.out, "bench.md"), "w") as f:
         f.write(f"{head}\n\n{report.markdown_table(rows)}\n\n"
-                "Scaling:\n\n```\n" + "\n".join(scale_lines) + "\n```\n\nAims:\n\n"
+                "Scaling:\n\n```\n" + "\n".join(scale_lines) + "\n```\n\n"
+                + ("C++ micro-benchmarks:\n\n```\n" + "\n".join(micro) + "\n```\n\n"
+                   if micro else "") + "Aims:\n\n"
                 + "\n".join(f"- {a}" for a in aims) + "\n")
 
 
