@@ -78,13 +78,26 @@ uint32_t *copy_line(const uint32_t *in_lbl, int32_t n, int64_t stride) {
   return line;
 }
 
-int32_t open_share_files(tile_run &run, const char *index_name, const char *info_name) {
+// Every record the index counts must be in the info file at this tile's band
+// count. An info file written with fewer bands is refused here, before records
+// are read at the wrong offsets; one written with more bands cannot be told from
+// one that an interrupted tile left longer, so the band count stays the caller's
+// to keep.
+bool info_holds_records(FILE *info_file, int32_t n_shared, int32_t nbands) {
+  if (std::fseek(info_file, 0, SEEK_END) != 0) return false;
+  const long size = std::ftell(info_file);
+  return size >= 0 && int64_t{size} >= int64_t{n_shared} * (4 + 4 * int64_t{nbands});
+}
+
+int32_t open_share_files(tile_run &run, const char *index_name, const char *info_name, int32_t nbands) {
   run.index_file = std::fopen(index_name, "r+b");
   if (!run.index_file) return -4;
   run.info_file = std::fopen(info_name, "r+b");
   if (!run.info_file) return -4;
-  return tile_read_share_reginfo(run.index_file, &run.n_shared, &run.share_lbl_hash, &run.share_n_positions,
-                                 &run.share_rec_map);
+  const int32_t status = tile_read_share_reginfo(run.index_file, &run.n_shared, &run.share_lbl_hash,
+                                                 &run.share_n_positions, &run.share_rec_map);
+  if (status != 0) return status;
+  return info_holds_records(run.info_file, run.n_shared, nbands) ? 0 : -4;
 }
 
 // Merges the cheapest pair while its cost is below the threshold. The region
@@ -121,7 +134,7 @@ int32_t tile_lambda_segment(const float *image, uint32_t *in_lbl, const uint32_t
   if (margin_hlbl && !(run.first_row_lbl = copy_line(in_lbl, ncols, 1))) return release_all(run, -1);
 
   const bool shared_files = index_name != nullptr;
-  int32_t status = shared_files ? open_share_files(run, index_name, info_name) : 0;
+  int32_t status = shared_files ? open_share_files(run, index_name, info_name, nbands) : 0;
   if (status != 0) return release_all(run, status);
 
   status = run.n_shared == 0
