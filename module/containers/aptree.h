@@ -22,9 +22,12 @@ struct aptree_node {
 struct aptree {
   aptree_node *root;
   aptree_node *nil;
+  struct node_pool *pool;  // where its nodes and sentinels live
 };
 
 aptree *aptree_create();
+// A tree drawing its nodes from `pool`; it takes a reference (see nptree_create_in).
+aptree *aptree_create_in(struct node_pool *pool);
 aptree_node *aptree_insert(aptree *tree, ap_pair pair);
 aptree_node *aptree_exact_query(const aptree *tree, ap_pair pair);  // blen ignored
 int32_t aptree_node_not_null(const aptree *tree, const aptree_node *node);

@@ -23,6 +23,8 @@ int32_t mgtree_compare(mg_key a, mg_key b) {
 
 mgtree *mgtree_create() { return rb::create(); }
 
+mgtree *mgtree_create_in(node_pool *pool) { return rb::create_in(pool); }
+
 mgtree_node *mgtree_insert(mgtree *tree, mg_key key) {
   return rb::insert(tree, [&](mgtree_node *n) {
     n->cost = key.cost;

@@ -6,12 +6,18 @@
 // for every absent child. Both are black nodes with zero keys. Deletion moves
 // the successor node into the deleted node's place instead of copying keys, so
 // a node keeps its address for as long as it is in the tree.
+//
+// A tree from create allocates every node as a block of its own (the watershed
+// and the neighbour files count on one allocation per insert); one from
+// create_in draws nodes and sentinels from a node_pool, possibly shared by a
+// family of trees. The tree record itself is always a separate block.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "containers/allocation.h"
+#include "containers/node_pool.h"
 
 // Traits requirements:
 //   using node = ...; using tree = ...; using key = ...;
@@ -24,26 +30,57 @@ struct rbtree {
   using tree = typename Traits::tree;
   using key = typename Traits::key;
 
+  static_assert(sizeof(node) >= sizeof(void *), "a free node holds the free-list link");
+
   static tree *create() {
     tree *t = kavu_alloc_zeroed<tree>(1);
+    return t ? add_sentinels(t) : nullptr;
+  }
+
+  // A tree whose nodes come from `pool`, which it holds a reference to.
+  static tree *create_in(node_pool *pool) {
+    tree *t = kavu_alloc_zeroed<tree>(1);
     if (!t) return nullptr;
-    t->nil = kavu_alloc_zeroed<node>(1);
-    t->root = t->nil ? kavu_alloc_zeroed<node>(1) : nullptr;
-    if (!t->root) {
-      kavu_free(t->nil);
+    node_pool_retain(pool);
+    t->pool = pool;
+    return add_sentinels(t);
+  }
+
+  // Black sentinels with zero keys; on failure the record and its pool
+  // reference are released.
+  static tree *add_sentinels(tree *t) {
+    node *nil = new_node(t);
+    node *root = nil ? new_node(t) : nullptr;
+    if (!root) {
+      if (nil) free_node(t, nil);
+      node_pool_release(t->pool);
       kavu_free(t);
       return nullptr;
     }
-    node *nil = t->nil;
+    *nil = node{};
+    *root = node{};
     nil->left = nil->right = nil->parent = nil;
-    t->root->left = t->root->right = t->root->parent = nil;
+    root->left = root->right = root->parent = nil;
+    t->nil = nil;
+    t->root = root;
     return t;
+  }
+
+  static node *new_node(tree *t) {
+    return t->pool ? static_cast<node *>(node_pool_alloc(t->pool)) : kavu_alloc_array<node>(1);
+  }
+
+  static void free_node(tree *t, node *x) {
+    if (t->pool)
+      node_pool_free(t->pool, x);
+    else
+      kavu_free(x);
   }
 
   // Allocates a node, lets `fill` write its key and payload, links it in.
   template <typename Fill>
   static node *insert(tree *t, Fill &&fill) {
-    node *x = kavu_alloc_array<node>(1);
+    node *x = new_node(t);
     if (!x) return nullptr;
     fill(x);
     insert_help(t, x);
@@ -215,7 +252,7 @@ struct rbtree {
       else
         z->parent->right = y;
     }
-    kavu_free(z);
+    free_node(t, z);
   }
 
   static void delete_fixup(tree *t, node *x) {
@@ -291,14 +328,19 @@ struct rbtree {
     if (x == t->nil) return;
     dest_helper(t, x->left);
     dest_helper(t, x->right);
-    kavu_free(x);
+    free_node(t, x);
   }
 
+  // The last tree of a pool frees its slabs wholesale; other trees hand their
+  // nodes back one by one.
   static void destroy(tree *t) {
     if (!t) return;
-    dest_helper(t, t->root->left);
-    kavu_free(t->root);
-    kavu_free(t->nil);
+    if (!t->pool || t->pool->users > 1) {
+      dest_helper(t, t->root->left);
+      free_node(t, t->root);
+      free_node(t, t->nil);
+    }
+    node_pool_release(t->pool);
     kavu_free(t);
   }
 
