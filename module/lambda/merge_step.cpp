@@ -76,12 +76,13 @@ int32_t t_region_merge_update(int32_t a, int32_t z, int32_t nbands, pair_rec *pa
   return 0;
 }
 
-int32_t t_merge_list_update(int32_t a, int32_t z, int32_t /*nbands*/, merge_tree *tree,
-                            pair_rec *pair_set, region_rec *region_set, nbr_ids **w1,
-                            nbr_ids **w2, int32_t *count) {
-  int32_t n;
-  if (nptree_traverse(region_set[a].nptree, &n, w1, w2) != 0) return -1;
-  const uint32_t *pairs = (*w1)->ids, *nbrs = (*w2)->ids;
+namespace {
+
+// The vote repair of t_merge_list_update over a's n neighbours, listed in key
+// order in `pairs` and `nbrs` (a's nptree traversed, unchanged since).
+int32_t repair_votes(int32_t a, int32_t z, int32_t n, const uint32_t *pairs, const uint32_t *nbrs,
+                     merge_tree *tree, pair_rec *pair_set, region_rec *region_set,
+                     int32_t *count) {
   for (int32_t j = 0; j < n; ++j) {
     const int32_t q = static_cast<int32_t>(nbrs[j]);
     const int32_t p = static_cast<int32_t>(pairs[j]);
@@ -110,6 +111,16 @@ int32_t t_merge_list_update(int32_t a, int32_t z, int32_t /*nbands*/, merge_tree
     }
   }
   return reelect(a, tree, pair_set, region_set, count);
+}
+
+}  // namespace
+
+int32_t t_merge_list_update(int32_t a, int32_t z, int32_t /*nbands*/, merge_tree *tree,
+                            pair_rec *pair_set, region_rec *region_set, nbr_ids **w1,
+                            nbr_ids **w2, int32_t *count) {
+  int32_t n;
+  if (nptree_traverse(region_set[a].nptree, &n, w1, w2) != 0) return -1;
+  return repair_votes(a, z, n, (*w1)->ids, (*w2)->ids, tree, pair_set, region_set, count);
 }
 
 void t_update_merge_lbl(int32_t a, int32_t z, merge_lbl_list *merge_lbl) {
@@ -167,8 +178,9 @@ int32_t t_merge_pair(mgtree_node *minimum, int32_t nbands, merge_tree *tree, int
     pair_rec &pair = pair_set[work->w1->ids[j]];
     pair.t = pair.s / static_cast<float>(pair.blen);
   }
-  if (t_merge_list_update(a, z, nbands, tree, pair_set, region_set, &work->w1, &work->w2, count) !=
-      0)
+  // a's tree is as just traversed: t_merge_list_update's own walk is skipped.
+  if (repair_votes(a, z, n_nbr, work->w1->ids, work->w2->ids, tree, pair_set, region_set,
+                   count) != 0)
     return -1;
   t_update_merge_lbl(a, z, merge_lbl);
   return 0;

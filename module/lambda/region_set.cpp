@@ -1,6 +1,7 @@
 // Region records and merge label lists of every region-hash position, with
 // band means and areas accumulated from the image in row order.
 #include "containers/allocation.h"
+#include "containers/node_pool.h"
 #include "lambda/region_set.h"
 
 namespace {
@@ -14,14 +15,22 @@ int32_t init_records(const open_hash *region_hash, int32_t n_positions, int32_t 
   float *gval = kavu_alloc_zeroed<float>(static_cast<size_t>(n_positions) * nbands);
   if (!gval) return -1;
   for (int32_t p = 0; p < n_positions; ++p) {
-    region_rec &rec = set[p];
-    rec.gval = gval + static_cast<size_t>(p) * nbands;
-    rec.bestp = -1;
-    if (!open_hash_pos_valid(region_hash, p)) continue;
-    rec.nptree = nptree_create();
-    if (!rec.nptree || merge_lbl_list_add(&lists[p], region_hash->slots[p]) != 0) return -1;
+    set[p].gval = gval + static_cast<size_t>(p) * nbands;
+    set[p].bestp = -1;
   }
-  return 0;
+  // All neighbour trees share one node pool: nodes move between the trees of
+  // merging regions, and slabs keep them dense. The trees hold the pool; the
+  // last one destroyed frees it.
+  node_pool *pool = node_pool_create(sizeof(nptree_node));
+  if (!pool) return -1;
+  int32_t status = 0;
+  for (int32_t p = 0; p < n_positions && status == 0; ++p) {
+    if (!open_hash_pos_valid(region_hash, p)) continue;
+    set[p].nptree = nptree_create_in(pool);
+    if (!set[p].nptree || merge_lbl_list_add(&lists[p], region_hash->slots[p]) != 0) status = -1;
+  }
+  node_pool_release(pool);
+  return status;
 }
 
 // Without a mask the position found for a pixel serves the following pixels of
