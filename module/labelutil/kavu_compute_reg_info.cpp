@@ -42,7 +42,6 @@ void accumulate(const uint32_t *labels, const float *image, int64_t npix, int64_
 }  // namespace
 
 KAVU_ROUTINE(kavu_compute_reg_info) {
-  (void)argc;
   compute_reg_info_kw kw{};
   QEL_KWProcessByOffset(argc, argv, argk, compute_reg_info_kw_pars, nullptr, 1, &kw);
 
