@@ -38,8 +38,12 @@ def fields(height, width, bands=3, cells=12, noise=4.0, seed=0):
     rng = np.random.default_rng(seed)
     seeds = rng.uniform((0, 0), (height, width), (cells, 2))
     yy, xx = np.mgrid[0:height, 0:width]
-    nearest = np.argmin((yy[..., None] - seeds[:, 0]) ** 2 + (xx[..., None] - seeds[:, 1]) ** 2,
-                        axis=-1)
+    nearest = np.zeros((height, width), np.int64)
+    best = np.full((height, width), np.inf)
+    for k, (sy, sx) in enumerate(seeds):
+        d = (yy - sy) ** 2 + (xx - sx) ** 2
+        nearest[d < best] = k
+        best = np.minimum(best, d)
     means = rng.uniform(30, 220, (bands, cells))
     image = means[:, nearest] + rng.normal(0, noise, (bands, height, width))
     return np.clip(image, 0, 255)
