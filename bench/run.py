@@ -95,11 +95,15 @@ def road_rows(args, log):
         note = str(e).strip().splitlines()[-1]
         return [dict(family="tiled road", routine="kavu segment", data="—", unit="px",
                      count=1, bands=0, ours_s=None, note=f"not run: {note}")], [], None
-    cases = [(n, f"synth-{n}", os.path.join(args.work, f"road-{n}.tif"), args.road_lambda)
-             for n in args.road_sizes]
+    def synthetic(n, tile, one_piece):
+        return (n, f"synth-{n}", os.path.join(args.work, f"road-{n}.tif"), args.road_lambda,
+                tile, one_piece)
+
+    cases = [synthetic(n, args.tile, n <= args.one_piece_max) for n in args.road_sizes]
+    cases += [synthetic(n, tile, True) for n, tile in args.compare]
     if args.landsat:
-        cases.append((None, "landsat", args.landsat, args.landsat_lambda))
-    for n, name, raster, lam in cases:
+        cases.append((None, "landsat", args.landsat, args.landsat_lambda, args.tile, True))
+    for n, name, raster, lam, tile, one_piece in cases:
         t = time.time()
         log(f"road {name}")
         if n:
@@ -108,7 +112,7 @@ def road_rows(args, log):
         with rasterio.open(raster) as src:
             height, width, bands = src.height, src.width, src.count
         side = max(height, width)
-        tile = args.tile if side > args.tile else max(64, side // 4)
+        tile = tile if side > tile else max(64, side // 4)
         out_t, out_w = os.path.join(args.work, "tiled.tif"), os.path.join(args.work, "whole.tif")
         reps = 3 if height * width < 2**22 else 1
         try:
@@ -124,9 +128,9 @@ def road_rows(args, log):
                    data=f"{width}×{height}, {bands} bands, λ {lam:g}", unit="px",
                    count=height * width, bands=bands, ours_s=sec_t, ours_reps=reps,
                    mem_bytes=peak_t - baseline, rss_bytes=peak_t, dataset=name)
-        if tile == args.tile and n:
+        if tile == args.tile and n in args.road_sizes:
             tiled.append((height * width, sec_t, peak_t - baseline))
-        if side <= args.one_piece_max:
+        if one_piece:
             sec_w, peak_w = road.segment(raster, out_w, side, lam, reps)
             labels_t, labels_w = road.read_labels(out_t), road.read_labels(out_w)
             ari = road.adjusted_rand_index(labels_t, labels_w)
@@ -134,7 +138,7 @@ def road_rows(args, log):
                        peer_s=sec_w, peer_reps=reps, peer_rss_bytes=peak_w,
                        check=f"ARI {ari:.3f}; regions {labels_t.max()} vs {labels_w.max()}")
             del labels_t, labels_w
-            if n:
+            if n and (height * width, sec_w, peak_w - baseline) not in whole:
                 whole.append((height * width, sec_w, peak_w - baseline))
         rows.append(report.complete(row))
         log(f" {time.time() - t:.0f} s\n")
@@ -200,6 +204,9 @@ def main():
     p.add_argument("--tile", type=int, default=512)
     p.add_argument("--one-piece-max", type=int, default=2048,
                    help="largest image also segmented in one piece")
+    p.add_argument("--compare", type=lambda t: tuple(int(v) for v in t.split(":")), nargs="*",
+                   default=[(4096, 1024)], metavar="SIZE:TILE",
+                   help="further tiled runs set against one piece")
     p.add_argument("--road-lambda", type=float, default=1e8)
     p.add_argument("--landsat-lambda", type=float, default=1000.0)
     p.add_argument("--landsat", default=os.path.join(HERE, "..", "data", "L7_ETMs.tif"))
@@ -216,7 +223,9 @@ def main():
     if args.quick:
         args.sizes, args.merge_size, args.merge_scaling, args.peer_side = [256, 512], 256, [64, 128, 256], 48
         args.road_sizes, args.tile, args.one_piece_max = [256, 512, 1024], 256, 1024
+        args.compare = []
     if args.full:
+        args.compare = []
         args.merge_scaling = [512, 1024, 2048]
         args.road_sizes, args.tile, args.one_piece_max = [2048, 4096, 8192, 16384], 1024, 4096
     if not os.path.exists(args.landsat):
