@@ -68,6 +68,23 @@ def job_main(spec):
     print("ROWS " + json.dumps(rows), flush=True)
 
 
+def growth_with_size(rows):
+    """Our time and memory at the synthetic sizes, routine by routine."""
+    groups = {}
+    for r in rows:
+        if r["dataset"].startswith("synth-") and r["unit"] == "px" and r.get("ours_s"):
+            what = r["data"].split(",", 1)[1].strip() if "," in r["data"] else ""
+            if r["routine"] == "create_increasing":
+                what = "random walk"
+            point = (r["count"], r["ours_s"], r.get("mem_bytes"))
+            groups.setdefault((r["routine"], what), [])
+            if point not in groups[(r["routine"], what)]:
+                groups[(r["routine"], what)].append(point)
+    out = [report.scaling_summary(f"{routine}, {what}", points, "px")
+           for (routine, what), points in groups.items()]
+    return [s for s in out if len(s["points"]) >= 2]
+
+
 def compare_per_region(rows):
     """Schedules too large for the merging peer are set against its time per
     region on the small image of pixel regions with as many bands."""
@@ -252,6 +269,7 @@ def main():
     merge_points = [(r["count"], r.get("ours_s"), r.get("mem_bytes")) for r in rows
                     if r["job"] == "merging" and r["routine"] == "iter_lambda_segment"
                     and r["bands"] == 1]
+    scaling += growth_with_size(rows)
     merge_scaling = report.scaling_summary("iter_lambda_segment, one band, pixel regions",
                                            merge_points, "regions")
     if len(merge_scaling["points"]) >= 2:
