@@ -24,6 +24,8 @@ aptree *aptree_create() { return rb::create(); }
 
 aptree *aptree_create_in(node_pool *pool) { return rb::create_in(pool); }
 
+aptree *aptree_create_pooled() { return rb::create_pooled(); }
+
 aptree_node *aptree_insert(aptree *tree, ap_pair pair) {
   return rb::insert(tree, [&](aptree_node *n) {
     n->hash1 = pair.hash1;

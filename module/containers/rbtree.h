@@ -46,6 +46,15 @@ struct rbtree {
     return add_sentinels(t);
   }
 
+  // A tree with a node pool of its own: one slab allocation per many nodes
+  // for a tree that grows large.
+  static tree *create_pooled() {
+    node_pool *pool = node_pool_create(sizeof(node));
+    tree *t = pool ? create_in(pool) : nullptr;
+    node_pool_release(pool);  // the tree holds it now
+    return t;
+  }
+
   // Black sentinels with zero keys; on failure the record and its pool
   // reference are released.
   static tree *add_sentinels(tree *t) {

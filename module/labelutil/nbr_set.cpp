@@ -5,6 +5,7 @@
 
 #include "containers/allocation.h"
 #include "containers/aptree.h"
+#include "containers/node_pool.h"
 #include "labelutil/le_file.h"
 
 #include <algorithm>
@@ -88,7 +89,7 @@ void release(nbr_work &w) {
 // The adjacent pairs in key order, numbered 0 ... P - 1 (the pair index).
 int32_t collect_pairs(const uint32_t *labels, int32_t ncols, int32_t nrows, nbr_work &w,
                       int32_t *n_pairs) {
-  w.pair_tree = aptree_create();
+  w.pair_tree = aptree_create_pooled();  // one node per adjacent pair
   if (!w.pair_tree || !count_adjacency(labels, ncols, nrows, w.pair_tree)) return -1;
   if (init_ap_ids(&w.pair_ids, kIdCapacity) != 0) return -1;
   if (aptree_traverse(w.pair_tree, n_pairs, w.pair_ids) != 0) return -1;
@@ -120,11 +121,14 @@ int32_t build_region_table(int32_t n_pairs, nbr_work &w) {
   if (collect_labels(n_pairs, w) != 0) return -1;
   w.regions = kavu_alloc_zeroed<reg_nbr_set>(size_t(w.n_labels) + 1);
   if (!w.regions) return -1;
-  for (int32_t i = 0; i < w.n_labels; ++i) {
-    w.regions[i].nbr_tree = nptree_create();
-    if (!w.regions[i].nbr_tree) return -1;
+  // The neighbour trees share one node pool; the trees hold it, the last one
+  // destroyed frees it.
+  node_pool *pool = node_pool_create(sizeof(nptree_node));
+  if (!pool) return -1;
+  for (int32_t i = 0; i < w.n_labels && (w.regions[i].nbr_tree = nptree_create_in(pool)); ++i)
     ++w.n_regions;
-  }
+  node_pool_release(pool);
+  if (w.n_regions != w.n_labels) return -1;
   w.pairs = kavu_alloc_zeroed<pair_rec>(n_pairs);
   if (!w.pairs) return -1;
   for (int32_t k = 0; k < n_pairs; ++k) {

@@ -1,6 +1,5 @@
 // Election of each region's cheapest pair and the merge tree of the pairs
 // elected by both of their regions.
-#include "containers/node_pool.h"
 #include "lambda/vote.h"
 
 int32_t t_get_best_index_rbtree(const nptree *tree, float *cost, const pair_rec *pair_set) {
@@ -16,9 +15,7 @@ int32_t t_get_best_index_rbtree(const nptree *tree, float *cost, const pair_rec 
 int32_t t_init_merge_tree(int32_t n_positions, merge_tree **tree, pair_rec *pair_set,
                           region_rec *region_set, int32_t *count) {
   // Entries come and go with every merge: a pool reuses their nodes.
-  node_pool *pool = node_pool_create(sizeof(mgtree_node));
-  merge_tree *mt = pool ? mgtree_create_in(pool) : nullptr;
-  node_pool_release(pool);  // the tree holds it now
+  merge_tree *mt = mgtree_create_pooled();
   if (!mt) return -1;
   for (int32_t p = 0; p < n_positions; ++p) {
     region_rec &rec = region_set[p];

@@ -3,7 +3,6 @@
 // links each pair into the neighbour trees of its two regions.
 #include "containers/allocation.h"
 #include "containers/aptree.h"
-#include "containers/node_pool.h"
 #include "lambda/pair_set.h"
 
 namespace {
@@ -141,9 +140,7 @@ int32_t t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
                         const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
                         const uint8_t *mask) {
   // The pair tree holds one node per adjacent pair: slabs instead of a block each.
-  node_pool *pool = node_pool_create(sizeof(aptree_node));
-  aptree *tree = pool ? aptree_create_in(pool) : nullptr;
-  node_pool_release(pool);  // the tree holds it now
+  aptree *tree = aptree_create_pooled();
   if (!tree) return -1;
   const pair_counter pc{tree, region_hash};
   int32_t status = count_pairs(pc, in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, mask);
