@@ -96,41 +96,8 @@ struct rbtree {
     node *const inserted = x;
     x->red = 1;
     while (x->parent->red) {  // the root sentinel is black, so this stops there
-      node *p = x->parent;
-      node *g = p->parent;  // p is red, hence not the real root: g is a real node
-      if (p == g->left) {
-        node *uncle = g->right;
-        if (uncle->red) {
-          p->red = 0;
-          uncle->red = 0;
-          g->red = 1;
-          x = g;
-          continue;
-        }
-        if (x == p->right) {
-          x = p;
-          left_rotate(t, x);
-        }
-        x->parent->red = 0;
-        x->parent->parent->red = 1;
-        right_rotate(t, x->parent->parent);
-      } else {
-        node *uncle = g->left;
-        if (uncle->red) {
-          p->red = 0;
-          uncle->red = 0;
-          g->red = 1;
-          x = g;
-          continue;
-        }
-        if (x == p->left) {
-          x = p;
-          right_rotate(t, x);
-        }
-        x->parent->red = 0;
-        x->parent->parent->red = 1;
-        left_rotate(t, x->parent->parent);
-      }
+      node *p = x->parent;    // red, hence not the real root: its parent is a real node
+      x = p == p->parent->left ? insert_step<true>(t, x) : insert_step<false>(t, x);
     }
     t->root->left->red = 0;
     return inserted;
@@ -154,35 +121,60 @@ struct rbtree {
       y->right = z;
   }
 
-  // The real root is the root sentinel's left child, so "x is its parent's
-  // left child" needs no root special case. Children that are nil keep their
-  // parent link untouched.
-  static void left_rotate(tree *t, node *x) {
-    node *nil = t->nil;
-    node *y = x->right;
-    x->right = y->left;
-    if (y->left != nil) y->left->parent = x;
+  // The fix-ups are mirror-symmetric: each step is written once for the side L
+  // its node hangs on, near<L> being that side's child and far<L> the other.
+  template <bool L>
+  static node *&near(node *x) {
+    if constexpr (L)
+      return x->left;
+    else
+      return x->right;
+  }
+  template <bool L>
+  static node *&far(node *x) {
+    return near<!L>(x);
+  }
+
+  // Rotation towards side L (L true: left rotation). The real root is the root
+  // sentinel's left child, so "x is its parent's left child" needs no root
+  // special case. Children that are nil keep their parent link untouched.
+  template <bool L>
+  static void rotate(tree *t, node *x) {
+    node *y = far<L>(x);
+    far<L>(x) = near<L>(y);
+    if (near<L>(y) != t->nil) near<L>(y)->parent = x;
     y->parent = x->parent;
     if (x == x->parent->left)
       x->parent->left = y;
     else
       x->parent->right = y;
-    y->left = x;
+    near<L>(y) = x;
     x->parent = y;
   }
+  static void left_rotate(tree *t, node *x) { rotate<true>(t, x); }
+  static void right_rotate(tree *t, node *y) { rotate<false>(t, y); }
 
-  static void right_rotate(tree *t, node *y) {
-    node *nil = t->nil;
-    node *x = y->left;
-    y->left = x->right;
-    if (x->right != nil) x->right->parent = y;
-    x->parent = y->parent;
-    if (y == y->parent->left)
-      y->parent->left = x;
-    else
-      y->parent->right = x;
-    x->right = y;
-    y->parent = x;
+  // One step of the insertion fix-up for a red x whose red parent is on side L
+  // of the grandparent; returns the node to go on from.
+  template <bool L>
+  static node *insert_step(tree *t, node *x) {
+    node *p = x->parent;
+    node *g = p->parent;
+    node *uncle = far<L>(g);
+    if (uncle->red) {
+      p->red = 0;
+      uncle->red = 0;
+      g->red = 1;
+      return g;
+    }
+    if (x == far<L>(p)) {
+      x = p;
+      rotate<L>(t, x);
+    }
+    x->parent->red = 0;
+    x->parent->parent->red = 1;
+    rotate<!L>(t, x->parent->parent);
+    return x;
   }
 
   static node *exact_query(const tree *t, key k) {
@@ -266,59 +258,38 @@ struct rbtree {
 
   static void delete_fixup(tree *t, node *x) {
     node *const r = t->root->left;  // the real root at entry
-    while (!x->red && x != r) {
-      node *p = x->parent;
-      if (x == p->left) {
-        node *w = p->right;
-        if (w->red) {
-          w->red = 0;
-          p->red = 1;
-          left_rotate(t, p);
-          w = p->right;
-        }
-        if (!w->right->red && !w->left->red) {
-          w->red = 1;
-          x = p;
-        } else {
-          if (!w->right->red) {
-            w->left->red = 0;
-            w->red = 1;
-            right_rotate(t, w);
-            w = p->right;
-          }
-          w->red = p->red;
-          p->red = 0;
-          w->right->red = 0;
-          left_rotate(t, p);
-          x = r;
-        }
-      } else {
-        node *w = p->left;
-        if (w->red) {
-          w->red = 0;
-          p->red = 1;
-          right_rotate(t, p);
-          w = p->left;
-        }
-        if (!w->right->red && !w->left->red) {
-          w->red = 1;
-          x = p;
-        } else {
-          if (!w->left->red) {
-            w->right->red = 0;
-            w->red = 1;
-            left_rotate(t, w);
-            w = p->left;
-          }
-          w->red = p->red;
-          p->red = 0;
-          w->left->red = 0;
-          right_rotate(t, p);
-          x = r;
-        }
-      }
-    }
+    while (!x->red && x != r)
+      x = x == x->parent->left ? delete_step<true>(t, x, r) : delete_step<false>(t, x, r);
     x->red = 0;
+  }
+
+  // One step of the deletion fix-up for a doubly black x on side L of its
+  // parent; returns the node to go on from (the root r when the step ends it).
+  template <bool L>
+  static node *delete_step(tree *t, node *x, node *r) {
+    node *p = x->parent;
+    node *w = far<L>(p);
+    if (w->red) {
+      w->red = 0;
+      p->red = 1;
+      rotate<L>(t, p);
+      w = far<L>(p);
+    }
+    if (!w->right->red && !w->left->red) {
+      w->red = 1;
+      return p;
+    }
+    if (!far<L>(w)->red) {
+      near<L>(w)->red = 0;
+      w->red = 1;
+      rotate<!L>(t, w);
+      w = far<L>(p);
+    }
+    w->red = p->red;
+    p->red = 0;
+    far<L>(w)->red = 0;
+    rotate<L>(t, p);
+    return r;
   }
 
   // In-order walk calling `visit(node)`; a non-zero result stops the walk and
