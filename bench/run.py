@@ -47,9 +47,9 @@ def run_job(job, ds_dir, kwargs):
     of 64 KiB or more on its own and unmaps it when freed, so that the peak
     resident set of a call counts what the call touched, not memory that
     earlier frees left in the heap (peers run under the same setting)."""
-    spec = json.dumps({"job": job, "ds": ds_dir, "args": kwargs})
+    request = json.dumps({"job": job, "ds": ds_dir, "args": kwargs})
     env = dict(os.environ, MALLOC_MMAP_THRESHOLD_="65536", MALLOC_TRIM_THRESHOLD_="131072")
-    proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--job", spec],
+    proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--job", request],
                           stdout=subprocess.PIPE, text=True, env=env)
     if proc.returncode != 0:
         raise SystemExit(f"bench: job {job} on {ds_dir} failed (exit {proc.returncode})")
@@ -59,12 +59,12 @@ def run_job(job, ds_dir, kwargs):
     raise SystemExit(f"bench: job {job} on {ds_dir} printed no rows")
 
 
-def job_main(spec):
+def job_main(request):
     import warnings
     import jobs
     warnings.simplefilter("ignore")
-    spec = json.loads(spec)
-    rows = jobs.JOBS[spec["job"]](spec["ds"], **spec["args"])
+    request = json.loads(request)
+    rows = jobs.JOBS[request["job"]](request["ds"], **request["args"])
     print("ROWS " + json.dumps(rows), flush=True)
 
 
@@ -234,9 +234,16 @@ def main():
                    "regions, the tiled road with 1024-pixel tiles up to 16384², one piece "
                    "up to 4096², and the C++ micro-benchmarks")
     p.add_argument("--only", nargs="+", help="run only these jobs")
+    p.add_argument("--render", metavar="JSON",
+                   help="only print and write again the results kept in a bench.json")
     args = p.parse_args()
     if args.job:
         return job_main(args.job)
+    if args.render:
+        with open(args.render) as f:
+            kept = json.load(f)
+        return finish(args, kept["rows"], kept["scaling"], kept.get("micro", []), time.time(),
+                      kept["date"], kept["machine"])
     if args.quick:
         args.sizes, args.merge_size, args.merge_scaling, args.peer_side = [256, 512], 256, [64, 128, 256], 48
         args.road_sizes, args.tile, args.one_piece_max = [256, 512, 1024], 256, 1024
@@ -287,9 +294,9 @@ def main():
     finish(args, rows, scaling, micro, started)
 
 
-def finish(args, rows, scaling, micro, started):
-    date = datetime.date.today().isoformat()
-    info = machine()
+def finish(args, rows, scaling, micro, started, date=None, info=None):
+    date = date or datetime.date.today().isoformat()
+    info = info or machine()
     aims = report.aims(rows, scaling)
     head = (f"kavu bench, {date}: {info['cpu']}, {info['cores']} cores; numpy {info['numpy']}, "
             f"scipy {info['scipy']}, scikit-image {info['skimage']}, OpenCV {info['opencv']}")
