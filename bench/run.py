@@ -210,7 +210,8 @@ def main():
     p.add_argument("--job", help=argparse.SUPPRESS)
     p.add_argument("--work", default=os.path.join(HERE, "..", "build-release", "bench-work"),
                    help="where the generated data sets are kept between runs")
-    p.add_argument("--out", default=os.path.join(HERE, "results"))
+    p.add_argument("--out", help="where bench.md and bench.json go (default bench/results, "
+                   "and the work directory for --quick, so a trial leaves the kept results alone)")
     p.add_argument("--build", default=os.path.join(HERE, "..", "build-release"),
                    help="build directory whose C++ micro-benchmarks (*_bench) are run too")
     p.add_argument("--sizes", type=int, nargs="+", default=[1024, 4096])
@@ -239,6 +240,9 @@ def main():
     args = p.parse_args()
     if args.job:
         return job_main(args.job)
+    if args.out is None:
+        args.out = os.path.join(args.work, "results-quick") if args.quick else \
+            os.path.join(HERE, "results")
     if args.render:
         with open(args.render) as f:
             kept = json.load(f)
