@@ -1,7 +1,20 @@
 """Errors and warnings that the host reports for a routine call."""
 
 
-class Error(Exception):
+class _HostMessage:
+    """What a message of the host carries: its name, the routine, the text."""
+
+    def __init__(self, name, routine, text):
+        super().__init__(text)
+        self.name = name
+        self.routine = routine
+        self.text = text
+
+    def __reduce__(self):
+        return (type(self), (self.name, self.routine, self.text))
+
+
+class Error(_HostMessage, Exception):
     """A routine call that the module or the host aborted.
 
     ``name`` is the message name (``KAVU_MBLK_SEGMENT_NOT_2D``, or one of the
@@ -10,24 +23,6 @@ class Error(Exception):
     ("KAVU_WATERSHED: levels needs to be 2D.").
     """
 
-    def __init__(self, name, routine, text):
-        super().__init__(text)
-        self.name = name
-        self.routine = routine
-        self.text = text
 
-    def __reduce__(self):
-        return (type(self), (self.name, self.routine, self.text))
-
-
-class KavuWarning(UserWarning):
+class KavuWarning(_HostMessage, UserWarning):
     """A message the host printed and then went on (print-and-return)."""
-
-    def __init__(self, name, routine, text):
-        super().__init__(text)
-        self.name = name
-        self.routine = routine
-        self.text = text
-
-    def __reduce__(self):
-        return (type(self), (self.name, self.routine, self.text))
