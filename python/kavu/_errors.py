@@ -20,7 +20,7 @@ class Error(_HostMessage, Exception):
     ``name`` is the message name (``KAVU_MBLK_SEGMENT_NOT_2D``, or one of the
     host's own), ``routine`` the routine being called (``KAVU_WATERSHED``) and
     ``text`` the message as the host prints it
-    ("KAVU_WATERSHED: levels needs to be 2D.").
+    ("KAVU_WATERSHED: LEVELS needs to be 2D.").
     """
 
 
