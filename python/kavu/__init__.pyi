@@ -81,7 +81,7 @@ class MultilevelResult(NamedTuple):
 class ReplaceResult(NamedTuple):
     data: npt.NDArray[np.uint32]
 
-def watershed(levels: ArrayLike, image: ArrayLike, *, connectivity: int = 4, long: bool = False,
+def watershed(levels: ArrayLike, image: ArrayLike, *, connectivity: int = 4, long: bool = True,
               merge_bd: bool = False, start_lbl: int = 0,
               mask: Optional[npt.NDArray[Union[np.uint8, np.bool_]]] = None,
               margin_hlbl: Optional[npt.NDArray[np.uint32]] = None,
@@ -89,7 +89,7 @@ def watershed(levels: ArrayLike, image: ArrayLike, *, connectivity: int = 4, lon
               in_merge_list: Optional[npt.NDArray[np.uint32]] = None) -> WatershedResult: ...
 def tile_lambda_segment(image: ArrayLike, *, in_label_img: Optional[npt.NDArray[np.uint32]] = None,
                         in_place: bool = False, lambda_threshold: float = 0.0,
-                        share_file_name: Optional[PathName] = None, start_lbl: int = 0,
+                        share_file_name: Optional[PathName] = None, start_lbl: int = 1,
                         mask: Optional[npt.NDArray[Union[np.uint8, np.bool_]]] = None,
                         margin_hlbl: Optional[npt.NDArray[np.uint32]] = None,
                         margin_vlbl: Optional[npt.NDArray[np.uint32]] = None,

@@ -25,4 +25,6 @@ class Error(_HostMessage, Exception):
 
 
 class KavuWarning(_HostMessage, UserWarning):
-    """A message the host printed and then went on (print-and-return)."""
+    """A message the host printed and then went on (print-and-return), or one
+    the package gives about a likely mistake in a call that it still makes
+    (``KAVU_IMAGE_CHANNELS_LAST``, ``KAVU_LABELS_16BIT_RUN_OUT``)."""

@@ -7,14 +7,14 @@ import numpy as np
 
 
 class WatershedResult(NamedTuple):
-    labels: np.ndarray            # (nrows, ncols) uint16, or uint32 with long=True
+    labels: np.ndarray            # (nrows, ncols) uint32, or uint16 with long=False
     max_region_label: int         # start_lbl plus the number of labels created
     merge_list: np.ndarray        # (2P,) uint32 pairs, larger label first
     wshedmask: np.ndarray         # (nrows, ncols) uint8, 255 on watershed pixels
 
 
 class TileLambdaResult(NamedTuple):
-    last_lbl: int                 # last label handed out (-1: none from start_lbl 0)
+    last_lbl: int                 # last label handed out (start_lbl - 1: none)
     labels: np.ndarray            # (nrows, ncols) uint32
     merge_list: np.ndarray        # (2P,) uint32 pairs, larger label first
 

@@ -2,12 +2,18 @@
 arguments and its defaults. Layout: numpy shapes are the host dims reversed,
 so a label image is (nrows, ncols) and a multi-band image (nbands, nrows,
 ncols), band-sequential; a 2-D image has one band. Inputs of a supported dtype
-are lent to the routine without a copy; results own their memory."""
+are lent to the routine without a copy; results own their memory.
+
+Before the host sees them, the functions refuse what would give a result that
+looks right and is not (see kavu._checks): images of 4 dimensions or more,
+NaN or infinite values where a routine cannot leave them out, and they warn
+(kavu.KavuWarning) about a 3-D image that looks like (H, W, C)."""
 
 import os
 
 import numpy as np
 
+from . import _checks as checks
 from ._call import OUT, invoke
 from ._results import (BoundResult, IncreasingResult, IterLambdaResult, LabelImageResult,
                        MultilevelResult, NbrInfoResult, RegInfoResult, ReplaceResult,
@@ -39,7 +45,7 @@ def _nonempty(merge_list):
     return None if merge_list is not None and merge_list.size == 0 else merge_list
 
 
-def watershed(levels, image, *, connectivity=4, long=False, merge_bd=False, start_lbl=0,
+def watershed(levels, image, *, connectivity=4, long=True, merge_bd=False, start_lbl=0,
               mask=None, margin_hlbl=None, margin_vlbl=None, in_merge_list=None):
     """Watershed segmentation of quantised levels into labelled basins (KAVU_WATERSHED).
 
@@ -49,10 +55,14 @@ def watershed(levels, image, *, connectivity=4, long=False, merge_bd=False, star
         dtype, converted to float32; the spectral image used by ``merge_bd``.
         Read only.
     connectivity: 4 or 8 neighbours.
-    long: False gives uint16 labels (at most 65530 from start_lbl 0), True uint32.
+    long: True (default) gives uint32 labels, False uint16 ones: at most 65530
+        from start_lbl 0, the basins beyond share label 65530, and a
+        kavu.KavuWarning (KAVU_LABELS_16BIT_RUN_OUT) says so.
     merge_bd: True dissolves the watershed lines into the spectrally nearest basin.
     start_lbl: labels are numbered from start_lbl + 1.
     mask: (nrows, ncols) uint8 (or bool); 0 excludes a pixel. Exact dtype, not converted.
+        Pixels whose level or some band of image is NaN or infinite are left
+        out as if masked (label 0).
     margin_hlbl: (>= ncols,) uint32 labels that the tile above left on row 0 (0: none).
     margin_vlbl: (>= nrows,) uint32 labels that the tile to the left left on column 0.
     in_merge_list: uint32 merge list (pairs of labels, any shape) to carry on.
@@ -65,13 +75,18 @@ def watershed(levels, image, *, connectivity=4, long=False, merge_bd=False, star
     watershed pixels. Raises kavu.Error on a refused argument and MemoryError
     when the routine cannot make its working structures.
     """
-    r = _run("KAVU_WATERSHED", (_array(levels), _array(image)), ("levels", "image"), dict(
+    levels, image = _array(levels), _array(image)
+    checks.image_layout("KAVU_WATERSHED", image)
+    r = _run("KAVU_WATERSHED", (levels, image), ("levels", "image"), dict(
         connectivity=connectivity, long=bool(long), merge_bd=bool(merge_bd), start_lbl=start_lbl,
-        mask=_array(mask), margin_hlbl=_array(margin_hlbl), margin_vlbl=_array(margin_vlbl),
+        mask=checks.finite_mask(_array(mask), levels, image), margin_hlbl=_array(margin_hlbl),
+        margin_vlbl=_array(margin_vlbl),
         in_merge_list=_nonempty(in_merge_list),
         max_region_label=OUT, out_merge_list=OUT, wshedmask=OUT))
     if not isinstance(r.value, np.ndarray):  # the routine's failure value, LONG -1
         raise MemoryError("KAVU_WATERSHED: the working structures could not be made")
+    if not long:
+        checks.labels_16bit("KAVU_WATERSHED", r.keywords["max_region_label"], start_lbl)
     return WatershedResult(r.value, r.keywords["max_region_label"],
                            _pairs(r.keywords["out_merge_list"]), r.keywords["wshedmask"])
 
@@ -94,7 +109,7 @@ def _label_input(in_label_img, in_place):
 
 
 def tile_lambda_segment(image, *, in_label_img=None, in_place=False, lambda_threshold=0.0,
-                        share_file_name=None, start_lbl=0, mask=None, margin_hlbl=None,
+                        share_file_name=None, start_lbl=1, mask=None, margin_hlbl=None,
                         margin_vlbl=None, in_merge_list=None):
     """Lambda-schedule merging of one tile (or a whole image) (KAVU_TILE_LAMBDA_SEGMENT).
 
@@ -106,24 +121,31 @@ def tile_lambda_segment(image, *, in_label_img=None, in_place=False, lambda_thre
         copy and your array is left as it was. in_place=True lends your array
         itself, which then holds the renumbered labels afterwards (it must be a
         writable C-contiguous uint32 array).
-    lambda_threshold: merging goes on while the cheapest cost is below it (in float32).
+    lambda_threshold: merging goes on while the cheapest cost is below it (in
+        float32); negative or NaN is refused (ValueError).
     share_file_name: base name (str or path) of the share files <name>.idx and
         <name>.info exchanged between the tiles of one image; needed with a margin.
-    start_lbl: the first output label handed out.
-    mask: (nrows, ncols) uint8 (or bool); pixels with 0 take no part. Their
-        output labels are not written (undefined values).
+    start_lbl: the first output label handed out (default 1, so that 0 is
+        only ever "no region").
+    mask: (nrows, ncols) uint8 (or bool); pixels with 0 take no part and are
+        labelled 0. Pixels that are NaN or infinite in some band are left out
+        the same way, with or without a mask.
     margin_hlbl: (k, ncols) uint32 top-border label lines of the tile above.
     margin_vlbl: (k, nrows) uint32 left-border label lines of the tile to the left.
     in_merge_list: uint32 merge list from earlier tiles.
 
     Returns TileLambdaResult(last_lbl, labels, merge_list): the last label
-    handed out (-1 when none from start_lbl 0), the (nrows, ncols) uint32
+    handed out (start_lbl - 1 when none), the (nrows, ncols) uint32
     output labels and the (2P,) uint32 merge list after this tile (empty when none).
     """
-    r = _run("KAVU_TILE_LAMBDA_SEGMENT", (_array(image), OUT), ("image", "labels"), dict(
-        in_label_img=_label_input(in_label_img, in_place), lambda_threshold=float(lambda_threshold),
+    image = _array(image)
+    checks.image_layout("KAVU_TILE_LAMBDA_SEGMENT", image)
+    r = _run("KAVU_TILE_LAMBDA_SEGMENT", (image, OUT), ("image", "labels"), dict(
+        in_label_img=_label_input(in_label_img, in_place),
+        lambda_threshold=checks.threshold("KAVU_TILE_LAMBDA_SEGMENT", lambda_threshold),
         share_file_name=None if share_file_name is None else os.fspath(share_file_name),
-        start_lbl=start_lbl, mask=_array(mask), margin_hlbl=_array(margin_hlbl),
+        start_lbl=start_lbl, mask=checks.finite_mask(_array(mask), image),
+        margin_hlbl=_array(margin_hlbl),
         margin_vlbl=_array(margin_vlbl), in_merge_list=_nonempty(in_merge_list),
         out_merge_list=OUT))
     return TileLambdaResult(r.value, r.args[1], _pairs(r.keywords["out_merge_list"]))
@@ -133,7 +155,9 @@ def iter_lambda_segment(image, *, in_label_img=None):
     """The complete lambda merge schedule of an image (KAVU_ITER_LAMBDA_SEGMENT).
 
     image: (nbands, nrows, ncols) or (nrows, ncols), any supported dtype,
-        converted to float32. Read only.
+        converted to float32. Read only. NaN and infinite values are refused
+        (ValueError): the schedule has no mask to leave them out, and a merge
+        cost they touch would end it early.
     in_label_img: (nrows, ncols) uint32 initial labels (exact dtype), read only;
         default: every pixel its own region (label = pixel index).
 
@@ -142,6 +166,15 @@ def iter_lambda_segment(image, *, in_label_img=None):
     absorbed and surviving label of each merge. Both are empty when there is
     one region only.
     """
+    image = _array(image)
+    checks.image_layout("KAVU_ITER_LAMBDA_SEGMENT", image)
+    checks.refuse_non_finite("KAVU_ITER_LAMBDA_SEGMENT", "image", image)
+    return merge_schedule(image, in_label_img)
+
+
+def merge_schedule(image, in_label_img=None):
+    """iter_lambda_segment without its checks: with NaN pixels the schedule
+    ends early, at the first merge they would take part in."""
     r = _run("KAVU_ITER_LAMBDA_SEGMENT", (_array(image),), ("image",), dict(
         in_label_img=_array(in_label_img), lambdas=OUT, label_map=OUT))
     lambdas, label_map = r.keywords["lambdas"], r.keywords["label_map"]
@@ -169,8 +202,11 @@ def compute_reg_info(labels, image, *, max_lbl=0):
     """Pixel count and per-band sums of every label (KAVU_COMPUTE_REG_INFO).
 
     labels: (nrows, ncols) or (npix,) labels of any supported dtype, converted
-        to uint32. Read only.
-    image: any supported dtype, converted to float32, read only:
+        to uint32. Read only. With max_lbl 0, a largest label far beyond the
+        pixel count (tables of 4 M entries and 4 per pixel are always made) and
+        negative labels are refused (ValueError).
+    image: any supported dtype, converted to float32, read only; NaN and
+        infinite values are refused (ValueError), as the sums would carry them:
         (nbands, nrows, ncols) or (nrows, ncols) with 2-D labels; (npix,) or
         (nbands, 1, npix) with 1-D labels (the band count is always the third
         host dim, so an (k, npix) image is one band whatever k is).
@@ -181,7 +217,12 @@ def compute_reg_info(labels, image, *, max_lbl=0):
     float32 sums, accumulated in float32 in pixel order; means are
     regsum / regarea.
     """
-    r = _run("KAVU_COMPUTE_REG_INFO", (_array(labels), _array(image)), ("labels", "image"),
+    labels, image = _array(labels), _array(image)
+    checks.image_layout("KAVU_COMPUTE_REG_INFO", image)
+    checks.refuse_non_finite("KAVU_COMPUTE_REG_INFO", "labels", labels)
+    checks.refuse_non_finite("KAVU_COMPUTE_REG_INFO", "image", image)
+    checks.label_table("KAVU_COMPUTE_REG_INFO", labels, max_lbl)
+    r = _run("KAVU_COMPUTE_REG_INFO", (labels, image), ("labels", "image"),
              dict(max_lbl=max_lbl, regarea=OUT, regsum=OUT))
     return RegInfoResult(r.value, r.keywords["regarea"], r.keywords["regsum"])
 
@@ -190,14 +231,15 @@ def segment_get_nbrinfo(labels, file_name, *, max_lbl=0):
     """Writes the region adjacency of a label image to two files (KAVU_SEGMENT_GET_NBRINFO).
 
     labels: (nrows, ncols) or (ncols,) labels of any supported dtype,
-        converted to uint32. Read only.
+        converted to uint32. Read only; NaN or infinite ones are refused (ValueError).
     file_name: str or path of the neighbour data file; the index is file_name + ".idx".
     max_lbl: the largest label; 0 finds it in the data.
 
     Returns NbrInfoResult(value, data_file, index_file) with value 0.
     """
-    file_name = os.fspath(file_name)
-    r = _run("KAVU_SEGMENT_GET_NBRINFO", (_array(labels), file_name), ("labels", "file_name"),
+    file_name, labels = os.fspath(file_name), _array(labels)
+    checks.refuse_non_finite("KAVU_SEGMENT_GET_NBRINFO", "labels", labels)
+    r = _run("KAVU_SEGMENT_GET_NBRINFO", (labels, file_name), ("labels", "file_name"),
              dict(max_lbl=max_lbl))
     return NbrInfoResult(r.value, file_name, file_name + ".idx")
 
@@ -206,13 +248,16 @@ def create_bound_from_label(labels):
     """The region boundaries of a label image (KAVU_CREATE_BOUND_FROM_LABEL).
 
     labels: label image of any supported dtype, converted to uint32, read only;
-        (nrows, ncols), or (ncols,) as one row.
+        (nrows, ncols), or (ncols,) as one row. NaN or infinite labels are
+        refused (ValueError).
 
     Returns BoundResult(count, boundary): the number of differing adjacent
     pixel pairs and a uint8 image of the labels' shape, 255 where a pixel
     differs from its right or lower neighbour.
     """
-    r = _run("KAVU_CREATE_BOUND_FROM_LABEL", (_array(labels), OUT), ("labels", "boundary"), {})
+    labels = _array(labels)
+    checks.refuse_non_finite("KAVU_CREATE_BOUND_FROM_LABEL", "labels", labels)
+    r = _run("KAVU_CREATE_BOUND_FROM_LABEL", (labels, OUT), ("labels", "boundary"), {})
     return BoundResult(r.value, r.args[1])
 
 
@@ -233,7 +278,8 @@ def multilevel_label_region(image, *, mask_ptr=None):
     """4-connected regions of equal value (KAVU_MULTILEVEL_LABEL_REGION).
 
     image: (nrows, ncols) or (ncols,) values of any supported dtype, converted
-        to uint32 and compared for equality. Read only.
+        to uint32 and compared for equality. Read only; NaN or infinite values
+        are refused (ValueError).
     mask_ptr: int32 array of row-major pixel indices to leave out (exact dtype);
         indices outside the image exclude nothing.
 
@@ -241,7 +287,9 @@ def multilevel_label_region(image, *, mask_ptr=None):
     shape, 1 .. n_regions in raster order of each region's first pixel, 0 for
     excluded pixels.
     """
-    r = _run("KAVU_MULTILEVEL_LABEL_REGION", (_array(image), OUT), ("image", "labels"),
+    image = _array(image)
+    checks.refuse_non_finite("KAVU_MULTILEVEL_LABEL_REGION", "image", image)
+    r = _run("KAVU_MULTILEVEL_LABEL_REGION", (image, OUT), ("image", "labels"),
              dict(mask_ptr=_array(mask_ptr)))
     return MultilevelResult(r.value, r.args[1])
 
@@ -249,13 +297,16 @@ def multilevel_label_region(image, *, mask_ptr=None):
 def replace_integer_data(data, old, new):
     """Replaces values by a lookup list (KAVU_REPLACE_INTEGER_DATA).
 
-    data: array of any shape and supported dtype, converted to uint32. Read only.
+    data: array of any shape and supported dtype, converted to uint32. Read
+        only; NaN or infinite values are refused (ValueError).
     old, new: arrays of values (converted to uint32); each element equal to
         old[j] becomes new[j], reading the input values only (1->2, 2->3 never
         turns 1 into 3). new needs at least as many elements as old.
 
     Returns ReplaceResult(data): a new uint32 array of data's shape.
     """
-    r = _run("KAVU_REPLACE_INTEGER_DATA", (_array(data), _array(old), _array(new)),
+    data = _array(data)
+    checks.refuse_non_finite("KAVU_REPLACE_INTEGER_DATA", "data", data)
+    r = _run("KAVU_REPLACE_INTEGER_DATA", (data, _array(old), _array(new)),
              ("data", "old", "new"), {})
     return ReplaceResult(r.value)

@@ -162,8 +162,8 @@ class TestIterLambdaCreateLabelImage:
 class TestTileLambdaSegment:
     def test_no_keywords_keeps_every_pixel_its_own_region(self):
         r = kavu.tile_lambda_segment(np.random.default_rng(0).random((3, 4)))
-        assert r.last_lbl == 11 and r.labels.dtype == np.uint32
-        np.testing.assert_array_equal(np.sort(r.labels.ravel()), np.arange(12))
+        assert r.last_lbl == 12 and r.labels.dtype == np.uint32
+        np.testing.assert_array_equal(np.sort(r.labels.ravel()), np.arange(1, 13))
         assert r.merge_list.size == 0
         c = kavu.call("KAVU_TILE_LAMBDA_SEGMENT", np.zeros((3, 4)), OUT, out_merge=OUT)
         assert c.value == 11 and c["out_merge"] is None and c[0] is None
@@ -210,7 +210,7 @@ class TestTileLambdaSegment:
             kavu.tile_lambda_segment(np.zeros((3, 4)), in_label_img=frozen, in_place=True)
         r = kavu.tile_lambda_segment(np.zeros((3, 4)), in_label_img=frozen,
                                      lambda_threshold=1.0)
-        assert r.last_lbl == 0 and (r.labels == 0).all()
+        assert r.last_lbl == 1 and (r.labels == 1).all()
 
     def test_in_place_renumbering_shows_only_when_asked(self, tmp_path):
         # Two tiles side by side; stripes 10 and 20 cross the border, 30 stays right.
@@ -264,4 +264,4 @@ def test_tile_threshold_cuts_the_iterative_schedule(seed):
                                               r.label_map[:2 * k])
     tile = kavu.tile_lambda_segment(image, lambda_threshold=threshold)
     assert same_partition(tile.labels, cut.labels)
-    assert tile.last_lbl == cut.n_regions - 1
+    assert tile.last_lbl == cut.n_regions

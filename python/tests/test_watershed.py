@@ -26,7 +26,7 @@ def cones(rng, shape, n):
 
 
 def test_three_by_three_gives_one_label_in_the_centre():
-    r = kavu.watershed(np.zeros((3, 3), np.uint16), np.zeros((3, 3)), start_lbl=41)
+    r = kavu.watershed(np.zeros((3, 3), np.uint16), np.zeros((3, 3)), start_lbl=41, long=False)
     assert r.labels.dtype == np.uint16 and r.max_region_label == 42
     expected = np.zeros((3, 3)); expected[1, 1] = 42
     np.testing.assert_array_equal(r.labels, expected)
@@ -129,7 +129,7 @@ def test_one_basin_per_regional_minimum_of_the_interior(connectivity, seed):
         assert ndimage.label(lab == value, structure)[1] == 1
 
     # 16-bit labels give the same partition.
-    small = kavu.watershed(levels, levels, connectivity=connectivity, start_lbl=1000)
+    small = kavu.watershed(levels, levels, connectivity=connectivity, start_lbl=1000, long=False)
     assert small.labels.dtype == np.uint16
     np.testing.assert_array_equal(small.labels.astype(np.uint32), lab)
 
