@@ -2,16 +2,40 @@
 
 Every failure a user can cause ends with one line on stderr,
 `kavu <command>: error: <what>`, and an exit code from kavu.exits; no
-traceback. Progress bars appear only when stderr is a terminal."""
+traceback. Progress bars appear only when stderr is a terminal; a command's
+summary is one line on stdout."""
 
 import argparse
+import errno
 import logging
 import os
+import signal
 import sys
 
 from ._errors import Error
 from .exits import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE,
                     CliError)
+
+# Errors of a write that cannot finish: the output cannot be written.
+FULL_ERRNOS = (errno.ENOSPC, errno.EDQUOT, errno.EFBIG)
+GEOTIFF = (".tif", ".tiff")
+
+
+class Interrupted(KeyboardInterrupt):
+    """SIGTERM or SIGHUP, unwound like Ctrl-C so that every work directory goes."""
+
+    def __init__(self, signum):
+        super().__init__(signum)
+        self.signum = signum
+
+
+STOP_SIGNALS = (signal.SIGTERM, signal.SIGHUP)
+
+
+def _interrupt(signum, frame):
+    for s in STOP_SIGNALS:                  # a second signal must not cut the clean-up short
+        signal.signal(s, signal.SIG_IGN)
+    raise Interrupted(signum)
 
 
 class UsageError(CliError):
@@ -60,13 +84,14 @@ def _progress_factory():
 
 
 def _say(text):
-    """Summaries go to a terminal only; scripts get silence."""
-    if sys.stderr.isatty():
-        print(text, file=sys.stderr)
+    """A command's summary: one line on stdout, for a terminal and a log alike."""
+    print(text, flush=True)
 
 
 def cmd_segment(args):
+    from .raster_io import check_extension
     from .segment import SegmentOptions, segment_raster
+    check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     options = SegmentOptions(lambda_threshold=args.lambda_threshold, tile=args.tile,
                              bands=args.bands, connectivity=args.connectivity,
                              merge_lines=args.merge_lines, mask=args.mask,
@@ -84,7 +109,9 @@ def cmd_schedule(args):
 
 
 def cmd_cut(args):
+    from .raster_io import check_extension
     from .schedule import cut_schedule
+    check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     n = cut_schedule(args.schedule, args.output, regions=args.regions,
                      lambda_threshold=args.lambda_threshold)
     _say(f"{args.output}: {n} regions")
@@ -92,6 +119,8 @@ def cmd_cut(args):
 
 def cmd_overlay(args):
     from .overlay import write_overlay
+    from .raster_io import check_extension
+    check_extension(args.output, "OUT.png", "PNG", (".png",))
     write_overlay(args.input, args.labels, args.output, bands=args.bands,
                   percent=args.stretch, max_size=args.max_size)
 
@@ -105,7 +134,6 @@ def build_parser():
     parser = OneLineParser(prog="kavu", description="Segment rasters into regions: watershed "
                            "and lambda-schedule merging, tile by tile for images of any size.")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=OneLineParser)
-    sub.required = True
 
     p = sub.add_parser("segment", help="segment a raster into a uint32 label GeoTIFF")
     p.add_argument("input", metavar="IN", help="raster GDAL reads (GeoTIFF, ...)")
@@ -122,26 +150,28 @@ def build_parser():
                    help="dissolve watershed lines into the nearest basin (default); with "
                    "--no-merge-lines they stay 0 and keep the basins on both sides apart")
     p.add_argument("--mask", default="auto", metavar="M",
-                   help="pixels to segment: 'auto' (the input's nodata, if any), 'nodata', "
-                   "'none', or a raster of the input's size whose non-zero pixels count")
+                   help="pixels to segment: 'auto' (default: the input's nodata or alpha band, "
+                   "if any), 'nodata', 'none', or a raster of the input's size whose non-zero "
+                   "pixels count; NaN pixels are always left out")
     p.add_argument("--start-label", type=_positive_int, default=1, metavar="L",
                    help="first label of the output (default 1; 0 is no region)")
     p.set_defaults(run=cmd_segment)
 
     p = sub.add_parser("schedule", help="full merge schedule of an image, to choose a level")
-    p.add_argument("input", metavar="IN")
+    p.add_argument("input", metavar="IN", help="raster GDAL reads, held in memory whole")
     p.add_argument("output", metavar="SCHEDULE", nargs="?",
                    help="schedule file (.npz; default IN's name + .schedule.npz); the plot is "
                    "written beside it as .png")
-    p.add_argument("--bands", metavar="LIST")
+    p.add_argument("--bands", metavar="LIST", help="bands to use, e.g. 1,2,3 or 1-4 (default all)")
     p.add_argument("--from-pixels", action="store_true",
                    help="start from single pixels instead of watershed basins (small images)")
-    p.add_argument("--connectivity", type=int, choices=(4, 8), default=4)
+    p.add_argument("--connectivity", type=int, choices=(4, 8), default=4,
+                   help="watershed neighbourhood (default 4)")
     p.set_defaults(run=cmd_schedule)
 
     p = sub.add_parser("cut", help="label raster at one level of a schedule")
-    p.add_argument("schedule", metavar="SCHEDULE")
-    p.add_argument("output", metavar="OUT")
+    p.add_argument("schedule", metavar="SCHEDULE", help="schedule file of `kavu schedule`")
+    p.add_argument("output", metavar="OUT", help="label GeoTIFF to write")
     level = p.add_mutually_exclusive_group(required=True)
     level.add_argument("--regions", type=_positive_int, metavar="N",
                        help="stop merging at N regions")
@@ -150,22 +180,24 @@ def build_parser():
     p.set_defaults(run=cmd_cut)
 
     p = sub.add_parser("overlay", help="region boundaries over an RGB composite (PNG)")
-    p.add_argument("input", metavar="IN")
-    p.add_argument("labels", metavar="LABELS")
-    p.add_argument("output", metavar="OUT.png")
+    p.add_argument("input", metavar="IN", help="raster GDAL reads")
+    p.add_argument("labels", metavar="LABELS", help="label raster of IN's size (0: no region)")
+    p.add_argument("output", metavar="OUT.png", help="picture to write")
     p.add_argument("--bands", metavar="R,G,B",
                    help="bands shown as red, green, blue (default 1,2,3, or 1 as grey)")
     p.add_argument("--stretch", type=float, default=2.0, metavar="P",
                    help="clip P percent at each end of every band (default 2)")
     p.add_argument("--max-size", type=_positive_int, default=4096, metavar="N",
-                   help="longest side of the picture; larger rasters are decimated")
+                   help="longest side of the picture (default 4096); larger rasters are "
+                   "decimated")
     p.set_defaults(run=cmd_overlay)
 
     p = sub.add_parser("stats", help="per-region area and band means (CSV)")
-    p.add_argument("input", metavar="IN")
-    p.add_argument("labels", metavar="LABELS")
+    p.add_argument("input", metavar="IN", help="raster GDAL reads")
+    p.add_argument("labels", metavar="LABELS",
+                   help="one-band integer label raster of IN's size (0: no region)")
     p.add_argument("-o", "--output", metavar="CSV", help="file to write (default stdout)")
-    p.add_argument("--bands", metavar="LIST")
+    p.add_argument("--bands", metavar="LIST", help="bands to average (default all)")
     p.set_defaults(run=cmd_stats)
     return parser
 
@@ -175,10 +207,15 @@ def main(argv=None):
     # raise, and the error line says what went wrong, so they are not echoed.
     logging.getLogger("rasterio").addHandler(logging.NullHandler())
     logging.getLogger("rasterio").propagate = False
+    for signum in STOP_SIGNALS:
+        signal.signal(signum, _interrupt)
     parser = build_parser()
-    command = "kavu"
+    command, args = "kavu", None
     try:
         args, extra = parser.parse_known_args(argv)
+        if args.command is None:
+            parser.print_help(sys.stderr)
+            return EXIT_USAGE
         command = f"kavu {args.command}"
         if extra:                           # named after the command, not the top parser
             raise UsageError(command, f"unrecognized arguments: {' '.join(extra)}")
@@ -189,16 +226,21 @@ def main(argv=None):
         return e.code
     except Error as e:                      # a routine refused: its own message names it
         _fail(command, e.text)
-        return EXIT_FAILURE
-    except KeyboardInterrupt:
+        # The only files the routines write are the work files beside OUT.
+        return EXIT_OUTPUT if e.name == "KAVU_MBLK_SEGMENT_FILE_ERR" else EXIT_FAILURE
+    except KeyboardInterrupt as e:
         _fail(command, "interrupted")
-        return EXIT_INTERRUPTED
+        return 128 + e.signum if isinstance(e, Interrupted) else EXIT_INTERRUPTED
     except MemoryError as e:
         _fail(command, f"out of memory{': ' + str(e) if str(e) else ''}; try a smaller --tile")
         return EXIT_FAILURE
     except BrokenPipeError:
         return EXIT_OUTPUT
     except Exception as e:  # noqa: BLE001 - the promise is one line, never a traceback
+        if isinstance(e, OSError) and e.errno in FULL_ERRNOS:
+            _fail(command, f"cannot write {getattr(args, 'output', None) or 'the output'}: "
+                  f"{e.strerror}")
+            return EXIT_OUTPUT
         if os.environ.get("KAVU_TRACEBACK"):
             raise
         _fail(command, f"{type(e).__name__}: {' '.join(str(e).split())}")

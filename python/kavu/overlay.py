@@ -1,7 +1,9 @@
 """`kavu overlay` and `kavu stats`: looking at a label raster against its
 image. The overlay is a percentile-stretched RGB composite with the region
 boundaries drawn on it (decimated when the raster is large); the statistics
-are each region's area and band means, accumulated strip by strip."""
+are each region's area and band means, accumulated strip by strip over the
+labels each strip holds, so that label values of any size cost no more than
+the regions present."""
 
 import csv
 import sys
@@ -27,13 +29,16 @@ def _same_grid(ds, labels_ds):
 
 def stretch(band, valid, percent):
     """Linear stretch of one band to 0..255 between its percent and
-    100 - percent percentiles over the valid pixels."""
+    100 - percent percentiles over the valid pixels with finite values; the
+    others are black."""
+    valid = valid & np.isfinite(band)
     values = band[valid]
-    if not values.size:
-        return np.zeros(band.shape, np.uint8)
-    lo, hi = np.percentile(values, [percent, 100 - percent])
-    scale = 255.0 / (hi - lo) if hi > lo else 0.0
-    return np.clip((band - lo) * scale, 0, 255).astype(np.uint8)
+    out = np.zeros(band.shape, np.uint8)
+    if values.size:
+        lo, hi = np.percentile(values, [percent, 100 - percent])
+        scale = 255.0 / (hi - lo) if hi > lo else 0.0
+        out[valid] = np.clip((values - lo) * scale, 0, 255)
+    return out
 
 
 def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_size=4096):
@@ -44,7 +49,7 @@ def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_s
         with ds, labels_ds:
             _same_grid(ds, labels_ds)
             default = "1,2,3" if ds.count >= 3 else "1"
-            chosen = parse_bands(bands or default, ds.count)
+            chosen = parse_bands(bands or default, ds)
             if len(chosen) not in (1, 3):
                 raise CliError(f"--bands {bands}: give three bands (red, green, blue) or one",
                                EXIT_USAGE)
@@ -77,35 +82,52 @@ def _save_png(out_path, rgb):
         work.commit()
 
 
+def _check_label_raster(labels_ds):
+    kind = np.dtype(labels_ds.dtypes[0]).kind
+    if labels_ds.count != 1 or kind not in "iu":
+        raise CliError(f"LABELS must be an integer label raster: {labels_ds.name} has "
+                       f"{labels_ds.count} band(s) of {labels_ds.dtypes[0]}", EXIT_USAGE)
+
+
 def region_stats(ds, labels_ds, bands):
     """(labels, areas, means (nregions, nbands)) of every non-zero label,
-    accumulated over strips of the rasters."""
-    area = np.zeros(1, np.int64)
-    sums = np.zeros((len(bands), 1), np.float64)
+    accumulated over strips of the rasters. Pixels that are NaN or infinite
+    in a band count for no region."""
+    found = []                                 # (labels, areas, sums) of each strip
     for y0 in range(0, ds.height, OUT_BLOCK):
         window = Window(0, y0, ds.width, min(OUT_BLOCK, ds.height - y0))
         try:
-            labels = labels_ds.read(1, window=window).astype(np.uint32)
+            labels = labels_ds.read(1, window=window)
             image = ds.read(bands, window=window, out_dtype=np.float32)
         except (RasterioError, RasterioIOError) as e:
             raise CliError(f"cannot read {ds.name}: {e}", EXIT_INPUT) from None
-        info = routines.compute_reg_info(labels, image)
-        n = info.max_lbl + 1
-        if n > len(area):
-            area = np.pad(area, (0, n - len(area)))
-            sums = np.pad(sums, ((0, 0), (0, n - sums.shape[1])))
-        area[:n] += info.regarea
-        sums[:, :n] += info.regsum
-    present = np.flatnonzero(area[1:]) + 1
-    return present, area[present], (sums[:, present] / area[present]).T
+        if labels.min() < 0:
+            raise CliError(f"LABELS must be an integer label raster: {labels_ds.name} holds "
+                           f"label {labels.min()}", EXIT_USAGE)
+        bad = ~np.isfinite(image)
+        if bad.any():
+            image[bad] = 0
+            labels[bad.any(axis=0)] = 0
+        present, compact = np.unique(labels, return_inverse=True)
+        info = routines.compute_reg_info(compact.reshape(labels.shape).astype(np.uint32), image,
+                                         max_lbl=len(present) - 1)
+        found.append((present, info.regarea, info.regsum))
+    labels, where = np.unique(np.concatenate([f[0] for f in found]), return_inverse=True)
+    area = np.bincount(where, np.concatenate([f[1] for f in found]))
+    sums = [np.bincount(where, np.concatenate([f[2][b] for f in found]))
+            for b in range(len(bands))]
+    keep = (labels != 0) & (area > 0)
+    return (labels[keep], area[keep].astype(np.int64),
+            (np.array(sums)[:, keep] / area[keep]).T)
 
 
 def write_stats(in_path, labels_path, out_path=None, bands=None):
     with gdal_env():
         ds, labels_ds = open_raster(in_path), open_raster(labels_path, "labels")
         with ds, labels_ds:
+            _check_label_raster(labels_ds)
             _same_grid(ds, labels_ds)
-            chosen = parse_bands(bands, ds.count)
+            chosen = parse_bands(bands, ds)
             labels, areas, means = region_stats(ds, labels_ds, chosen)
     if out_path is None or out_path == "-":
         _write_csv(sys.stdout, chosen, labels, areas, means)

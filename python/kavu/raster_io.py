@@ -3,14 +3,16 @@ bands and of a validity mask (edge-replicated or zero-filled outside the
 image), the label GeoTIFF's profile, and an output that only appears under its
 name once it is complete."""
 
+import atexit
 import os
 import shutil
+import signal
 import tempfile
 import warnings
 
 import numpy as np
 import rasterio
-from rasterio.enums import MaskFlags
+from rasterio.enums import ColorInterp, MaskFlags
 from rasterio.errors import NotGeoreferencedWarning, RasterioError, RasterioIOError
 from rasterio.windows import Window
 
@@ -21,6 +23,17 @@ from .exits import EXIT_INPUT, EXIT_OUTPUT, EXIT_USAGE, CliError
 GDAL_CACHE_BYTES = 64 << 20
 # Block size of the label GeoTIFF and the height of the strips written at a time.
 OUT_BLOCK = 256
+# Signals that stop a run; a work directory is made and recorded with them held.
+STOP_SIGNALS = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+# Work directories not yet removed: what a signal between making one and
+# entering its `with` block leaves is removed at exit.
+_work_dirs = set()
+
+
+@atexit.register
+def _remove_work_dirs():
+    for path in _work_dirs:
+        shutil.rmtree(path, ignore_errors=True)
 
 
 def gdal_env():
@@ -43,10 +56,13 @@ def _one_line(error):
     return " ".join(str(error).split()) or type(error).__name__
 
 
-def parse_bands(spec, count):
-    """'1,3-5' -> [1, 3, 4, 5] (1-based band numbers); None -> every band."""
+def parse_bands(spec, ds):
+    """'1,3-5' -> [1, 3, 4, 5] (1-based band numbers) of dataset ds; None ->
+    every band but an alpha band (which is the mask: see make_mask)."""
+    count = ds.count
     if spec is None:
-        return list(range(1, count + 1))
+        bands = [b for b, c in enumerate(ds.colorinterp, 1) if c != ColorInterp.alpha]
+        return bands or list(range(1, count + 1))
     bands = []
     try:
         for part in spec.split(","):
@@ -63,7 +79,20 @@ def parse_bands(spec, count):
     if bad:
         raise CliError(f"--bands {spec!r}: the input has bands 1 to {count}, not {bad[0]}",
                        EXIT_USAGE)
+    twice = [b for i, b in enumerate(bands) if b in bands[:i]]
+    if twice:
+        raise CliError(f"--bands {spec!r}: band {twice[0]} is named twice", EXIT_USAGE)
     return bands
+
+
+def check_extension(path, what, kind, extensions):
+    """Refuses an output name whose extension promises another format than
+    the one written (a name without extension is taken as it is)."""
+    name = os.path.basename(path)
+    ext = os.path.splitext(name)[1].lower()
+    if ext and ext not in extensions:
+        raise CliError(f"{what} {name}: kavu writes a {kind}; name it {' or '.join(extensions)}",
+                       EXIT_USAGE)
 
 
 def _clip(row0, row1, col0, col1, height, width):
@@ -171,17 +200,26 @@ def georeferencing(ds):
 class AtomicOutput:
     """A work directory beside OUT holding everything a run writes; on success
     the finished file replaces OUT, on any failure the directory goes and OUT is
-    left as it was. Checks up front that OUT can be written."""
+    left as it was. Checks up front that OUT can be written: it is a regular
+    file or absent (a symbolic link counts as the file it leads to, which is
+    replaced while the link stays); a device, FIFO or directory is refused
+    rather than replaced by a file."""
 
     def __init__(self, out_path):
-        self.out_path = os.path.abspath(out_path)
+        self.out_path = os.path.realpath(out_path)
         if os.path.isdir(self.out_path):
             raise CliError(f"cannot write {out_path}: it is a directory", EXIT_OUTPUT)
+        if os.path.exists(self.out_path) and not os.path.isfile(self.out_path):
+            raise CliError(f"cannot write {out_path}: it is not a regular file", EXIT_OUTPUT)
         parent = os.path.dirname(self.out_path)
+        held = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
         try:
             self.dir = tempfile.mkdtemp(prefix=f".{os.path.basename(out_path)}.", dir=parent)
+            _work_dirs.add(self.dir)
         except OSError as e:
             raise CliError(f"cannot write {out_path}: {e.strerror}", EXIT_OUTPUT) from None
+        finally:
+            signal.pthread_sigmask(signal.SIG_SETMASK, held)
         self.path = os.path.join(self.dir, "out" + os.path.splitext(out_path)[1])
 
     def work_file(self, name):
@@ -198,6 +236,7 @@ class AtomicOutput:
 
     def __exit__(self, *exc):
         shutil.rmtree(self.dir, ignore_errors=True)
+        _work_dirs.discard(self.dir)
         return False
 
 

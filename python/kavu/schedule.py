@@ -43,8 +43,11 @@ def plot_schedule(path, lambdas, n_initial, non_monotone, title):
     level, regions = regions_after(lambdas.astype(np.float64), n_initial)
     fig, ax = plt.subplots(figsize=(7, 4.5), dpi=100)
     positive = level > 0
-    ax.step(level[positive], regions[positive], where="post")
-    ax.set_xscale("log")
+    if positive.any():
+        ax.step(level[positive], regions[positive], where="post")
+        ax.set_xscale("log")
+    else:                             # every merge costs 0 (a flat image), or none is left
+        ax.step(level, regions, where="post")
     ax.set_yscale("log")
     ax.set_xlabel("lambda (merge cost threshold)")
     ax.set_ylabel("regions left")
@@ -66,7 +69,7 @@ def make_schedule(in_path, out_path, bands=None, from_pixels=False, connectivity
     with gdal_env():
         ds = open_raster(in_path)
         with ds:
-            chosen = parse_bands(bands, ds.count)
+            chosen = parse_bands(bands, ds)
             if from_pixels:
                 image = read_bands(ds, chosen, 0, ds.height, 0, ds.width)
                 labels = np.arange(ds.height * ds.width, dtype=np.uint32).reshape(ds.shape)
@@ -74,27 +77,36 @@ def make_schedule(in_path, out_path, bands=None, from_pixels=False, connectivity
                 image, labels = whole_image_basins(ds, chosen, connectivity)
             crs = ds.crs.to_wkt() if ds.crs else ""
             transform = np.array(tuple(ds.transform)[:6])
-    result = routines.iter_lambda_segment(image, in_label_img=labels)
-    n_initial = len(result.lambdas) + 1
-    non_monotone = (routines.create_increasing(result.lambdas).count
-                    if len(result.lambdas) else 0)
+    # NaN pixels stay in (the schedule has no mask): the schedule is kept up
+    # to the first merge they make NaN, and `kavu cut` says what it cannot reach.
+    result = routines.merge_schedule(image, in_label_img=labels)
+    finite = np.isfinite(result.lambdas)
+    m = len(finite) if finite.all() else int(np.argmin(finite))
+    lambdas, label_map = result.lambdas[:m], result.label_map[:2 * m]
+    n_initial = len(np.unique(labels))
+    non_monotone = routines.create_increasing(lambdas).count if m else 0
     with AtomicOutput(out_path) as npz, AtomicOutput(png_path) as png:
         try:
-            np.savez_compressed(npz.path, lambdas=result.lambdas, label_map=result.label_map,
+            np.savez_compressed(npz.path, lambdas=lambdas, label_map=label_map,
                                 labels=labels, n_initial=n_initial, crs=crs, transform=transform)
-            plot_schedule(png.path, result.lambdas, n_initial, non_monotone,
+            plot_schedule(png.path, lambdas, n_initial, non_monotone,
                           os.path.basename(in_path))
         except OSError as e:
             raise write_error(out_path, e) from None
         npz.commit()
         png.commit()
-    return out_path, png_path, len(result.lambdas)
+    return out_path, png_path, m
 
 
 def merges_for(lambdas, n_initial, regions=None, lambda_threshold=None):
     """How many leading merges of the schedule to apply."""
     if regions is not None:
-        return int(min(max(n_initial - regions, 0), len(lambdas)))
+        n_final = n_initial - len(lambdas)
+        if not n_final <= regions <= n_initial:
+            why = " (merging stops at NaN or infinite pixels)" if n_final > 1 else ""
+            raise CliError(f"--regions {regions} cannot be reached: the schedule goes from "
+                           f"{n_initial} regions down to {n_final}{why}", EXIT_USAGE)
+        return n_initial - regions
     above = np.flatnonzero(lambdas >= np.float32(lambda_threshold))
     return int(above[0]) if len(above) else len(lambdas)
 

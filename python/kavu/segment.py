@@ -367,7 +367,7 @@ def segment_raster(in_path, out_path, options, progress=no_progress):
     with gdal_env():
         ds = open_raster(in_path)
         with ds:
-            bands = parse_bands(options.bands, ds.count)
+            bands = parse_bands(options.bands, ds)
             mask = make_mask(options.mask, ds, bands)
             with AtomicOutput(out_path) as work:
                 run = TiledSegmentation(ds, bands, mask, options, work)

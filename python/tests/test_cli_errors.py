@@ -53,7 +53,6 @@ def test_bad_options(tmp_path, image, options, words):
 def test_missing_arguments_and_unknown_command(tmp_path):
     assert_fails(run("segment", tmp_path / "x.tif"), USAGE, "OUT")
     assert_fails(run("carve"), USAGE, "carve")
-    assert_fails(run(), USAGE)
 
 
 def test_mask_of_another_size(tmp_path, image):

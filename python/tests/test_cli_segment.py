@@ -59,9 +59,10 @@ def test_nothing_but_the_output_is_left_in_its_directory(tmp_path, scene):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["labels.tif"]
 
 
-def test_quiet_when_not_on_a_terminal(tmp_path, scene):
+def test_one_summary_line_and_no_bar_when_not_on_a_terminal(tmp_path, scene):
     r = run("segment", scene, tmp_path / "labels.tif", "--tile", 40)
-    assert r.returncode == 0 and r.stdout == "" and r.stderr == ""
+    assert r.returncode == 0 and r.stderr == ""
+    assert r.stdout.count("\n") == 1 and " regions, 20 tiles, " in r.stdout
 
 
 @pytest.mark.parametrize("seed", range(4))
