@@ -11,8 +11,9 @@ import logging
 import os
 import signal
 import sys
+import warnings
 
-from ._errors import Error
+from ._errors import Error, KavuWarning
 from .exits import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE,
                     CliError)
 
@@ -209,6 +210,9 @@ def main(argv=None):
     logging.getLogger("rasterio").propagate = False
     for signum in STOP_SIGNALS:
         signal.signal(signum, _interrupt)
+    # The commands make their arrays in the host's layout themselves: a narrow
+    # last tile of a many-band image is not an (H, W, C) mistake.
+    warnings.filterwarnings("ignore", category=KavuWarning, message=".* is read as .* bands of")
     parser = build_parser()
     command, args = "kavu", None
     try:
