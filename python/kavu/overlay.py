@@ -89,6 +89,20 @@ def _check_label_raster(labels_ds):
                        f"{labels_ds.count} band(s) of {labels_ds.dtypes[0]}", EXIT_USAGE)
 
 
+def _strip_sums(labels, image):
+    """(labels present, their areas, their band sums) of one strip. Labels
+    index the routine's tables directly while those stay within a few entries
+    per pixel; larger ones are numbered 0 .. k first."""
+    if int(labels.max(initial=0)) < 4 * labels.size:
+        info = routines.compute_reg_info(labels.astype(np.uint32), image)
+        present = np.flatnonzero(info.regarea)
+        return present, info.regarea[present], info.regsum[:, present]
+    present, compact = np.unique(labels, return_inverse=True)
+    info = routines.compute_reg_info(compact.reshape(labels.shape).astype(np.uint32), image,
+                                     max_lbl=len(present) - 1)
+    return present, info.regarea, info.regsum
+
+
 def region_stats(ds, labels_ds, bands):
     """(labels, areas, means (nregions, nbands)) of every non-zero label,
     accumulated over strips of the rasters. Pixels that are NaN or infinite
@@ -108,10 +122,7 @@ def region_stats(ds, labels_ds, bands):
         if bad.any():
             image[bad] = 0
             labels[bad.any(axis=0)] = 0
-        present, compact = np.unique(labels, return_inverse=True)
-        info = routines.compute_reg_info(compact.reshape(labels.shape).astype(np.uint32), image,
-                                         max_lbl=len(present) - 1)
-        found.append((present, info.regarea, info.regsum))
+        found.append(_strip_sums(labels, image))
     labels, where = np.unique(np.concatenate([f[0] for f in found]), return_inverse=True)
     area = np.bincount(where, np.concatenate([f[1] for f in found]))
     sums = [np.bincount(where, np.concatenate([f[2][b] for f in found]))
