@@ -27,6 +27,13 @@ def _same_grid(ds, labels_ds):
                        f"{size_text(ds)}", EXIT_USAGE)
 
 
+def _check_label_raster(labels_ds):
+    kind = np.dtype(labels_ds.dtypes[0]).kind
+    if labels_ds.count != 1 or kind not in "iu":
+        raise CliError(f"LABELS must be an integer label raster: {labels_ds.name} has "
+                       f"{labels_ds.count} band(s) of {labels_ds.dtypes[0]}", EXIT_USAGE)
+
+
 def stretch(band, valid, percent):
     """Linear stretch of one band to 0..255 between its percent and
     100 - percent percentiles over the valid pixels with finite values; the
@@ -47,6 +54,7 @@ def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_s
     with gdal_env():
         ds, labels_ds = open_raster(in_path), open_raster(labels_path, "labels")
         with ds, labels_ds:
+            _check_label_raster(labels_ds)
             _same_grid(ds, labels_ds)
             default = "1,2,3" if ds.count >= 3 else "1"
             chosen = parse_bands(bands or default, ds)
@@ -80,13 +88,6 @@ def _save_png(out_path, rgb):
         except OSError as e:
             raise write_error(out_path, e) from None
         work.commit()
-
-
-def _check_label_raster(labels_ds):
-    kind = np.dtype(labels_ds.dtypes[0]).kind
-    if labels_ds.count != 1 or kind not in "iu":
-        raise CliError(f"LABELS must be an integer label raster: {labels_ds.name} has "
-                       f"{labels_ds.count} band(s) of {labels_ds.dtypes[0]}", EXIT_USAGE)
 
 
 def _strip_sums(labels, image):

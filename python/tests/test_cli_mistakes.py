@@ -48,6 +48,7 @@ REFUSALS = [  # arguments, exit code, what the error line says
     (["stats", "{image}", "{float_labels}"], 2, "LABELS must be an integer label raster"),
     (["stats", "{labels}", "{image}"], 2, "LABELS must be an integer label raster"),
     (["stats", "{image}", "{negative}"], 2, "LABELS must be an integer label raster"),
+    (["overlay", "{image}", "{float_labels}", "{dir}/o.png"], 2, "LABELS must be an integer"),
 ]
 
 
