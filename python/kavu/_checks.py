@@ -32,7 +32,7 @@ def image_layout(routine, image):
         warnings.warn(KavuWarning(
             "KAVU_IMAGE_CHANNELS_LAST", routine,
             f"{routine}: image {image.shape} is read as {h} bands of {w} x {c} pixels; for "
-            f"{c} bands of {h} x {w} pass numpy.moveaxis(image, -1, 0) (or use kavu.segment)"),
+            f"{c} bands of {h} x {w} pass numpy.moveaxis(image, -1, 0)"),
             stacklevel=3)
 
 
@@ -71,6 +71,7 @@ def refuse_non_finite(routine, name, values):
 
 
 def threshold(routine, value):
+    """lambda_threshold as a float: 0 or more (infinity merges everything)."""
     value = float(value)
     if not value >= 0:
         raise ValueError(f"{routine}: lambda_threshold needs to be 0 or more, not {value}")

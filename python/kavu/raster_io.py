@@ -24,7 +24,7 @@ GDAL_CACHE_BYTES = 64 << 20
 # Block size of the label GeoTIFF and the height of the strips written at a time.
 OUT_BLOCK = 256
 # Signals that stop a run; a work directory is made and recorded with them held.
-STOP_SIGNALS = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+HELD_SIGNALS = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
 # Work directories not yet removed: what a signal between making one and
 # entering its `with` block leaves is removed at exit.
 _work_dirs = set()
@@ -212,7 +212,7 @@ class AtomicOutput:
         if os.path.exists(self.out_path) and not os.path.isfile(self.out_path):
             raise CliError(f"cannot write {out_path}: it is not a regular file", EXIT_OUTPUT)
         parent = os.path.dirname(self.out_path)
-        held = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
+        held = signal.pthread_sigmask(signal.SIG_BLOCK, HELD_SIGNALS)
         try:
             self.dir = tempfile.mkdtemp(prefix=f".{os.path.basename(out_path)}.", dir=parent)
             _work_dirs.add(self.dir)
