@@ -173,8 +173,8 @@ def iter_lambda_segment(image, *, in_label_img=None):
 
 
 def merge_schedule(image, in_label_img=None):
-    """iter_lambda_segment without its checks: with NaN pixels the schedule
-    ends early, at the first merge they would take part in."""
+    """iter_lambda_segment without its checks: merges that NaN pixels take
+    part in cost NaN, and the schedule may end before one region is left."""
     r = _run("KAVU_ITER_LAMBDA_SEGMENT", (_array(image),), ("image",), dict(
         in_label_img=_array(in_label_img), lambdas=OUT, label_map=OUT))
     lambdas, label_map = r.keywords["lambdas"], r.keywords["label_map"]
