@@ -35,12 +35,15 @@ def data(tmp_path_factory):
         sparse=write_raster(d / "sparse.tif", np.full((40, 50), 3_000_000_000), "uint32"),
         fifo=d / "fifo.tif", device=d / "full", dir=d)
     os.mkfifo(paths["fifo"])
-    os.mknod(paths["device"], stat.S_IFCHR | 0o666, os.makedev(1, 7))    # /dev/full
+    try:
+        os.mknod(paths["device"], stat.S_IFCHR | 0o666, os.makedev(1, 7))    # /dev/full
+    except PermissionError:           # only root makes devices, and only root could replace one
+        paths["device"] = "/dev/null"
     return paths
 
 
 REFUSALS = [  # arguments, exit code, what the error line says
-    (["segment", "{image}", "{device}"], 4, "full: it is not a regular file"),
+    (["segment", "{image}", "{device}"], 4, ": it is not a regular file"),
     (["segment", "{image}", "{fifo}"], 4, "fifo.tif: it is not a regular file"),
     (["segment", "{image}", "{dir}/out.png"], 2, "OUT out.png: kavu writes a GeoTIFF"),
     (["overlay", "{image}", "{labels}", "{dir}/o.jpg"], 2, "o.jpg: kavu writes a PNG"),
