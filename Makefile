@@ -73,11 +73,11 @@ KAVU := $(BUILD)/bin/kavu
 demo: build
 	scripts/fetch-sample.sh $(DEMO_SCENE)
 	mkdir -p $(DEMO_OUT)
-	$(KAVU) segment $(DEMO_SCENE) $(DEMO_OUT)/labels.tif --tile 128 --lambda 2000
+	$(KAVU) segment $(DEMO_SCENE) $(DEMO_OUT)/labels.tif --tile 128 --regions 1000
 	$(KAVU) overlay $(DEMO_SCENE) $(DEMO_OUT)/labels.tif $(DEMO_OUT)/overlay.png --bands 3,2,1
 	$(KAVU) stats $(DEMO_SCENE) $(DEMO_OUT)/labels.tif -o $(DEMO_OUT)/stats.csv
 	$(KAVU) schedule $(DEMO_SCENE) $(DEMO_OUT)/schedule.npz
-	@echo "demo: $(DEMO_SCENE) segmented with 128-pixel tiles, lambda 2000:"
+	@echo "demo: $(DEMO_SCENE) segmented with 128-pixel tiles into about 1000 regions:"
 	@echo "  labels      $(CURDIR)/$(DEMO_OUT)/labels.tif ($$(($$(wc -l < $(DEMO_OUT)/stats.csv) - 1)) regions)"
 	@echo "  overlay     $(CURDIR)/$(DEMO_OUT)/overlay.png"
 	@echo "  statistics  $(CURDIR)/$(DEMO_OUT)/stats.csv"

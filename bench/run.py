@@ -151,9 +151,12 @@ def road_rows(args, log):
             sec_w, peak_w = road.segment(raster, out_w, side, lam, reps)
             labels_t, labels_w = road.read_labels(out_t), road.read_labels(out_w)
             ari = road.adjusted_rand_index(labels_t, labels_w)
+            seams = (road.border_ratio(labels_t, tile), road.border_ratio(labels_w, tile))
             row.update(peer=f"one piece (--tile {side}), peak {peak_w / 2**20:.0f} MiB",
                        peer_s=sec_w, peer_reps=reps, peer_rss_bytes=peak_w,
-                       check=f"ARI {ari:.3f}; regions {labels_t.max()} vs {labels_w.max()}")
+                       check=f"ARI {ari:.3f}; border steps {seams[0]:.2f}× the median "
+                       f"(one piece {seams[1]:.2f}×); regions {labels_t.max()} vs "
+                       f"{labels_w.max()}")
             del labels_t, labels_w
             if n and (height * width, sec_w, peak_w - baseline) not in whole:
                 whole.append((height * width, sec_w, peak_w - baseline))

@@ -1,6 +1,8 @@
 """kavu: region segmentation of raster images from numpy.
 
-The kavu_segmentation module runs inside an embedded host, loaded once at
+``kavu.segment(image)`` segments an image the way the ``kavu segment``
+command does (levels, watershed, merging, specks, tile by tile), in
+scikit-image's conventions. The kavu_segmentation module runs inside an embedded host, loaded once at
 import. Every routine has a function here (``kavu.watershed``,
 ``kavu.compute_reg_info``, ...) and ``kavu.call`` reaches any routine with the
 host's own calling convention. Arrays cross in both directions without
@@ -21,9 +23,10 @@ from ._routines import (compute_reg_info, create_bound_from_label, create_increa
                         iter_lambda_create_label_image, iter_lambda_segment,
                         multilevel_label_region, replace_integer_data, segment_get_nbrinfo,
                         tile_lambda_segment, watershed)
+from .image import segment
 
 __all__ = [
-    "OUT", "CallResult", "Error", "KavuWarning", "call", "routines",
+    "OUT", "CallResult", "Error", "KavuWarning", "call", "routines", "segment",
     "watershed", "tile_lambda_segment", "iter_lambda_segment", "iter_lambda_create_label_image",
     "compute_reg_info", "segment_get_nbrinfo", "create_bound_from_label", "create_increasing",
     "multilevel_label_region", "replace_integer_data",

@@ -81,6 +81,11 @@ class MultilevelResult(NamedTuple):
 class ReplaceResult(NamedTuple):
     data: npt.NDArray[np.uint32]
 
+def segment(image: ArrayLike, lambda_threshold: Optional[float] = None, *,
+            channel_axis: Optional[int] = -1, mask: Optional[ArrayLike] = None,
+            regions: Optional[int] = None, mean_area: Optional[float] = None,
+            min_size: int = 10, tile: int = 1024,
+            connectivity: int = 4) -> npt.NDArray[np.uint32]: ...
 def watershed(levels: ArrayLike, image: ArrayLike, *, connectivity: int = 4, long: bool = True,
               merge_bd: bool = False, start_lbl: int = 0,
               mask: Optional[npt.NDArray[Union[np.uint8, np.bool_]]] = None,

@@ -74,12 +74,13 @@ def _threshold(text):
 
 def _progress_factory():
     if not sys.stderr.isatty():
-        from .segment import no_progress
+        from .progress import no_progress
         return no_progress
     from tqdm import tqdm
 
     def progress(total, desc):
-        return tqdm(total=total, desc=desc, unit="tile" if desc != "writing" else "strip",
+        return tqdm(total=total, desc=desc, unit={"writing": "strip", "basins": "step",
+                                                  "merging": "step"}.get(desc, "tile"),
                     leave=False, file=sys.stderr)
     return progress
 
@@ -91,21 +92,29 @@ def _say(text):
 
 def cmd_segment(args):
     from .raster_io import check_extension
-    from .segment import SegmentOptions, segment_raster
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
-    options = SegmentOptions(lambda_threshold=args.lambda_threshold, tile=args.tile,
-                             bands=args.bands, connectivity=args.connectivity,
-                             merge_lines=args.merge_lines, mask=args.mask,
+    from .driver import OptionError, SegmentOptions
+    from .raster_segment import segment_raster
+    options = SegmentOptions(lambda_threshold=args.lambda_threshold, regions=args.regions,
+                             mean_area=args.mean_area, min_size=args.min_size, tile=args.tile,
+                             connectivity=args.connectivity, merge_lines=args.merge_lines,
                              start_label=args.start_label)
-    summary = segment_raster(args.input, args.output, options, _progress_factory())
+    try:
+        summary = segment_raster(args.input, args.output, options, args.bands, args.mask,
+                                 _progress_factory())
+    except OptionError as e:
+        flag = "--lambda" if e.option == "lambda_threshold" else "--" + e.option.replace("_", "-")
+        raise CliError(f"{flag} {e.value}: {e.reason}", EXIT_USAGE) from None
     _say(f"{args.output}: {summary['regions']} regions, {summary['tiles']} tiles, "
+         f"lambda {summary['lambda_threshold']:.7g}, "
          f"{summary['pixels'] / summary['seconds'] / 1e6:.2f} Mpixel/s")
 
 
 def cmd_schedule(args):
     from .schedule import make_schedule
     npz, png, n = make_schedule(args.input, args.output, bands=args.bands,
-                                from_pixels=args.from_pixels, connectivity=args.connectivity)
+                                from_pixels=args.from_pixels, connectivity=args.connectivity,
+                                progress=_progress_factory())
     _say(f"{npz}: {n} merges; plot {png}")
 
 
@@ -132,6 +141,8 @@ def cmd_stats(args):
 
 
 def build_parser():
+    from .driver import DEFAULT_MIN_SIZE, DEFAULT_TILE
+    from .tiling import SMALLEST_TILE
     parser = OneLineParser(prog="kavu", description="Segment rasters into regions: watershed "
                            "and lambda-schedule merging, tile by tile for images of any size.")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=OneLineParser)
@@ -139,11 +150,20 @@ def build_parser():
     p = sub.add_parser("segment", help="segment a raster into a uint32 label GeoTIFF")
     p.add_argument("input", metavar="IN", help="raster GDAL reads (GeoTIFF, ...)")
     p.add_argument("output", metavar="OUT", help="label GeoTIFF to write (replaced at the end)")
-    p.add_argument("--lambda", dest="lambda_threshold", type=_threshold, default=1000.0,
-                   metavar="T", help="merge regions while the cheapest merge costs less than T "
-                   "(default 1000; `kavu schedule` helps to choose)")
-    p.add_argument("--tile", type=_positive_int, default=1024, metavar="N",
-                   help="tile size in pixels (default 1024); memory follows N*N, not the image")
+    choice = p.add_mutually_exclusive_group()
+    choice.add_argument("--lambda", dest="lambda_threshold", type=_threshold, metavar="T",
+                        help="merge regions while the cheapest merge costs less than T "
+                        "(default: a tenth of the summed band variances)")
+    choice.add_argument("--regions", type=_positive_int, metavar="N",
+                        help="choose lambda for about N regions (printed, to repeat with --lambda)")
+    choice.add_argument("--mean-area", type=_threshold, metavar="PIXELS",
+                        help="choose lambda for regions of about PIXELS pixels on average")
+    p.add_argument("--min-size", type=int, default=DEFAULT_MIN_SIZE, metavar="PIXELS",
+                   help=f"regions under PIXELS pixels join their cheapest neighbour "
+                   f"(default {DEFAULT_MIN_SIZE}; 0 keeps them)")
+    p.add_argument("--tile", type=_positive_int, default=DEFAULT_TILE, metavar="N",
+                   help=f"tile size in pixels (default {DEFAULT_TILE}, at least "
+                   f"{SMALLEST_TILE}); memory follows N*N, not the image")
     p.add_argument("--bands", metavar="LIST", help="bands to use, e.g. 1,2,3 or 1-4 (default all)")
     p.add_argument("--connectivity", type=int, choices=(4, 8), default=4,
                    help="watershed neighbourhood (default 4)")

@@ -3,6 +3,7 @@ whole image (held in memory), saved with its starting labels so that a label
 raster can be cut at any level afterwards, by region count or by lambda."""
 
 import os
+import threading
 
 import numpy as np
 from affine import Affine
@@ -12,6 +13,7 @@ from rasterio.errors import RasterioError
 from . import _routines as routines
 from .exits import EXIT_INPUT, EXIT_USAGE, CliError
 from .levels import Quantiser, gradient_magnitude
+from .progress import no_progress
 from .raster_io import (AtomicOutput, gdal_env, label_profile, open_label_raster, open_raster,
                         parse_bands, read_bands, write_error)
 
@@ -36,7 +38,7 @@ def regions_after(lambdas, n_initial):
     return np.maximum.accumulate(lambdas), n_initial - 1 - np.arange(len(lambdas))
 
 
-def plot_schedule(path, lambdas, n_initial, non_monotone, title):
+def plot_schedule(path, lambdas, n_initial, title):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -49,17 +51,47 @@ def plot_schedule(path, lambdas, n_initial, non_monotone, title):
     else:                             # every merge costs 0 (a flat image), or none is left
         ax.step(level, regions, where="post")
     ax.set_yscale("log")
-    ax.set_xlabel("lambda (merge cost threshold)")
-    ax.set_ylabel("regions left")
-    ax.set_title(f"{title}: {n_initial} regions at the start, {non_monotone} merges "
-                 "cheaper than an earlier one", fontsize=9)
+    ax.set_xlabel("lambda: regions merge while their merge costs less than this "
+                  "(kavu segment --lambda)")
+    ax.set_ylabel("regions in the result")
+    ax.set_title(f"{title}: how many regions each lambda leaves ({n_initial} watershed "
+                 "regions at the start)", fontsize=9)
     ax.grid(True, which="both", alpha=0.3)
     fig.tight_layout()
     fig.savefig(path, format="png")
     plt.close(fig)
 
 
-def make_schedule(in_path, out_path, bands=None, from_pixels=False, connectivity=4):
+def in_background(work, progress, stage):
+    """work() in a thread of its own while this thread waits in short naps:
+    Ctrl-C reaches the main thread only, and a routine that runs for minutes
+    would otherwise hold it off until it returns. The routine itself cannot
+    be stopped; the process ends without waiting for it."""
+    outcome = {}
+
+    def target():
+        try:
+            outcome["value"] = work()
+        except BaseException as e:  # noqa: BLE001 - handed to the waiting thread
+            outcome["error"] = e
+
+    bar = progress(1, stage)
+    worker = threading.Thread(target=target, name=f"kavu {stage}", daemon=True)
+    worker.start()
+    try:
+        while worker.is_alive():
+            worker.join(0.1)
+            bar.update(0)                 # redraws the elapsed time
+        bar.update()
+    finally:
+        bar.close()
+    if "error" in outcome:
+        raise outcome["error"]
+    return outcome["value"]
+
+
+def make_schedule(in_path, out_path, bands=None, from_pixels=False, connectivity=4,
+                  progress=no_progress):
     """Writes SCHEDULE.npz and SCHEDULE.png; returns (npz, png, merges)."""
     if out_path is None:
         out_path = os.path.splitext(os.path.basename(in_path))[0] + ".schedule.npz"
@@ -74,23 +106,23 @@ def make_schedule(in_path, out_path, bands=None, from_pixels=False, connectivity
                 image = read_bands(ds, chosen, 0, ds.height, 0, ds.width)
                 labels = np.arange(ds.height * ds.width, dtype=np.uint32).reshape(ds.shape)
             else:
-                image, labels = whole_image_basins(ds, chosen, connectivity)
+                image, labels = in_background(
+                    lambda: whole_image_basins(ds, chosen, connectivity), progress, "basins")
             crs = ds.crs.to_wkt() if ds.crs else ""
             transform = np.array(tuple(ds.transform)[:6])
     # NaN pixels stay in (the schedule has no mask): the schedule is kept up
     # to the first merge they make NaN, and `kavu cut` says what it cannot reach.
-    result = routines.merge_schedule(image, in_label_img=labels)
+    result = in_background(lambda: routines.merge_schedule(image, in_label_img=labels),
+                           progress, "merging")
     finite = np.isfinite(result.lambdas)
     m = len(finite) if finite.all() else int(np.argmin(finite))
     lambdas, label_map = result.lambdas[:m], result.label_map[:2 * m]
     n_initial = len(np.unique(labels))
-    non_monotone = routines.create_increasing(lambdas).count if m else 0
     with AtomicOutput(out_path) as npz, AtomicOutput(png_path) as png:
         try:
             np.savez_compressed(npz.path, lambdas=lambdas, label_map=label_map,
                                 labels=labels, n_initial=n_initial, crs=crs, transform=transform)
-            plot_schedule(png.path, lambdas, n_initial, non_monotone,
-                          os.path.basename(in_path))
+            plot_schedule(png.path, lambdas, n_initial, os.path.basename(in_path))
         except OSError as e:
             raise write_error(out_path, e) from None
         npz.commit()

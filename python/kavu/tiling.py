@@ -1,27 +1,25 @@
 """Tile geometry of the tiled segmentation: which pixels each tile owns and
-which window around them its watershed floods.
+which window around them it segments.
 
 Tiles are visited row by row, left to right. A tile owns rows [y0, y1) and
-columns [x0, x1); the last tile of a row or column may be as narrow as one
-pixel. Its watershed window adds one pixel on every side:
+columns [x0, x1). Its window adds a stability margin of `margin` pixels on
+every side (clipped to the image): the tile is segmented with that much of its
+neighbours in view, and only the owned pixels are kept. A region that meets
+the tile's border is thus shaped by the pixels on both sides of it, as in one
+piece, instead of ending at the border; the windows of two neighbouring tiles
+both see the pixels on either side of their common border, which is what
+stitching compares (stitching.py).
 
-        x0-1  x0 ...... x1-1  x1
-    y0-1  c    t  t  t  t  t   .      c, t, l: labelled by earlier tiles; their
-    y0    l    #  #  #  #  #   f      watershed labels seed this tile's flooding
-    ..    l    #  #  #  #  #   f      (margins), their output labels tie this
-    y1-1  l    #  #  #  #  #   f      tile's regions to the earlier ones
-    y1    .    f  f  f  f  f   f      #: owned, written by this tile
-                                      f: owned by later tiles; here only the
-                                      watershed's frame, never flooded or kept
-
-Row y0-1 and column x0-1 thus overlap the tiles above and to the left by one
-pixel, and every owned pixel is inside the window's frame. Outside the image
-the window is padding (frame too), so a tile as small as 1 x 1 still has the
-3 x 3 window the watershed needs, and border pixels of the image are flooded
-like any other.
+    +-------------------------+   window: y0 - margin .. y1 + margin
+    |   +-----------------+   |
+    |   |  owned pixels   |   |   margin: segmented, not kept
+    |   +-----------------+   |
+    +-------------------------+
 """
 
 from typing import NamedTuple
+
+SMALLEST_TILE = 8      # the watershed needs a 3 x 3 level image; below 8 a run is mostly margin
 
 
 class Tile(NamedTuple):
@@ -32,36 +30,26 @@ class Tile(NamedTuple):
     y1: int
     x0: int
     x1: int
+    wy0: int        # window rows [wy0, wy1), columns [wx0, wx1)
+    wy1: int
+    wx0: int
+    wx1: int
 
     @property
-    def height(self):
-        return self.y1 - self.y0
-
-    @property
-    def width(self):
-        return self.x1 - self.x0
-
-    @property
-    def overlap_y(self):
-        """1 when the tile overlaps the row above (not in the first tile row)."""
-        return int(self.row > 0)
-
-    @property
-    def overlap_x(self):
-        return int(self.col > 0)
-
-    @property
-    def window(self):
-        """Rows and columns (start, stop) of the watershed window."""
-        return (self.y0 - 1, self.y1 + 1), (self.x0 - 1, self.x1 + 1)
+    def owned(self):
+        """The owned pixels as slices of the window."""
+        return (slice(self.y0 - self.wy0, self.y1 - self.wy0),
+                slice(self.x0 - self.wx0, self.x1 - self.wx0))
 
 
 def spans(size, step):
     return [(start, min(start + step, size)) for start in range(0, size, step)]
 
 
-def grid(height, width, tile_rows, tile_cols):
+def grid(height, width, tile, margin):
     """The tiles of an image in processing order."""
-    rows, cols = spans(height, tile_rows), spans(width, tile_cols)
-    return [Tile(r * len(cols) + c, r, c, y0, y1, x0, x1)
+    rows, cols = spans(height, tile), spans(width, tile)
+    return [Tile(r * len(cols) + c, r, c, y0, y1, x0, x1,
+                 max(y0 - margin, 0), min(y1 + margin, height),
+                 max(x0 - margin, 0), min(x1 + margin, width))
             for r, (y0, y1) in enumerate(rows) for c, (x0, x1) in enumerate(cols)]

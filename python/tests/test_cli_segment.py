@@ -24,10 +24,10 @@ def scene(tmp_path_factory):
     (65, 65, 32),     # a one-pixel-wide last column and last row of tiles
     (33, 97, 32),     # one-pixel-wide last column only
     (30, 30, 100),    # one tile larger than the image
-    (1, 40, 7),       # a single row
-    (40, 1, 7),       # a single column
-    (1, 1, 5),
-    (3, 3, 1),        # every pixel its own tile
+    (1, 40, 8),       # a single row
+    (40, 1, 8),       # a single column
+    (1, 1, 8),
+    (9, 9, 8),        # a one-pixel-wide last column and row of tiles
     (300, 1100, 512), # written in several windows of 256 x 1024
 ])
 @pytest.mark.parametrize("lam", [0, 2000, 1e12])

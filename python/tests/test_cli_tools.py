@@ -52,7 +52,7 @@ def test_cut_by_lambda_equals_segment_in_one_piece(tmp_path, scene, schedule, la
     # and the schedule is that same merge sequence carried to the end.
     r = run("cut", schedule, tmp_path / "cut.tif", "--lambda", lam)
     assert r.returncode == 0, r.stderr
-    one = segment(scene, tmp_path / "one.tif", "--tile", 1000, "--lambda", lam)
+    one = segment(scene, tmp_path / "one.tif", "--tile", 1000, "--lambda", lam, "--min-size", 0)
     assert adjusted_rand_index(read_labels(tmp_path / "cut.tif"), one) == 1.0
 
 

@@ -1,0 +1,176 @@
+"""The tiled segmentation of an image of any size, whatever it is read from
+and written to (raster_segment.py: GeoTIFF files; image.py: numpy arrays).
+
+Two passes over the image, tile by tile, so that memory follows the tile size:
+1. the scale: the largest gradient (the levels' scale, levels.Quantiser) and
+   the band statistics (the default lambda, lambdas.py);
+2. per tile, in grid order: its window (the tile and a stability margin
+   around it) segmented on its own (pieces.py), the owned pixels kept with
+   labels of the run, and the regions that both windows at a border put
+   together joined (stitching.py).
+Then specks that a tile border cut are settled over the whole image
+(settle.py) and the regions numbered from the start label (final_labels),
+for the caller's writer."""
+
+import math
+from dataclasses import dataclass
+from typing import Optional
+
+import numpy as np
+
+from .lambdas import BandSpread, default_lambda, lambda_for_regions, sample_schedules
+from .levels import Quantiser
+from .pieces import observe_scale, read_window, segment_window
+from .settle import RegionTally, settle_specks
+from .stitching import Stitcher
+from .tiling import SMALLEST_TILE, grid
+from .unions import LabelBook
+
+LABEL_LIMIT = 0xFFFFFFFA       # labels of a run stay below the reserved words
+DEFAULT_TILE = 1024
+DEFAULT_MIN_SIZE = 10
+
+
+@dataclass
+class SegmentOptions:
+    lambda_threshold: Optional[float] = None   # None: from regions, mean_area or the image
+    regions: Optional[int] = None              # wanted number of regions
+    mean_area: Optional[float] = None          # wanted mean region area in pixels
+    min_size: int = DEFAULT_MIN_SIZE           # regions below it join a neighbour
+    tile: int = DEFAULT_TILE
+    margin: Optional[int] = None               # stability margin; None: stability_margin(tile)
+    connectivity: int = 4
+    merge_lines: bool = True
+    start_label: int = 1
+
+
+def stability_margin(tile):
+    """Pixels of context on each side of a tile: 64, or an eighth of larger
+    tiles. Measured: with 32 pixels the regions of 64-pixel tiles at coarse
+    lambdas stayed apart or together where one piece does otherwise far more
+    often than with 64 (Landsat at lambda 1000: ARI 0.67 against 0.79); on
+    2048 x 2048 pixels with 512-pixel tiles a 128-pixel margin raised the ARI
+    from 0.83 to 0.93 for 30 % more time. What a margin must cover grows with
+    the regions, and tiles are chosen larger for larger images."""
+    return max(64, tile // 8)
+
+
+class OptionError(ValueError):
+    """An option out of range: its keyword name, the value and the reason."""
+
+    def __init__(self, option, value, reason):
+        super().__init__(f"{option}={value!r}: {reason}")
+        self.option, self.value, self.reason = option, value, reason
+
+
+def check_options(options):
+    """OptionError naming the first option out of range."""
+    o = options
+    given = [name for name in ("lambda_threshold", "regions", "mean_area")
+             if getattr(o, name) is not None]
+    if len(given) > 1:
+        raise OptionError(given[1], getattr(o, given[1]), f"give one of lambda_threshold, "
+                          f"regions and mean_area, not {' and '.join(given)}")
+    checks = [
+        ("lambda_threshold", o.lambda_threshold is None or 0 <= o.lambda_threshold < math.inf,
+         "needs to be a finite number, 0 or more"),
+        ("regions", o.regions is None or o.regions >= 1, "needs to be at least 1"),
+        ("mean_area", o.mean_area is None or 1 <= o.mean_area < math.inf,
+         "needs to be at least 1 pixel"),
+        ("min_size", o.min_size >= 0, "needs to be 0 or more"),
+        ("tile", o.tile >= SMALLEST_TILE,
+         f"needs to be at least {SMALLEST_TILE} pixels: every tile is segmented with its "
+         "neighbours' pixels around it, and a smaller tile is mostly that margin, many times "
+         "slower for nothing"),
+        ("connectivity", o.connectivity in (4, 8), "needs to be 4 or 8"),
+        ("start_label", 1 <= o.start_label <= 0xFFFFFFFF, "needs to be 1 to 4294967295"),
+    ]
+    for option, fine, reason in checks:
+        if not fine:
+            raise OptionError(option, getattr(o, option), reason)
+
+
+class TiledSegmentation:
+    """State that runs through the tiles of one image."""
+
+    def __init__(self, source, options, store):
+        check_options(options)
+        self.source, self.store = source, store
+        margin = stability_margin(options.tile) if options.margin is None else options.margin
+        self.options = options
+        # Stitching reads the first pixel past each tile border in the window.
+        self.tiles = grid(source.height, source.width, options.tile, max(margin, 1))
+        self.quantiser = Quantiser()
+        self.spread = BandSpread()
+        self.stitcher = Stitcher(source.width)
+        self.book = LabelBook()
+        self.tally = RegionTally(source.nbands)
+        self.next_label = 1
+        self.lambda_threshold = options.lambda_threshold
+
+    def measure_scale(self, tile):
+        observe_scale(self.source, tile, self.quantiser, self.spread)
+
+    def choose_lambda(self):
+        """The threshold of this run: given, or for the wanted regions, or the
+        image's default. Needs the scale pass done."""
+        o = self.options
+        if self.lambda_threshold is None:
+            wanted = o.regions if o.regions is not None else (
+                self.spread.count / o.mean_area if o.mean_area is not None else None)
+            if wanted is not None:
+                schedules = sample_schedules(self.source, self.quantiser, o.connectivity,
+                                             o.merge_lines)
+                self.lambda_threshold = lambda_for_regions(schedules, wanted, self.spread.count,
+                                                           o.min_size)
+            if self.lambda_threshold is None:
+                self.lambda_threshold = default_lambda(self.spread)
+        self.run_options = _WindowOptions(self.lambda_threshold, o.min_size, o.connectivity,
+                                          o.merge_lines)
+        return self.lambda_threshold
+
+    def segment(self, tile):
+        pixels = read_window(self.source, tile)
+        self.keep(tile, segment_window(pixels, self.quantiser, self.run_options), pixels)
+
+    def keep(self, tile, local, pixels):
+        """The owned pixels under labels of the run, their statistics, and the
+        joins at the borders."""
+        owned = local[tile.owned]
+        used, inverse = np.unique(owned, return_inverse=True)
+        first = 1 if used[0] == 0 else 0                 # 0 (no region) stays 0
+        numbers = np.zeros(len(used), np.uint32)
+        numbers[first:] = self.next_label + np.arange(len(used) - first, dtype=np.uint32)
+        if self.next_label + len(used) > LABEL_LIMIT:
+            raise ValueError("more regions than 32-bit labels can number; use a larger lambda")
+        kept = numbers[inverse.reshape(owned.shape)]
+        image = pixels.block[(slice(None),) + tuple(slice(s.start + 2, s.stop + 2)
+                                                    for s in tile.owned)]
+        self.tally.add(self.next_label, kept, image)
+        self.next_label += len(used) - first
+        for pairs in self.stitcher.pairs(tile, local, kept):
+            self.book.add_pairs(pairs)
+        self.stitcher.keep(tile, local, kept)
+        self.store.write(tile.y0, tile.x0, kept)
+
+    def final_labels(self):
+        """(table: run label -> output label, number of regions)."""
+        table, n = self.book.final_labels(self.next_label - 1, 1)
+        if self.options.min_size > 1:
+            table = settle_specks(table.astype(np.uint32), self.tally, self.store,
+                                  self.source.height, self.source.width, self.options.min_size)
+            n = int(table.max())
+        start = self.options.start_label
+        if n and start + n - 1 > 0xFFFFFFFF:
+            raise OptionError("start_label", start, f"{n} regions do not fit below 2^32")
+        table = table.astype(np.uint64)
+        table[table != 0] += start - 1
+        return table.astype(np.uint32), n
+
+
+@dataclass
+class _WindowOptions:
+    lambda_threshold: float
+    min_size: int
+    connectivity: int
+    merge_lines: bool

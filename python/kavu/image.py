@@ -1,0 +1,71 @@
+"""`kavu.segment`: the tiled segmentation of a numpy image, in scikit-image's
+conventions (channels last by default, labels from 1 with 0 for masked
+pixels), giving what `kavu segment` gives for the same pixels."""
+
+import numpy as np
+
+from .driver import DEFAULT_MIN_SIZE, DEFAULT_TILE, SegmentOptions, TiledSegmentation
+from .label_store import LabelArray
+from .sources import ArraySource
+
+
+def _bands(image, channel_axis):
+    image = np.asarray(image)
+    if image.ndim == 2:
+        if channel_axis not in (None, -1):
+            raise ValueError(f"channel_axis {channel_axis}: a 2-D image has no channel axis")
+        return image[None].astype(np.float32)
+    if image.ndim != 3:
+        raise ValueError(f"image of {image.ndim} dimensions: needs (rows, cols) or "
+                         "(rows, cols, channels) with channel_axis naming the channels")
+    if channel_axis is None:
+        raise ValueError("a 3-D image needs channel_axis (the axis of its channels)")
+    return np.ascontiguousarray(np.moveaxis(image, channel_axis, 0), np.float32)
+
+
+def _mask(mask, shape):
+    if mask is None:
+        return None
+    mask = np.asarray(mask)
+    if mask.shape != shape:
+        raise ValueError(f"mask of shape {mask.shape}: needs the image's shape {shape}")
+    return np.ascontiguousarray(mask != 0).view(np.uint8)
+
+
+def segment(image, lambda_threshold=None, *, channel_axis=-1, mask=None, regions=None,
+            mean_area=None, min_size=DEFAULT_MIN_SIZE, tile=DEFAULT_TILE, connectivity=4):
+    """Segments an image into regions: watershed basins of its gradient,
+    merged cheapest first while the merge cost stays below lambda, specks
+    absorbed, tile by tile as `kavu segment` does.
+
+    image: (rows, cols), or (rows, cols, channels) with the channels on
+        channel_axis (default last); any real dtype.
+    lambda_threshold: merge two neighbouring regions A and B while the
+        cheapest cost |A||B|/(|A|+|B|) * |mean A - mean B|^2 / (common
+        boundary length) is below it. Default: a tenth of the summed band
+        variances, unless regions or mean_area is given.
+    mask: (rows, cols), non-zero where pixels take part; other pixels get 0.
+        NaN and infinite pixels never take part either.
+    regions, mean_area: choose lambda for about this many regions, or regions
+        of about this many pixels on average (give one of the three).
+    min_size: regions smaller than this many pixels join the neighbour that
+        is cheapest to merge with (0 or 1: none do).
+    tile: tile size in pixels; memory follows it.
+
+    Returns (rows, cols) uint32 labels 1 .. N, 0 only where no pixel takes
+    part. Raises ValueError for arguments out of range.
+    """
+    bands = _bands(image, channel_axis)
+    height, width = bands.shape[1:]
+    source = ArraySource(bands, _mask(mask, (height, width)))
+    store = LabelArray(height, width)
+    run = TiledSegmentation(source, SegmentOptions(
+        lambda_threshold=lambda_threshold, regions=regions, mean_area=mean_area,
+        min_size=min_size, tile=tile, connectivity=connectivity), store)
+    for tile_ in run.tiles:
+        run.measure_scale(tile_)
+    run.choose_lambda()
+    for tile_ in run.tiles:
+        run.segment(tile_)
+    table, _ = run.final_labels()
+    return table[store.labels]

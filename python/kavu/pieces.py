@@ -1,0 +1,96 @@
+"""The stages that segment one tile's window, each a function of its inputs
+alone (so that windows can be read, segmented and stitched by different
+workers): read the pixels, flood the levels into watershed basins, merge the
+basins by the lambda schedule, absorb the specks. Labels returned are local
+to the window: 1, 2, ... with 0 for pixels that take no part."""
+
+from typing import NamedTuple, Optional
+
+import numpy as np
+
+from . import _routines as routines
+from .levels import gradient_magnitude, interior_valid
+from .specks import absorb_specks
+from .unions import join_pairs
+
+
+class WindowPixels(NamedTuple):
+    block: np.ndarray             # float32 bands, the window plus two pixels on every side
+    mask: Optional[np.ndarray]    # uint8, the window plus one pixel (the watershed's frame)
+
+
+def with_finite(mask, bands):
+    """The mask with pixels that are NaN or infinite in some band left out
+    (None when there is no mask and every value is finite)."""
+    finite = np.isfinite(bands).all(axis=0)
+    if finite.all():
+        return mask
+    finite = finite.view(np.uint8)
+    return finite if mask is None else mask & finite
+
+
+def read_window(source, tile):
+    block = source.bands(tile.wy0 - 2, tile.wy1 + 2, tile.wx0 - 2, tile.wx1 + 2)
+    mask = source.mask(tile.wy0 - 1, tile.wy1 + 1, tile.wx0 - 1, tile.wx1 + 1)
+    return WindowPixels(block, with_finite(mask, block[:, 1:-1, 1:-1]))
+
+
+def observe_scale(source, tile, quantiser, spread):
+    """The first pass over a tile's owned pixels: the largest gradient for the
+    levels' scale and the band statistics for the default lambda."""
+    y0, y1, x0, x1 = tile.y0, tile.y1, tile.x0, tile.x1
+    block = source.bands(y0 - 1, y1 + 1, x0 - 1, x1 + 1)
+    mask = with_finite(source.mask(y0 - 1, y1 + 1, x0 - 1, x1 + 1, outside="edge"), block)
+    quantiser.observe(gradient_magnitude(block), None if mask is None else interior_valid(mask))
+    spread.observe(block[:, 1:-1, 1:-1], None if mask is None else mask[1:-1, 1:-1])
+
+
+def flood(pixels, quantiser, connectivity, merge_lines):
+    """Watershed basins of the window: (labels, merge mask, basin pairs that
+    meet at level 0). The frame pixel around the window is only the
+    watershed's border and is dropped."""
+    levels = quantiser.levels(gradient_magnitude(pixels.block))
+    ws = routines.watershed(levels, np.ascontiguousarray(pixels.block[:, 1:-1, 1:-1]),
+                            connectivity=connectivity, long=True, merge_bd=merge_lines,
+                            mask=pixels.mask)
+    labels = np.ascontiguousarray(ws.labels[1:-1, 1:-1])
+    mask = None if pixels.mask is None else np.ascontiguousarray(pixels.mask[1:-1, 1:-1])
+    if not merge_lines:                  # watershed lines stay 0 and take no part
+        lines_out = (labels != 0).view(np.uint8)
+        mask = lines_out if mask is None else mask & lines_out
+    return labels, mask, ws.merge_list
+
+
+def merge(image, basins, mask, lambda_threshold):
+    """Lambda-schedule merging of the basins up to the threshold. Without
+    share files the routine does not renumber its input: `basins` is lent,
+    not copied, and comes back unchanged."""
+    out = routines.tile_lambda_segment(image, in_label_img=basins, in_place=True,
+                                       lambda_threshold=lambda_threshold, start_lbl=1,
+                                       mask=mask).labels
+    if mask is not None:
+        out[mask == 0] = 0                 # never written by the merging
+    return out
+
+
+def basin_pairs_as_regions(pairs, basins, regions):
+    """Basin pairs (meeting at level 0) as pairs of the regions that hold them;
+    basins on no merged pixel, and pairs already in one region, drop out."""
+    keys, values = basins.ravel(), regions.ravel()
+    order = np.argsort(keys, kind="stable")
+    keys, values = keys[order], values[order]
+    pos = np.minimum(np.searchsorted(keys, pairs), len(keys) - 1)
+    mapped = np.where(keys[pos] == pairs, values[pos], 0).reshape(-1, 2)
+    return mapped[(mapped[:, 0] != 0) & (mapped[:, 1] != 0) & (mapped[:, 0] != mapped[:, 1])]
+
+
+def segment_window(pixels, quantiser, options):
+    """Local labels of the window: levels, watershed, merging, specks."""
+    basins, mask, pairs = flood(pixels, quantiser, options.connectivity, options.merge_lines)
+    image = np.ascontiguousarray(pixels.block[:, 2:-2, 2:-2])
+    regions = merge(image, basins, mask, options.lambda_threshold)
+    if pairs.size:
+        regions = join_pairs(regions, basin_pairs_as_regions(pairs, basins, regions))
+    if options.min_size > 1:
+        regions = absorb_specks(image, regions, options.min_size)
+    return regions

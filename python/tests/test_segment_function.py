@@ -1,0 +1,40 @@
+"""kavu.segment in scikit-image's conventions: channels on a named axis,
+labels 1 .. N of the image's shape without channels, 0 only where pixels take
+no part, and the same labels as `kavu segment` gives for the same pixels."""
+
+import numpy as np
+import pytest
+
+import kavu
+from cli_support import fields, segment, write_raster
+
+
+def test_layouts_masks_and_labels(tmp_path):
+    bands = fields(70, 90, seed=5).astype(np.uint8)                  # (3, 70, 90)
+    last = kavu.segment(np.moveaxis(bands, 0, -1), 3000, tile=32)
+    assert last.shape == (70, 90) and last.dtype == np.uint32
+    assert set(np.unique(last)) == set(range(1, last.max() + 1))
+    np.testing.assert_array_equal(kavu.segment(bands, 3000, channel_axis=0, tile=32), last)
+    cli = segment(write_raster(tmp_path / "in.tif", bands), tmp_path / "out.tif",
+                  "--lambda", 3000, "--tile", 32)
+    np.testing.assert_array_equal(cli, last)
+    mask = np.ones((70, 90), bool)
+    mask[10:20, 30:60] = False
+    image = np.moveaxis(bands, 0, -1).astype(np.float32)
+    image[50, 5, 1] = np.nan
+    labels = kavu.segment(image, 3000, mask=mask)
+    left_out = ~mask
+    left_out[50, 5] = True
+    assert (labels[left_out] == 0).all() and (labels[~left_out] > 0).all()
+
+
+@pytest.mark.parametrize("image, keywords", [
+    (np.zeros((4, 5, 6, 2)), {}),
+    (np.zeros((4, 5, 3)), dict(channel_axis=None)),
+    (np.zeros((4, 5)), dict(mask=np.ones((5, 4)))),
+    (np.zeros((4, 5)), dict(lambda_threshold=float("nan"))),
+    (np.zeros((4, 5)), dict(lambda_threshold=1, regions=3)),
+])
+def test_refused_arguments(image, keywords):
+    with pytest.raises(ValueError):
+        kavu.segment(image, **keywords)
