@@ -47,7 +47,7 @@ from kavu.cli import main
 if len(sys.argv) > 2:
     code = main(sys.argv[2:])
 else:  # the baseline: the libraries a run loads, and nothing done
-    import numpy, rasterio, kavu.segment
+    import numpy, rasterio, kavu.raster_segment
     code = 0
 with open("/proc/self/status") as f:
     hwm = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
