@@ -23,6 +23,13 @@ struct open_hash {
 inline constexpr uint32_t OPEN_HASH_EMPTY = 0xFFFFFFFFu;
 inline constexpr uint32_t OPEN_HASH_DELETED = 0xFFFFFFFEu;
 
+// A key no table can hold. Insertion does not test it: stored, the empty word
+// would read as a free slot and the deleted word as a reusable one. Every door
+// through which a label reaches a table refuses these instead: the routines'
+// label images, margins and merge lists, the share index file, the labels a
+// tile numbers from START_LBL, and the workers that fill tables from them.
+constexpr bool open_hash_reserved(uint32_t key) { return key >= OPEN_HASH_DELETED; }
+
 // The first 256 odd primes, 3 ... 1621.
 extern const int32_t primetbl[256];
 

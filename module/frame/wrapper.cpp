@@ -1,5 +1,7 @@
 #include "frame/wrapper.h"
 
+#include "containers/open_hash.h"
+
 #include <cstdio>
 
 const char *kavu_type_name(int type) {
@@ -61,11 +63,16 @@ void require_no_reserved_labels(QEL_VPTR labels, const char *name) {
   const uint32_t *l = data_of<uint32_t>(labels);
   const int64_t n = labels->value.arr->n_elts;
   for (int64_t i = 0; i < n; ++i) {
-    if (l[i] < 0xFFFFFFFEu) continue;
+    if (!open_hash_reserved(l[i])) continue;
     char reason[128];
     snprintf(reason, sizeof reason, "%s holds label %u, which is reserved", name, l[i]);
     kavu_abort(KAVU_MBLK_SEGMENT_ERROR, static_cast<const char *>(reason));
   }
+}
+
+void require_merge_list(QEL_VPTR list) {
+  require_keyword_array(list, QEL_TYP_ULONG, "IN_MERGE_LIST");
+  require_no_reserved_labels(list, "IN_MERGE_LIST");
 }
 
 void require_fewer_pixels(int64_t n_pixels, int64_t limit, const char *name) {

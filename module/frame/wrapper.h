@@ -49,6 +49,9 @@ T *data_of(QEL_VPTR v) {
 // reserve both as slot markers. Else KAVU_MBLK_SEGMENT_ERROR naming the label.
 void require_no_reserved_labels(QEL_VPTR labels, const char *name);
 
+// IN_MERGE_LIST: a ULONG array whose labels are no reserved words either.
+void require_merge_list(QEL_VPTR list);
+
 // Workers index pixels with 32-bit integers: an image of `limit` pixels or more
 // is refused with KAVU_MBLK_SEGMENT_ERROR before one of them overflows.
 void require_fewer_pixels(int64_t n_pixels, int64_t limit, const char *name);

@@ -22,12 +22,6 @@ void release(value_groups &g) {
   kavu_free(g.pixel_order);
 }
 
-// Both reserved slot words would corrupt the table: the empty marker is never
-// found again, and a stored deleted marker reads as a free slot that a later
-// value overwrites, merging two groups into one. Refusing them is the only way
-// to never return a wrong array.
-bool storable(uint32_t value) { return value < OPEN_HASH_DELETED; }
-
 int32_t build_groups(const uint32_t *data, int32_t n, value_groups &g) {
   int32_t size = n;
   const int32_t param = compute_hash_param(&size);
@@ -42,7 +36,9 @@ int32_t build_groups(const uint32_t *data, int32_t n, value_groups &g) {
   int32_t pos = -1;
   for (int32_t i = 0; i < n; ++i) {
     if (i == 0 || data[i] != data[i - 1]) {
-      if (!storable(data[i])) return -3;
+      // A stored deleted word would read as a free slot that a later value
+      // overwrites, merging two groups: refused, never a wrong array.
+      if (open_hash_reserved(data[i])) return -3;
       // -2 means "already present" and still gives the value's position.
       if (open_hash_insert(&g.value_hash, data[i], &pos) == -1) return -1;
     }

@@ -37,10 +37,6 @@ int32_t collect_labels(const uint32_t *in_lbl, int32_t ncols, int32_t nrows, con
   return 0;
 }
 
-// The reserved slot words would be stored as if the slot were free and then
-// never found again, so they are refused like any other failed insertion.
-bool reserved(uint32_t label) { return label == OPEN_HASH_EMPTY || label == OPEN_HASH_DELETED; }
-
 }  // namespace
 
 int32_t t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
@@ -68,7 +64,8 @@ int32_t t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
   }
   for (int32_t k = 0; k < list->count; ++k) {
     const uint32_t label = list->ids[k];
-    if (reserved(label) || insert_lbl_hash(region_hash, label) != 0) {
+    // A reserved word is refused like any other failed insertion.
+    if (open_hash_reserved(label) || insert_lbl_hash(region_hash, label) != 0) {
       free_lbl_ids(list);
       open_hash_destroy(region_hash);
       return -2;

@@ -4,6 +4,7 @@
 #include "containers/allocation.h"
 #include "containers/aptree.h"
 #include "containers/id_arrays.h"
+#include "containers/open_hash.h"
 #include "frame/keywords.h"
 #include "frame/routines.h"
 #include "frame/wrapper.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -89,6 +91,14 @@ QEL_VPTR merge_list_of(aptree *tree) {
   return list;
 }
 
+[[noreturn]] void abort_labels_exhausted(uint32_t start_lbl) {
+  char reason[160];
+  std::snprintf(reason, sizeof reason,
+                "The tile's labels numbered from %u reach %u, which is reserved", start_lbl,
+                OPEN_HASH_DELETED);
+  kavu_abort(KAVU_MBLK_SEGMENT_KEYWORD_BADVAL, "START_LBL", static_cast<const char *>(reason));
+}
+
 }  // namespace
 
 KAVU_ROUTINE(kavu_tile_lambda_segment) {
@@ -138,7 +148,7 @@ KAVU_ROUTINE(kavu_tile_lambda_segment) {
   auto *out_lbl = reinterpret_cast<uint32_t *>(
       make_result_array(QEL_TYP_ULONG, 2, dims, kw.mask ? QEL_ARR_INI_ZERO : QEL_ARR_INI_NOP, &out_var));
 
-  if (kw.in_merge_list) require_keyword_array(kw.in_merge_list, QEL_TYP_ULONG, "IN_MERGE_LIST");
+  if (kw.in_merge_list) require_merge_list(kw.in_merge_list);
   aptree *merge_pair_tree = load_merge_pairs(kw.in_merge_list);
 
   uint32_t last_lbl = 0;
@@ -149,6 +159,7 @@ KAVU_ROUTINE(kavu_tile_lambda_segment) {
       kw.mask ? data_of<uint8_t>(kw.mask) : nullptr, threshold);
   if (status != 0) {
     aptree_destroy(merge_pair_tree);
+    if (status == TILE_LABELS_EXHAUSTED) abort_labels_exhausted(kw.start_lbl);
     abort_on_status(status, index_name);
   }
 

@@ -16,17 +16,13 @@ int32_t init_table(open_hash *table, int32_t *n_positions) {
   return open_hash_init(table, *n_positions, param, h1_reg, h2_reg, match_reg) == 0 ? 0 : -1;
 }
 
-// The table's two slot markers cannot be keys: inserting one would seem to
-// succeed while the slot still reads as empty.
-bool reserved(uint32_t label) { return label >= OPEN_HASH_DELETED; }
-
 // Adds the first line of one margin of n positions; a label already present
 // keeps the second-line label of its first position.
 int32_t add_first_line(const uint32_t *margin, int32_t n, open_hash *table, uint32_t *map) {
   if (!margin) return 0;
   for (int32_t i = 0; i < n; ++i) {
     if (margin[i] == 0) continue;
-    if (reserved(margin[i])) return -2;
+    if (open_hash_reserved(margin[i])) return -2;
     int32_t pos;
     const int32_t res = open_hash_insert(table, margin[i], &pos);
     if (res == 0) map[pos] = margin[n + i];
@@ -38,7 +34,7 @@ int32_t add_first_line(const uint32_t *margin, int32_t n, open_hash *table, uint
 int32_t add_second_line(const uint32_t *margin, int32_t n, open_hash *table) {
   if (!margin) return 0;
   for (int32_t i = 0; i < n; ++i)
-    if (margin[n + i] != 0 && (reserved(margin[n + i]) || insert_lbl_hash(table, margin[n + i]) != 0)) {
+    if (margin[n + i] != 0 && (open_hash_reserved(margin[n + i]) || insert_lbl_hash(table, margin[n + i]) != 0)) {
       open_hash_destroy(table);
       return -2;
     }

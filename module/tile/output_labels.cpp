@@ -4,6 +4,7 @@
 #include "tile/output_labels.h"
 
 #include "containers/allocation.h"
+#include "tile/tile_lambda_segment.h"
 
 #include <cstring>
 
@@ -26,6 +27,8 @@ int32_t assign_output_labels(int32_t n_positions, merge_lbl_list *lists, open_ha
     if (ml_curr_hash && open_hash_lookup(ml_curr_hash, node->label, &slot) == 0) {
       out = node->label;
       fresh = false;
+    } else if (open_hash_reserved(out)) {
+      return TILE_LABELS_EXHAUSTED;  // also before the numbering wraps to 0, "no region"
     }
     for (; node; node = node->next) {
       if (open_hash_lookup(region_hash, node->label, &slot) != 0) return -3;

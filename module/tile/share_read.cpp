@@ -22,7 +22,15 @@ int32_t tile_read_share_reginfo(FILE *index_file, int32_t *n_shared, open_hash *
     kavu_free(labels);
     return -4;
   }
-  for (int32_t r = 0; r < count; ++r) labels[r] = decode_le_u32(&labels[r]);
+  // The module never publishes a reserved word: an index listing one was not
+  // written by a tile, and no table could hold it.
+  for (int32_t r = 0; r < count; ++r) {
+    labels[r] = decode_le_u32(&labels[r]);
+    if (open_hash_reserved(labels[r])) {
+      kavu_free(labels);
+      return -4;
+    }
+  }
 
   int32_t positions = count;
   const int32_t param = compute_hash_param(&positions);

@@ -7,8 +7,13 @@
 
 #include <cstdint>
 
+// The labels a tile numbers from `start_lbl` (renumbered input labels, output
+// labels) would reach the hash tables' reserved words (open_hash_reserved).
+inline constexpr int32_t TILE_LABELS_EXHAUSTED = -5;
+
 // Statuses: 0; -1 memory; -2 a hash insertion failed; -3 a label missing from a
-// table; -4 a share file that does not open, position, read or write.
+// table; -4 a share file that does not open, position, read or write, or whose
+// index lists a reserved word; TILE_LABELS_EXHAUSTED.
 // `in_lbl` is renumbered in place when the share index lists regions. Output
 // pixels outside `mask` are not written. File names: both or neither.
 int32_t tile_lambda_segment(const float *image, uint32_t *in_lbl, const uint32_t *margin_vlbl,

@@ -3,6 +3,7 @@
 // tiles, and border labels of earlier tiles take their shared output labels.
 #include "containers/allocation.h"
 #include "tile/margins.h"
+#include "tile/tile_lambda_segment.h"
 
 namespace {
 
@@ -41,11 +42,11 @@ int32_t renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask,
     if (open_hash_lookup(margin_lbl_hash, label, &pos) == 0) {
       to = margin_lbl_map[pos];
     } else {
-      // A slot marker as a key would seem inserted while its slot reads empty.
-      if (label >= OPEN_HASH_DELETED) return -2;
+      if (open_hash_reserved(label)) return -2;
       const int32_t res = open_hash_insert(&renum->table, label, &pos);
       if (res == -1) return -2;
       if (res == 0) {
+        if (open_hash_reserved(next)) return TILE_LABELS_EXHAUSTED;
         renum->new_lbl[pos] = next++;
         ++*count;
       }

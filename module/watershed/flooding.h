@@ -8,8 +8,9 @@
 #include <cstdint>
 
 // Arguments in the order of the routine's call. `mask`, `top_labels` and
-// `left_labels` are read only when their presence flag is 1. `labels`,
-// `sorted` and `wshed_mask` hold nx * ny entries; `wshed_mask` must be all 0.
+// `left_labels` are read only when their presence flag is 1; no margin label
+// may narrow to a marker (`is_marker`, labels.h). `labels`, `sorted` and
+// `wshed_mask` hold nx * ny entries; `wshed_mask` must be all 0.
 // Returns 0, or -1 when the pair tree refuses an insertion or memory cannot be
 // had; the outputs are then incomplete.
 int32_t kavu_watershed_long(const uint16_t *levels, const float *image, int64_t nx, int64_t ny,

@@ -8,19 +8,41 @@
 #include "frame/routines.h"
 #include "frame/wrapper.h"
 #include "watershed/flooding.h"
+#include "watershed/labels.h"
 #include "watershed/merge_pairs.h"
+
+#include <cstdio>
 
 namespace {
 
 constexpr int32_t kPairCapacity = 100000;
 
-// A margin label vector: ULONG, 1-D, at least `need` elements.
+// The `need` margin labels the worker reads, as its label type stores them:
+// 0 or real labels, never one of its markers.
+template <typename Label>
+void require_margin_labels(QEL_VPTR kw, const char *kw_name, int64_t need) {
+  const uint32_t *m = data_of<uint32_t>(kw);
+  for (int64_t i = 0; i < need; ++i) {
+    if (!is_marker(static_cast<Label>(m[i]))) continue;
+    char reason[128];
+    snprintf(reason, sizeof reason, "%s must be below %u, found %u",
+             sizeof(Label) < 4 ? "Without LONG the low 16 bits of labels" : "Labels",
+             unsigned{LBL_MAX_REAL<Label>} + 1u, m[i]);
+    kavu_abort(KAVU_MBLK_SEGMENT_KEYWORD_BADVAL, kw_name, static_cast<const char *>(reason));
+  }
+}
+
+// A margin label vector: ULONG, 1-D, at least `need` elements, none a marker.
 void require_margin(QEL_VPTR kw, const char *kw_name, int64_t need, const char *axis,
-                    const char *level_name) {
+                    const char *level_name, bool long_labels) {
   require_keyword_array(kw, QEL_TYP_ULONG, kw_name);
   require_vector(kw, kw_name);
   if (kw->value.arr->n_elts < need)
     kavu_abort(KAVU_MBLK_SEGMENT_DIM_LESS, kw_name, axis, level_name);
+  if (long_labels)
+    require_margin_labels<uint32_t>(kw, kw_name, need);
+  else
+    require_margin_labels<uint16_t>(kw, kw_name, need);
 }
 
 // What the call makes after its checks; released together on the failure path.
@@ -115,8 +137,11 @@ KAVU_ROUTINE(kavu_watershed) {
     require_2d(kw.mask, "MASK");
     require_leading_dims(levels, kw.mask, 2, level_name, "MASK");
   }
-  if (kw.margin_hlbl) require_margin(kw.margin_hlbl, "MARGIN_HLBL", nx, "X", level_name);
-  if (kw.margin_vlbl) require_margin(kw.margin_vlbl, "MARGIN_VLBL", ny, "Y", level_name);
+  const bool long_labels = kw.long_labels != 0;
+  if (kw.margin_hlbl)
+    require_margin(kw.margin_hlbl, "MARGIN_HLBL", nx, "X", level_name, long_labels);
+  if (kw.margin_vlbl)
+    require_margin(kw.margin_vlbl, "MARGIN_VLBL", ny, "Y", level_name, long_labels);
 
   // A refusal here is a resource failure like the later ones: failure result.
   watershed_temps t;
@@ -124,12 +149,12 @@ KAVU_ROUTINE(kavu_watershed) {
     return failure_result(t, levels, level_arg, image, image_arg, kw._free);
   };
   const QEL_MEMINT dims[2] = {nx, ny};
-  const int label_type = kw.long_labels ? QEL_TYP_ULONG : QEL_TYP_UINT;
+  const int label_type = long_labels ? QEL_TYP_ULONG : QEL_TYP_UINT;
   char *labels = QEL_MakeTempArray(label_type, 2, dims, QEL_ARR_INI_ZERO, &t.labels);
   char *sorted = labels ? QEL_GetScratch(&t.scratch, nx * ny, 8) : nullptr;
   char *wshed_mask =
       sorted ? QEL_MakeTempArray(QEL_TYP_BYTE, 2, dims, QEL_ARR_INI_ZERO, &t.wshed_mask) : nullptr;
-  if (kw.in_merge_list) require_keyword_array(kw.in_merge_list, QEL_TYP_ULONG, "IN_MERGE_LIST");
+  if (kw.in_merge_list) require_merge_list(kw.in_merge_list);
   if (!wshed_mask) return fail();
 
   aptree *pairs = aptree_create();
@@ -149,7 +174,7 @@ KAVU_ROUTINE(kavu_watershed) {
   auto *order = reinterpret_cast<int64_t *>(sorted);
   auto *wm = reinterpret_cast<uint8_t *>(wshed_mask);
   const int32_t status =
-      kw.long_labels
+      long_labels
           ? kavu_watershed_long(lv, im, nx, ny, nb, mask != nullptr, mask, kw.start_lbl,
                                 top != nullptr, top, left != nullptr, left, kw.connectivity,
                                 kw.merge_bd, reinterpret_cast<uint32_t *>(labels), order, pairs,

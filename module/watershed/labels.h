@@ -27,6 +27,16 @@ constexpr bool is_real_label(Label v) {
   return v != LBL_WSHED<Label> && v <= LBL_MAX_REAL<Label>;
 }
 
+// One of the worker's own markers (LBL_INIT ... LBL_EXCLUDED). Margin labels
+// are stored on the frame as the worker's type holds them (the 16-bit worker
+// keeps their low 16 bits); one that lands here would be taken for the marker
+// itself (a frame pixel read as LBL_CURRENT is flooded, and the flood steps off
+// the image). The routine refuses such margins; the workers assume none.
+template <typename Label>
+constexpr bool is_marker(Label v) {
+  return v > LBL_MAX_REAL<Label>;
+}
+
 // The label after `current`; from the largest real label on every new basin
 // shares it (a start label beyond it also yields it, never a reserved value).
 template <typename Label>
