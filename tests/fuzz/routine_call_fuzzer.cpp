@@ -3,6 +3,8 @@
 // present or absent, share files with arbitrary bytes, an allocation to refuse)
 // and checks that the call either returns or aborts with a message, and that it
 // leaves no temporary behind. Crashes and sanitizer reports are the findings.
+// Arrays can take over the first array's sizes, and values can be the top
+// words of either label width, where a label meets a worker's own markers.
 #include "containers/allocation.h"
 #include "frame/keywords.h"
 #include "frame/routines.h"
@@ -27,6 +29,7 @@ namespace {
 struct Input {
   const uint8_t *p;
   size_t n;
+  std::vector<int64_t> first_dims;  // of the call's first array, for later ones to take over
   uint8_t byte() {
     if (!n) return 0;
     --n;
@@ -59,13 +62,23 @@ std::string file_name(Input &in) {
   return base;
 }
 
+// The top of a label type, from its largest real label up: the flooding
+// workers' markers and the hash tables' slot words, in 32 bits, in 16 bits and
+// in the low 16 bits of a wider label.
+uint32_t top_label(uint8_t b) {
+  const uint32_t below = b % 6;
+  static const uint32_t tops[] = {0xFFFFFFFFu, 0xFFFFu, 0x1FFFFu};
+  return tops[b / 6 % 3] - below;
+}
+
 // Values a fault is likely to hide behind.
 double element(Input &in) {
   static const double special[] = {0, 1, 2, 3, -1, 65535, 65530, 4294967295.0, 4294967294.0,
                                    2147483648.0, NAN, INFINITY, -INFINITY, 1e30, 0.5};
   const uint8_t b = in.byte();
   if (b < 128) return b % 8;
-  if (b < 192) return special[b % (sizeof special / sizeof special[0])];
+  if (b < 160) return special[b % (sizeof special / sizeof special[0])];
+  if (b < 224) return top_label(b);
   return static_cast<double>(in.word());
 }
 
@@ -99,9 +112,14 @@ QEL_VPTR make_array(const std::string &name, Input &in) {
       dims.assign(2, int64_t{1} << 62);
       break;
     }
-    d = b % 13;  // 0 is a size the host refuses too
+    // Most routines want sizes that match their image's: take one over.
+    if (b >= 160 && size_t{b % 3u} < in.first_dims.size())
+      d = in.first_dims[b % 3];
+    else
+      d = b % 13;  // 0 is a size the host refuses too
   }
   QEL_VPTR v = qelhost::make_array(name, type, dims, nullptr);
+  if (in.first_dims.empty()) in.first_dims = dims;
   void *data = v->value.arr->data;
   const int64_t n = v->value.arr->n_elts;
   switch (type) {
@@ -146,7 +164,7 @@ const QEL_KW_PAR *keyword_table(int routine) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static const int loaded = qelhost::load_linked_module(QEL_Load);
   if (loaded != 1) std::abort();
-  Input in{data, size};
+  Input in{data, size, {}};
   const int routine = in.byte() % 10;
   const QEL_SYSFUN_DEF &def = segmentation_functions[routine];
 
