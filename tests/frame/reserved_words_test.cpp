@@ -16,15 +16,12 @@ class ReservedWords : public kavu_test::RoutineTest {};
 TEST_F(ReservedWords, WatershedMarginOnAFloodingMarkerIsRefusedAnyOtherStaysOnTheFrame) {
   const std::string low16 = "Without LONG the low 16 bits of labels must be below 65531, found ";
   const std::string all32 = "Labels must be below 4294967291, found ";
-  const struct {
-    bool long_labels;
-    uint32_t label;
-    std::string refusal;  // empty: accepted
-  } cases[] = {{false, 65530, ""},        {false, 131066, ""},           {false, 65531, low16},
-               {false, 65533, low16},     {false, 65534, low16},         {false, 131070, low16},
-               {false, 4294967295u, low16}, {true, 65534, ""},           {true, 4294967290u, ""},
-               {true, 4294967291u, all32}, {true, 4294967292u, all32},   {true, 4294967294u, all32},
-               {true, 4294967295u, all32}};
+  const struct { bool long_labels; uint32_t label; std::string refusal; /* empty: accepted */ } cases[] = {
+      {false, 65530, ""},           {false, 131066, ""},         {false, 65531, low16},
+      {false, 65533, low16},        {false, 65534, low16},       {false, 131070, low16},
+      {false, 4294967295u, low16},  {true, 65534, ""},           {true, 4294967290u, ""},
+      {true, 4294967291u, all32},   {true, 4294967292u, all32},  {true, 4294967294u, all32},
+      {true, 4294967295u, all32}};
   const std::vector<uint16_t> levels = {5, 5, 5, 5, 5, 1, 2, 5, 5, 3, 1, 5, 5, 5, 5, 5};
   for (const auto &c : cases)
     for (const char *kw : {"MARGIN_HLBL", "MARGIN_VLBL"}) {
@@ -64,11 +61,7 @@ TEST_F(ReservedWords, SlotWordsAreRefusedAtEveryDoorAndTheLastLabelsBelowThemPas
   tile_test::TempDir dir;
   const std::string shared = share_files_listing(dir, "ok", 7);
   const std::string exhausted = "Bad keyword value for START_LBL. The tile's labels numbered from ";
-  const struct {
-    std::string routine;
-    std::vector<Keyword> keywords;
-    std::string name, text;  // empty: accepted
-  } cases[] = {
+  const struct { std::string routine; std::vector<Keyword> keywords; std::string name, text; } cases[] = {
       {"KAVU_WATERSHED", {{"IN_MERGE_LIST", vars.array<uint32_t>("ml", {3, 4294967295u}, {2})}},
        "KAVU_MBLK_SEGMENT_ERROR", "Error: IN_MERGE_LIST holds label 4294967295, which is reserved."},
       {"KAVU_TILE_LAMBDA_SEGMENT", {{"IN_MERGE_LIST", vars.array<uint32_t>("ml", {4294967294u, 3}, {2})}},
@@ -76,7 +69,8 @@ TEST_F(ReservedWords, SlotWordsAreRefusedAtEveryDoorAndTheLastLabelsBelowThemPas
       {"KAVU_TILE_LAMBDA_SEGMENT",
        {{"SHARE_FILE_NAME", vars.str("f", share_files_listing(dir, "bad", 4294967294u))}},
        "KAVU_MBLK_SEGMENT_FILE_ERR", "Cannot open file " + dir.file("bad.idx") + " for writing."},
-      // Output labels of three regions, then the renumbered labels of a tile that shares regions.
+      // Output labels of three regions (the first accepted), then the renumbered labels of a
+      // tile that shares regions.
       {"KAVU_TILE_LAMBDA_SEGMENT", {{"START_LBL", vars.ulng("s", 4294967291u)}}, "", ""},
       {"KAVU_TILE_LAMBDA_SEGMENT", {{"START_LBL", vars.ulng("s", 4294967292u)}},
        "KAVU_MBLK_SEGMENT_KEYWORD_BADVAL", exhausted + "4294967292 reach 4294967294, which is reserved."},
