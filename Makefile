@@ -23,12 +23,17 @@ test: build
 	$(MAKE) fuzz-smoke
 
 # The C++ suites again under AddressSanitizer, UndefinedBehaviorSanitizer and
-# LeakSanitizer, built with clang.
+# LeakSanitizer, built with clang; then the host's call path on several
+# threads at once under ThreadSanitizer (the thread test alone).
 sanitize: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKAVU_SANITIZE=ON -DKAVU_BUILD_PYTHON=OFF
 	cmake --build $(BUILD)-asan -j$(JOBS)
 	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS)
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKAVU_TSAN=ON -DKAVU_BUILD_PYTHON=OFF
+	cmake --build $(BUILD)-tsan -j$(JOBS) --target threads_tests
+	TSAN_OPTIONS=halt_on_error=1 $(BUILD)-tsan/threads_tests
 
 # Coverage-guided fuzzing of routine calls through the host (libFuzzer, clang).
 # `make fuzz FUZZ_SECONDS=600` explores and grows a corpus in $(BUILD)-fuzz/corpus;
@@ -88,4 +93,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

@@ -76,6 +76,42 @@ def watershed(ds):
         check=check)
 
 
+def threads(ds):
+    """Two independent watershed calls on two images, on two Python threads at
+    once against one after the other (the peer here is our own sequential run)."""
+    import threading
+    import kavu
+    image, levels = datasets.load(ds, "image"), datasets.load(ds, "levels")
+    pairs = [(levels, image), (np.ascontiguousarray(levels[::-1]),
+                               np.ascontiguousarray(image[:, ::-1]))]
+    results = [None, None]
+
+    def call(k):
+        results[k] = kavu.watershed(*pairs[k], connectivity=4, long=True)
+
+    def on_two_threads():
+        workers = [threading.Thread(target=call, args=(k,)) for k in (0, 1)]
+        for w in workers:
+            w.start()
+        for w in workers:
+            w.join()
+        return list(results)
+
+    def one_after_the_other():
+        for k in (0, 1):
+            call(k)
+        return list(results)
+
+    def check(ours, peer):
+        same = all(np.array_equal(o.labels, p.labels) for o, p in zip(ours, peer))
+        return "same" if same else "DIFFERS"
+
+    return measure("threads", "watershed ×2 on two threads",
+                   _describe(levels.shape, "two images, 4-conn"), "px", 2 * levels.size,
+                   on_two_threads, [("the same two calls one after the other", one_after_the_other)],
+                   check=check)
+
+
 # ---- labelling -----------------------------------------------------------
 
 def labelling(ds):
@@ -267,6 +303,7 @@ def utilities(ds):
 
 JOBS = {
     "watershed": watershed,
+    "threads": threads,
     "labelling": labelling,
     "merging_peer": merging_peer,
     "merging": merging,

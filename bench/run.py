@@ -25,7 +25,8 @@ def plan(args):
     jobs = []
     for n in args.sizes:
         ds = f"synth-{n}"
-        jobs += [("watershed", ds, {}), ("labelling", ds, {}), ("reg_info", ds, {"bands": 1}),
+        jobs += [("watershed", ds, {}), ("threads", ds, {}), ("labelling", ds, {}),
+                 ("reg_info", ds, {"bands": 1}),
                  ("reg_info", ds, {"bands": 3}), ("utilities", ds, {})]
     if args.landsat:
         jobs += [("watershed", "landsat", {}), ("labelling", "landsat", {}),

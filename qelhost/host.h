@@ -6,8 +6,10 @@
 #include "qelhost.h"
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <type_traits>
 #include <unordered_set>
@@ -29,12 +31,14 @@ namespace qelhost::detail {
 
 // Every QEL_VPTR the host hands out points at the `pub` member of a Var. The
 // record is standard-layout, so a QEL_VPTR converts back to its Var.
+struct Thread;
 struct Var {
   QEL_VARIABLE pub;
   QEL_ARRAY desc;      // an array value's descriptor; pub.value.arr points here
   char *name;          // upper case (malloc'd); null for temporaries and unnamed values
   bool borrowed;       // desc.data belongs to the caller and is never freed here
   uint64_t call;       // serial of the call that made this temporary, 0 outside calls
+  Thread *owner;       // the thread whose temporaries this one is among; null for others
 };
 static_assert(std::is_standard_layout_v<Var>);
 
@@ -55,27 +59,44 @@ struct Routine {
   bool is_function;
 };
 
-struct State {
-  std::unordered_set<Var *> temps;            // live temporaries
-  std::vector<char *> keyword_copies;         // string keyword values until QEL_KWFree
+// What one thread is doing in the host: the call it serves, what that call has
+// made so far and the warnings not yet taken. Each thread has its own, so calls
+// on different threads share none of it and need no lock for it.
+struct Thread {
   std::string routine;                        // routine being called; empty outside calls
   uint64_t call_serial = 0;                   // current call, 0 outside calls
-  uint64_t calls_made = 0;
-  Refusals refusals;
-  int64_t temp_requests = 0;                  // arrays and scratch blocks since set_refusals
+  std::unordered_set<Var *> temps;            // live temporaries made on this thread
+  std::vector<char *> keyword_copies;         // string keyword values until QEL_KWFree
   std::vector<Warning> warnings;
+  ~Thread();                                  // releases what the thread left behind
+};
+Thread &this_thread();
+
+// What all threads share. The registry (message blocks, routines, exit
+// handlers, refusals) changes only under `registry` held exclusively, by a
+// module load, shutdown or set_refusals; a call holds it shared from start to
+// end, so that no module is loaded again or shut down under a running call.
+// The counters are atomic.
+struct State {
   std::vector<std::unique_ptr<QEL_MSG_BLOCK_REC>> blocks;  // never freed: modules keep handles
   std::vector<Routine> routines;
   std::vector<void (*)()> exit_handlers;
-  std::recursive_mutex mutex;
+  Refusals refusals;
+  std::shared_mutex registry;
+  std::atomic<uint64_t> calls_made{0};
+  std::atomic<int64_t> temp_requests{0};      // arrays and scratch blocks since set_refusals
+  std::atomic<int64_t> live{0};               // temporaries and keyword copies of all threads
 };
 State &state();
 
-// The embedding API may be used from several threads (Python lets go of its
-// own lock during a call), but the host does one thing at a time. The QEL_
-// operations need no lock of their own: inside a call its thread holds it.
-inline std::unique_lock<std::recursive_mutex> lock_host() {
-  return std::unique_lock<std::recursive_mutex>(state().mutex);
+// A thread that changes the registry. The QEL_ operations that change it
+// (block definition, routine registration) run inside QEL_Load, under the
+// lock that load_module already holds, and take none of their own.
+inline std::unique_lock<std::shared_mutex> lock_registry() {
+  return std::unique_lock<std::shared_mutex>(state().registry);
+}
+inline std::shared_lock<std::shared_mutex> read_registry() {
+  return std::shared_lock<std::shared_mutex>(state().registry);
 }
 
 std::string upper(std::string s);

@@ -34,7 +34,8 @@ QEL_STRING keyword_string(const std::string &text) {
   if (text.empty()) return s;
   s.stype = 1;
   s.s = strdup(text.c_str());
-  state().keyword_copies.push_back(s.s);
+  this_thread().keyword_copies.push_back(s.s);
+  ++state().live;
   return s;
 }
 
@@ -112,6 +113,8 @@ extern "C" int QEL_KWProcessByOffset(int argc, QEL_VPTR *, QEL_KW_ARGS *argk,
 }
 
 extern "C" void QEL_KWFree(void) {
-  for (char *s : state().keyword_copies) std::free(s);
-  state().keyword_copies.clear();
+  Thread &t = this_thread();
+  for (char *s : t.keyword_copies) std::free(s);
+  state().live -= static_cast<int64_t>(t.keyword_copies.size());
+  t.keyword_copies.clear();
 }

@@ -42,13 +42,13 @@ std::string vformat(const char *format, va_list ap) {
 }
 
 void deliver(const char *name, int action, std::string text) {
-  State &st = state();
-  if (action == QEL_MSG_ABORT) throw Abort{name, st.routine, std::move(text)};
-  st.warnings.push_back(Warning{name, st.routine, std::move(text)});
+  Thread &t = this_thread();
+  if (action == QEL_MSG_ABORT) throw Abort{name, t.routine, std::move(text)};
+  t.warnings.push_back(Warning{name, t.routine, std::move(text)});
 }
 
 void vhost_message(const char *name, int action, const char *fmt, va_list ap) {
-  const std::string format = expand_routine(std::string("%N ") + fmt, state().routine);
+  const std::string format = expand_routine(std::string("%N ") + fmt, this_thread().routine);
   deliver(name, action, vformat(format.c_str(), ap));
 }
 
@@ -105,7 +105,7 @@ extern "C" void QEL_MessageFromBlock(QEL_MSG_BLOCK block, int code, int action, 
     host_error("QEL_M_BADMSGCODE", "No message %d in this message block.", code);
   va_list ap;
   va_start(ap, action);
-  std::string text = vformat(expand_routine(block->formats[index], state().routine).c_str(), ap);
+  std::string text = vformat(expand_routine(block->formats[index], this_thread().routine).c_str(), ap);
   va_end(ap);
   deliver(block->names[index].c_str(), action, std::move(text));
 }
@@ -126,8 +126,7 @@ extern "C" void QEL_MessageVE_REQSTR(QEL_VPTR v, int action) {
 }
 
 std::vector<qelhost::Warning> qelhost::take_warnings() {
-  const auto held = lock_host();
   std::vector<Warning> out;
-  out.swap(state().warnings);
+  out.swap(this_thread().warnings);
   return out;
 }

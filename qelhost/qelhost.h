@@ -1,7 +1,10 @@
 // Embedding API of the embedded QEL host: load a module, make variables, call
 // routines by name and read back outputs, errors and warnings. One host per
-// process; everything here runs on the caller's thread, and callers on several
-// threads are served one at a time (calls never overlap).
+// process; everything here runs on the caller's thread. Calls on several
+// threads run at the same time, each with its own temporaries, messages and
+// abort path; loading a module or shutting down waits until no call runs.
+// A variable is used by one call at a time (inputs may be shared by calls
+// that only read them).
 #pragma once
 
 #include "qel.h"
@@ -65,14 +68,15 @@ struct Keyword {
 QEL_VPTR call(const std::string &routine, const std::vector<QEL_VPTR> &args,
               const std::vector<Keyword> &keywords = {});
 
-// Print-and-return messages since the last call of take_warnings.
+// Print-and-return messages of this thread's calls (and loads) since its last
+// call of take_warnings.
 std::vector<Warning> take_warnings();
 
 // Element size in bytes of a type code, 0 for undefined / string.
 int type_size(int type);
 const char *type_name(int type);
 
-// Number of temporaries the host holds at the moment (0 between calls).
+// Number of temporaries the host holds at the moment, on all threads (0 when no call runs).
 int64_t live_temporaries();
 
 // Registered routine names, in registration order.

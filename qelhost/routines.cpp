@@ -24,28 +24,30 @@ Routine *find_routine(const std::string &name) {
   return nullptr;
 }
 
-// Marks the extent of one call: the routine for "%N" and the serial that tags
-// the call's temporaries.
+// Marks the extent of one call on this thread: the routine for "%N" and the
+// serial that tags the call's temporaries.
 struct CallScope {
-  explicit CallScope(const std::string &routine) {
-    State &st = state();
-    st.routine = routine;
-    st.call_serial = ++st.calls_made;
+  explicit CallScope(const std::string &routine) : thread(this_thread()) {
+    thread.routine = routine;
+    thread.call_serial = ++state().calls_made;
   }
   ~CallScope() {
-    state().routine.clear();
-    state().call_serial = 0;
+    thread.routine.clear();
+    thread.call_serial = 0;
   }
+  Thread &thread;
 };
 
 // The function value handed to the caller: a temporary of the call stops being
 // one; anything else (an argument, a procedure's nothing) becomes a fresh copy.
-QEL_VPTR adopt_result(QEL_VPTR result, const Routine &routine) {
+QEL_VPTR adopt_result(QEL_VPTR result, const Routine &routine, Thread &thread) {
   Var *r = routine.is_function && result ? var_of(result) : nullptr;
-  if (r && is_temp(r) && r->call == state().call_serial) {
-    state().temps.erase(r);
+  if (r && is_temp(r) && r->owner == &thread && r->call == thread.call_serial) {
+    thread.temps.erase(r);
+    --state().live;
     r->pub.flags &= ~QEL_V_TEMP;
     r->call = 0;
+    r->owner = nullptr;
     return result;
   }
   Var *owned = new_named("");
@@ -100,7 +102,7 @@ int load_module(const std::string &path) {
 }
 
 int load_linked_module(int (*entry)()) {
-  const auto held = lock_host();
+  const auto held = lock_registry();
   try {
     return entry();
   } catch (const Abort &a) {
@@ -110,10 +112,11 @@ int load_linked_module(int (*entry)()) {
 
 QEL_VPTR call(const std::string &routine, const std::vector<QEL_VPTR> &args,
               const std::vector<Keyword> &keywords) {
-  const auto held = lock_host();
-  State &st = state();
   const std::string name = upper(routine);
-  if (st.call_serial) throw Error("QEL_M_NESTEDCALL", name, "Calls do not nest: " + name + ".");
+  // Checked before taking the registry: a routine calling back into the host
+  // from inside QEL_Load would otherwise wait for itself.
+  if (this_thread().call_serial) throw Error("QEL_M_NESTEDCALL", name, "Calls do not nest: " + name + ".");
+  const auto held = read_registry();
   const Routine *r = find_routine(name);
   if (!r) throw Error("QEL_M_UNKNOWNROUTINE", name, "Function not found: " + name + ".");
 
@@ -131,25 +134,25 @@ QEL_VPTR call(const std::string &routine, const std::vector<QEL_VPTR> &args,
     }
     std::vector<QEL_VPTR> argv(args);
     QEL_KW_ARGS argk{&keywords};
-    return adopt_result(r->entry(argc, argv.data(), &argk), *r);
+    return adopt_result(r->entry(argc, argv.data(), &argk), *r, scope.thread);
   } catch (const Abort &a) {
-    reclaim_call(st.call_serial);
+    reclaim_call(scope.thread.call_serial);
     throw Error(a.name, a.routine, a.text);
   } catch (...) {
-    reclaim_call(st.call_serial);
+    reclaim_call(scope.thread.call_serial);
     throw;
   }
 }
 
 std::vector<std::string> routine_names() {
-  const auto held = lock_host();
+  const auto held = read_registry();
   std::vector<std::string> names;
   for (const Routine &r : state().routines) names.push_back(r.name);
   return names;
 }
 
 std::vector<RoutineInfo> routines() {
-  const auto held = lock_host();
+  const auto held = read_registry();
   std::vector<RoutineInfo> out;
   for (const Routine &r : state().routines)
     out.push_back(RoutineInfo{r.name, r.arg_min, r.arg_max, r.flags, r.is_function});
@@ -157,7 +160,7 @@ std::vector<RoutineInfo> routines() {
 }
 
 void shutdown() {
-  const auto held = lock_host();
+  const auto held = lock_registry();
   run_exit_handlers();
   state().routines.clear();
 }

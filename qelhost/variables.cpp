@@ -20,11 +20,25 @@ std::string upper(std::string s) {
 
 bool is_numeric(int type) { return type_size(type) > 0; }
 
+Thread &this_thread() {
+  thread_local Thread t;
+  return t;
+}
+
+Thread::~Thread() {
+  while (!temps.empty()) destroy(*temps.begin());
+  for (char *s : keyword_copies) std::free(s);
+  state().live -= static_cast<int64_t>(keyword_copies.size());
+}
+
 Var *new_temp() {
+  Thread &t = this_thread();
   Var *v = new Var{};
   v->pub.flags = QEL_V_TEMP;
-  v->call = state().call_serial;
-  state().temps.insert(v);
+  v->call = t.call_serial;
+  v->owner = &t;
+  t.temps.insert(v);
+  ++state().live;
   return v;
 }
 
@@ -49,7 +63,7 @@ void release_value(Var *v) {
 
 void destroy(Var *v) {
   release_value(v);
-  state().temps.erase(v);
+  if (v->owner && v->owner->temps.erase(v)) --state().live;
   std::free(v->name);
   delete v;
 }
@@ -97,14 +111,13 @@ void copy_value(Var *dst, const Var *src) {
 
 bool refuse_temp() {
   State &st = state();
-  ++st.temp_requests;
-  return st.refusals.fail_temp_at > 0 && st.temp_requests == st.refusals.fail_temp_at;
+  const int64_t request = ++st.temp_requests;
+  return st.refusals.fail_temp_at > 0 && request == st.refusals.fail_temp_at;
 }
 
 void reclaim_call(uint64_t serial) {
-  State &st = state();
   std::vector<Var *> made;
-  for (Var *v : st.temps)
+  for (Var *v : this_thread().temps)
     if (v->call == serial) made.push_back(v);
   for (Var *v : made) destroy(v);
   QEL_KWFree();
@@ -231,12 +244,10 @@ const char *type_name(int type) {
 }
 
 QEL_VPTR make_undefined(const std::string &name) {
-  const auto held = lock_host();
   return &new_named(name)->pub;
 }
 
 QEL_VPTR make_scalar(const std::string &name, int type, const void *value) {
-  const auto held = lock_host();
   if (type == QEL_TYP_STRING) return make_string(name, value ? static_cast<const char *>(value) : "");
   if (!is_numeric(type))
     throw Error("QEL_M_BADTYPE", "", "Type code " + std::to_string(type) + " is not a scalar type.");
@@ -257,7 +268,6 @@ QEL_VPTR make_double(const std::string &name, double value) {
 }
 
 QEL_VPTR make_string(const std::string &name, const std::string &value) {
-  const auto held = lock_host();
   Var *v = new_named(name);
   v->pub.type = QEL_TYP_STRING;
   v->pub.value.str.slen = static_cast<int32_t>(value.size());
@@ -268,7 +278,6 @@ QEL_VPTR make_string(const std::string &name, const std::string &value) {
 
 QEL_VPTR make_array(const std::string &name, int type, const std::vector<int64_t> &dims,
                     const void *data, bool borrow) {
-  const auto held = lock_host();
   QEL_ARRAY desc;
   if (!shape_array(type, static_cast<int>(dims.size()), dims.data(), &desc))
     throw Error("QEL_M_BADDIMS", "",
@@ -289,18 +298,13 @@ QEL_VPTR make_array(const std::string &name, int type, const std::vector<int64_t
 }
 
 void release(QEL_VPTR v) {
-  const auto held = lock_host();
   if (v) destroy(var_of(v));
 }
 
-int64_t live_temporaries() {
-  const auto held = lock_host();
-  const State &st = state();
-  return static_cast<int64_t>(st.temps.size() + st.keyword_copies.size());
-}
+int64_t live_temporaries() { return state().live; }
 
 void set_refusals(const Refusals &r) {
-  const auto held = lock_host();
+  const auto held = lock_registry();
   state().refusals = r;
   state().temp_requests = 0;
 }

@@ -1,17 +1,23 @@
 #include "containers/allocation.h"
 
+#include <atomic>
 #include <cstdlib>
 
+// The counters are the module's only state shared between calls, and calls may
+// run on several threads at once: atomic, without ordering, as they order nothing.
 namespace {
-int64_t allocations = 0;
-int64_t fail_at = 0;
-int64_t live = 0;
+std::atomic<int64_t> allocations{0};
+std::atomic<int64_t> fail_at{0};
+std::atomic<int64_t> live{0};
 
 // True when this allocation is the one a test asked to refuse.
-bool refuse() { return ++allocations == fail_at; }
+bool refuse() {
+  const int64_t n = allocations.fetch_add(1, std::memory_order_relaxed) + 1;
+  return n == fail_at.load(std::memory_order_relaxed);
+}
 
 void *counted(void *block) {
-  if (block) ++live;
+  if (block) live.fetch_add(1, std::memory_order_relaxed);
   return block;
 }
 }  // namespace
@@ -30,13 +36,13 @@ void *kavu_realloc(void *block, size_t size) {
 }
 
 void kavu_free(void *block) {
-  if (block) --live;
+  if (block) live.fetch_sub(1, std::memory_order_relaxed);
   std::free(block);
 }
 
 void kavu_alloc_reset(int64_t n) {
-  allocations = 0;
-  fail_at = n;
+  allocations.store(0, std::memory_order_relaxed);
+  fail_at.store(n, std::memory_order_relaxed);
 }
 
 int64_t kavu_alloc_count() { return allocations; }

@@ -1,6 +1,6 @@
 // The call boundary between Python and the host. Arguments are read under the
-// GIL; variables are made, the routine runs and its warnings are taken under
-// the host lock with the GIL released, so other Python threads go on meanwhile.
+// GIL; variables are made, the routine runs and its warnings are taken with
+// the GIL released, so other Python threads go on (and call) meanwhile.
 #include "call.h"
 
 #include "host_access.h"
@@ -28,7 +28,7 @@ struct Outcome {
   std::vector<qelhost::Warning> warnings;
 };
 
-// Runs under the host lock without the GIL.
+// Runs without the GIL; the warnings taken are those of this thread's call.
 // Inputs are released here, while the arrays they borrow are still alive;
 // only the outputs stay in `out.variables` (inputs become null).
 void run(const std::string &routine, const std::vector<VariableSpec> &specs,
@@ -86,7 +86,7 @@ py::tuple call_routine(const std::string &routine, const py::sequence &args,
 
   Outcome outcome;
   const std::string name = upper(routine);
-  with_host([&] { run(name, specs, is_output, n_args, keyword_names, outcome); });
+  without_gil([&] { run(name, specs, is_output, n_args, keyword_names, outcome); });
 
   py::list warnings;
   for (const auto &w : outcome.warnings) warnings.append(py::make_tuple(w.name, w.routine, w.text));
@@ -110,9 +110,9 @@ py::tuple call_routine(const std::string &routine, const py::sequence &args,
         keywords_out[keyword_keys[i - n_args]] = take_variable(v);
     }
   } catch (...) {
-    if (outcome.value) release_soon(outcome.value);
+    if (outcome.value) qelhost::release(outcome.value);
     for (QEL_VPTR v : outcome.variables)
-      if (v) release_soon(v);
+      if (v) qelhost::release(v);
     throw;
   }
   return py::make_tuple(value, args_out, keywords_out, warnings, py::none());

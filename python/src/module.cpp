@@ -8,7 +8,7 @@
 
 namespace py = pybind11;
 using kavu_py::OutMarker;
-using kavu_py::with_host;
+using kavu_py::without_gil;
 
 namespace {
 
@@ -38,23 +38,23 @@ PYBIND11_MODULE(_kavu, m) {
   });
 
   m.def(
-      "load_module", [](const std::string &path) { return with_host([&] { return qelhost::load_module(path); }); },
+      "load_module", [](const std::string &path) { return without_gil([&] { return qelhost::load_module(path); }); },
       py::arg("path"), "Loads a module into the host by path; returns its QEL_Load result.");
   m.def("call", &kavu_py::call_routine, py::arg("routine"), py::arg("args"), py::arg("arg_names"),
         py::arg("keywords"));
   m.def("routines", [] {
     py::list out;
-    for (const auto &r : with_host([] { return qelhost::routines(); }))
+    for (const auto &r : without_gil([] { return qelhost::routines(); }))
       out.append(py::make_tuple(r.name, r.arg_min, r.arg_max, r.flags, r.is_function));
     return out;
   });
   m.def("take_warnings",
-        [] { return warnings_as_python(with_host([] { return qelhost::take_warnings(); })); });
-  m.def("live_temporaries", [] { return with_host([] { return qelhost::live_temporaries(); }); });
+        [] { return warnings_as_python(without_gil([] { return qelhost::take_warnings(); })); });
+  m.def("live_temporaries", [] { return without_gil([] { return qelhost::live_temporaries(); }); });
   m.def(
       "set_refusals",
       [](bool message_block, bool routine_table, int64_t fail_temp_at) {
-        with_host([&] { qelhost::set_refusals({message_block, routine_table, fail_temp_at}); });
+        without_gil([&] { qelhost::set_refusals({message_block, routine_table, fail_temp_at}); });
       },
       py::kw_only(), py::arg("message_block") = false, py::arg("routine_table") = false,
       py::arg("fail_temp_at") = 0, "Test control: makes the host refuse things.");
@@ -65,7 +65,7 @@ PYBIND11_MODULE(_kavu, m) {
         // address exactly when it is lent without a copy.
         py::list keep_alive;
         const kavu_py::VariableSpec spec = kavu_py::describe_variable("value", value, keep_alive);
-        return with_host([&] {
+        return without_gil([&] {
           QEL_VPTR v = kavu_py::make_variable(spec);
           const auto address =
               v->flags & QEL_V_ARR ? reinterpret_cast<std::uintptr_t>(v->value.arr->data) : 0;

@@ -191,10 +191,10 @@ py::object take_variable(QEL_VPTR v) {
     try {
       if (!array) scalar = scalar_value(v);
     } catch (...) {
-      release_soon(v);
+      qelhost::release(v);
       throw;
     }
-    release_soon(v);
+    qelhost::release(v);
     if (array || (scalar.is_none() && type != QEL_TYP_UNDEF))
       throw py::type_error(std::string("kavu: a host value of type ") + qelhost::type_name(type) +
                            " has no Python counterpart");
@@ -202,7 +202,7 @@ py::object take_variable(QEL_VPTR v) {
   }
   // The capsule owns the variable from here on: the host's memory is the
   // numpy array's memory, released when numpy drops its base.
-  py::capsule owner(v, [](void *p) { release_soon(static_cast<QEL_VPTR>(p)); });
+  py::capsule owner(v, [](void *p) { qelhost::release(static_cast<QEL_VPTR>(p)); });
   const QEL_ARRAY *a = v->value.arr;
   std::vector<py::ssize_t> shape(a->dims, a->dims + a->n_dim);
   std::reverse(shape.begin(), shape.end());

@@ -17,7 +17,7 @@ namespace kavu_py {
 namespace py = pybind11;
 
 // A host variable to be made, read from a Python value under the GIL and made
-// later under the host lock (see host_access.h).
+// later without the GIL (see host_access.h).
 struct VariableSpec {
   enum class Kind { undefined, array, scalar, string };
   Kind kind = Kind::undefined;
@@ -36,7 +36,7 @@ VariableSpec describe_variable(const std::string &name, const py::handle &value,
                                py::list &keep_alive);
 VariableSpec output_variable(const std::string &name);
 
-// Makes the host variable; called with the host lock held.
+// Makes the host variable; called without the GIL.
 QEL_VPTR make_variable(const VariableSpec &spec);
 
 // Takes ownership of `v` (GIL held): an array becomes a numpy array whose
