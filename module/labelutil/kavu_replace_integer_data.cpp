@@ -5,11 +5,11 @@
 #include "labelutil/replace_integer_data.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
-// The largest count for which compute_hash_param stays below 2^31 positions.
+// The largest element count the routine has ever taken (its refusal message
+// names this bound); the worker itself would go up to 2^31 - 1.
 constexpr int64_t kMaxElements = 715827883;
 
 // Every old value needs its new value: a shorter third argument would make the
@@ -36,15 +36,13 @@ KAVU_ROUTINE(kavu_replace_integer_data) {
   require_new_for_each_old(vars[1], vars[2], argv[2]);
 
   const QEL_ARRAY *data = vars[0]->value.arr;
-  // The value table is sized for the element count; beyond this it would need
-  // 2^31 positions, which its int32 fields cannot hold.
+  // Element counts are int32 in the worker.
   require_fewer_pixels(data->n_elts, kMaxElements, QEL_VarName(argv[0]));
   const int32_t n = static_cast<int32_t>(data->n_elts);
   const int32_t n_pairs = static_cast<int32_t>(vars[1]->value.arr->n_elts);
   QEL_VPTR result;
   auto *out = reinterpret_cast<uint32_t *>(
-      make_result_array(QEL_TYP_ULONG, data->n_dim, data->dims, QEL_ARR_INI_ZERO, &result));
-  memcpy(out, data->data, static_cast<size_t>(data->arr_len));
+      make_result_array(QEL_TYP_ULONG, data->n_dim, data->dims, QEL_ARR_INI_NOP, &result));
 
   const int32_t status = replace_integer_data(data_of<uint32_t>(vars[0]), n, data_of<uint32_t>(vars[1]),
                                               data_of<uint32_t>(vars[2]), n_pairs, out);

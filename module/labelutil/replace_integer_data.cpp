@@ -1,6 +1,6 @@
-// Label replacement worker: a counting sort of the element indices by value
-// (positions of an open_hash of the values), then one write per pair over the
-// group of its old value.
+// Label replacement worker: the pairs go into a small open-addressing table
+// keyed by old value, then one pass over the data looks each run of equal
+// values up once and writes every element of the result.
 #include "labelutil/replace_integer_data.h"
 
 #include "containers/allocation.h"
@@ -8,49 +8,43 @@
 
 namespace {
 
-struct value_groups {
-  open_hash value_hash{};
-  int32_t *slot_count = nullptr;  // elements per hash position
-  int32_t *slot_end = nullptr;    // size + 1 entries: group starts, then group ends
-  int32_t *pixel_order = nullptr; // element indices grouped by position
+// Old value -> new value, the last pair of a repeated old value winning.
+// Linear probing over a power-of-two table at most half full; OPEN_HASH_EMPTY
+// marks a free slot, which no value that passes open_hash_reserved can be.
+struct pair_table {
+  struct slot {
+    uint32_t old_value, new_value;
+  };
+  slot *slots = nullptr;
+  uint32_t mask = 0;
+  int shift = 0;
+
+  uint32_t home(uint32_t v) const { return static_cast<uint32_t>((v * 0x9E3779B97F4A7C15ull) >> shift); }
+
+  // The new value of `v`, or `v` itself when no pair names it.
+  uint32_t replacement(uint32_t v) const {
+    for (uint32_t i = home(v);; i = (i + 1) & mask) {
+      if (slots[i].old_value == v) return slots[i].new_value;
+      if (slots[i].old_value == OPEN_HASH_EMPTY) return v;
+    }
+  }
 };
 
-void release(value_groups &g) {
-  open_hash_destroy(&g.value_hash);
-  kavu_free(g.slot_count);
-  kavu_free(g.slot_end);
-  kavu_free(g.pixel_order);
-}
-
-int32_t build_groups(const uint32_t *data, int32_t n, value_groups &g) {
-  int32_t size = n;
-  const int32_t param = compute_hash_param(&size);
-  if (open_hash_init(&g.value_hash, size, param, h1_reg, h2_reg, match_reg) != 0) return -1;
-  g.slot_count = kavu_alloc_zeroed<int32_t>(size);
-  g.slot_end = kavu_alloc_zeroed<int32_t>(size + 1);
-  g.pixel_order = kavu_alloc_array<int32_t>(n);
-  if (!g.slot_count || !g.slot_end || !g.pixel_order) return -1;
-
-  // Label images hold runs of equal values: an element equal to the one before
-  // it reuses that element's position instead of probing the table again.
-  int32_t pos = -1;
-  for (int32_t i = 0; i < n; ++i) {
-    if (i == 0 || data[i] != data[i - 1]) {
-      // A stored deleted word would read as a free slot that a later value
-      // overwrites, merging two groups: refused, never a wrong array.
-      if (open_hash_reserved(data[i])) return -3;
-      // -2 means "already present" and still gives the value's position.
-      if (open_hash_insert(&g.value_hash, data[i], &pos) == -1) return -1;
-    }
-    ++g.slot_count[pos];
-  }
-  for (int32_t k = 0; k < size; ++k) g.slot_end[k + 1] = g.slot_end[k] + g.slot_count[k];
-  // slot_end[k] is now the start of group k; filling moves it to the group's
-  // end, and since elements are visited in order each group stays ascending.
-  for (int32_t i = 0; i < n; ++i) {
-    if ((i == 0 || data[i] != data[i - 1]) && open_hash_lookup(&g.value_hash, data[i], &pos) != 0)
-      return -3;
-    g.pixel_order[g.slot_end[pos]++] = i;
+int32_t build_pair_table(const uint32_t *old_values, const uint32_t *new_values, int32_t n_pairs,
+                         pair_table &t) {
+  int bits = 4;
+  while ((int64_t{1} << bits) < 2 * int64_t{n_pairs}) ++bits;
+  t.mask = static_cast<uint32_t>((uint64_t{1} << bits) - 1);
+  t.shift = 64 - bits;
+  t.slots = kavu_alloc_array<pair_table::slot>(size_t{t.mask} + 1);
+  if (!t.slots) return -1;
+  for (uint32_t i = 0; i <= t.mask; ++i) t.slots[i] = {OPEN_HASH_EMPTY, 0};
+  for (int32_t j = 0; j < n_pairs; ++j) {
+    const uint32_t v = old_values[j];
+    if (open_hash_reserved(v)) continue;  // no data element can hold it
+    uint32_t i = t.home(v);
+    while (t.slots[i].old_value != OPEN_HASH_EMPTY && t.slots[i].old_value != v) i = (i + 1) & t.mask;
+    t.slots[i] = {v, new_values[j]};
   }
   return 0;
 }
@@ -59,17 +53,25 @@ int32_t build_groups(const uint32_t *data, int32_t n, value_groups &g) {
 
 int32_t replace_integer_data(const uint32_t *data, int32_t n, const uint32_t *old_values,
                              const uint32_t *new_values, int32_t n_pairs, uint32_t *out) {
-  value_groups g;
-  int32_t status = build_groups(data, n, g);
-  if (status == 0) {
-    for (int32_t j = 0; j < n_pairs; ++j) {
-      int32_t pos;
-      if (open_hash_lookup(&g.value_hash, old_values[j], &pos) != 0) continue;  // absent: no-op
-      const int32_t begin = pos == 0 ? 0 : g.slot_end[pos - 1];
-      const uint32_t value = new_values[j];
-      for (int32_t k = begin; k < g.slot_end[pos]; ++k) out[g.pixel_order[k]] = value;
+  pair_table t;
+  if (build_pair_table(old_values, new_values, n_pairs < 0 ? 0 : n_pairs, t) != 0) return -1;
+  // Label images hold runs of equal values: a run is looked up once.
+  int32_t status = 0;
+  uint32_t previous = 0, replaced = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t v = data[i];
+    if (i == 0 || v != previous) {
+      // The label tables' reserved words are refused as data, whatever the
+      // pairs, as at every other door: never a wrong array.
+      if (open_hash_reserved(v)) {
+        status = -3;
+        break;
+      }
+      previous = v;
+      replaced = t.replacement(v);
     }
+    out[i] = replaced;
   }
-  release(g);
+  kavu_free(t.slots);
   return status;
 }

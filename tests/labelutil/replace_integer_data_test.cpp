@@ -149,7 +149,7 @@ TEST(ReplaceIntegerDataWorker, EveryRefusedAllocationGivesMinusOne) {
                                  out.data()),
             0);
   const int64_t n_allocations = kavu_alloc_count();
-  EXPECT_GE(n_allocations, 4);
+  EXPECT_GE(n_allocations, 1);
   for (int64_t k = 1; k <= n_allocations; ++k) {
     std::vector<uint32_t> copy = data;
     kavu_alloc_reset(k);
