@@ -1,207 +1,168 @@
-// Neighbour files: adjacent label pairs are counted in one adjacent-pair tree,
-// spread into one neighbour tree per label, and each label's sorted neighbour
-// list is written with its boundary lengths.
+// Neighbour files. Every contact of two differing labels is recorded twice,
+// once from each side, as a neighbour in the list of a label; sorted lists
+// lay out the data file in order (labels ascending, each one's neighbours
+// ascending), and a neighbour's run of equal entries is the length of the
+// common boundary.
 #include "labelutil/nbr_set.h"
 
 #include "containers/allocation.h"
-#include "containers/aptree.h"
-#include "containers/node_pool.h"
 #include "labelutil/le_file.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <new>
 
 namespace {
 
-constexpr int32_t kIdCapacity = 100000;
-
-// Counts the adjacency of two differing labels. Boundaries run along rows and
-// columns, so the same pair usually comes back at once: the last node found
-// is reused (aptree nodes never move or leave before the tree is destroyed).
-struct pair_counter {
-  aptree *tree;
-  aptree_node *last = nullptr;
-
-  bool add(uint32_t a, uint32_t b) {
-    // Labels are below 2^31, so signed and unsigned order agree.
-    const ap_pair key = a < b ? ap_pair{int32_t(a), int32_t(b), 1} : ap_pair{int32_t(b), int32_t(a), 1};
-    if (last && last->hash1 == key.hash1 && last->hash2 == key.hash2) {
-      ++last->blen;
-      return true;
-    }
-    aptree_node *node = aptree_exact_query(tree, key);
-    if (aptree_node_not_null(tree, node)) {
-      ++node->blen;
-    } else {
-      node = aptree_insert(tree, key);
-      if (!node) return false;
-    }
-    last = node;
-    return true;
-  }
-};
-
-bool count_adjacency(const uint32_t *labels, int32_t ncols, int32_t nrows, aptree *tree) {
-  pair_counter counter{tree};
+// Calls contact(a, b) for every horizontally or vertically adjacent pair of
+// differing labels, rows first, then columns.
+template <typename Contact>
+void for_each_contact(const uint32_t *labels, int32_t ncols, int32_t nrows, Contact contact) {
   const ptrdiff_t w = ncols;
   for (ptrdiff_t r = 0; r < nrows; ++r) {
     const uint32_t *row = labels + r * w;
     for (ptrdiff_t c = 0; c + 1 < w; ++c)
-      if (row[c] != row[c + 1] && !counter.add(row[c], row[c + 1])) return false;
+      if (row[c] != row[c + 1]) contact(row[c], row[c + 1]);
   }
   for (ptrdiff_t r = 0; r + 1 < nrows; ++r) {
     const uint32_t *row = labels + r * w;
     for (ptrdiff_t c = 0; c < w; ++c)
-      if (row[c] != row[c + w] && !counter.add(row[c], row[c + w])) return false;
+      if (row[c] != row[c + w]) contact(row[c], row[c + w]);
   }
-  return true;
-}
-
-// Everything the worker builds, released in one place on every path.
-struct nbr_work {
-  aptree *pair_tree = nullptr;
-  ap_ids *pair_ids = nullptr;
-  int32_t *labels = nullptr;  // labels with neighbours, ascending
-  int32_t n_labels = 0;
-  reg_nbr_set *regions = nullptr;  // by position in `labels`
-  int32_t n_regions = 0;           // entries of `regions` whose tree exists
-  pair_rec *pairs = nullptr;
-  nbr_ids *pair_index = nullptr;  // A: pair indices of one label's neighbours
-  nbr_ids *nbr_label = nullptr;   // B: the neighbours' labels
-};
-
-void release_pair_tree(nbr_work &w) {
-  free_ap_ids(w.pair_ids);
-  w.pair_ids = nullptr;
-  aptree_destroy(w.pair_tree);
-  w.pair_tree = nullptr;
-}
-
-void release(nbr_work &w) {
-  release_pair_tree(w);
-  free_reg_nbr_set(w.n_regions, w.regions);
-  kavu_free(w.labels);
-  kavu_free(w.pairs);
-  free_nbr_ids(w.pair_index);
-  free_nbr_ids(w.nbr_label);
-}
-
-// The adjacent pairs in key order, numbered 0 ... P - 1 (the pair index).
-int32_t collect_pairs(const uint32_t *labels, int32_t ncols, int32_t nrows, nbr_work &w,
-                      int32_t *n_pairs) {
-  w.pair_tree = aptree_create_pooled();  // one node per adjacent pair
-  if (!w.pair_tree || !count_adjacency(labels, ncols, nrows, w.pair_tree)) return -1;
-  if (init_ap_ids(&w.pair_ids, kIdCapacity) != 0) return -1;
-  if (aptree_traverse(w.pair_tree, n_pairs, w.pair_ids) != 0) return -1;
-  return 0;
-}
-
-// The labels that have neighbours, ascending: the rows of the region table and
-// the order of the records. Sized by the pairs, not by the label range, so a
-// sparse or huge label costs nothing.
-int32_t collect_labels(int32_t n_pairs, nbr_work &w) {
-  w.labels = kavu_alloc_array<int32_t>(2 * size_t(n_pairs) + 1);
-  if (!w.labels) return -1;
-  for (int32_t k = 0; k < n_pairs; ++k) {
-    w.labels[2 * k] = w.pair_ids->ids[k].hash1;
-    w.labels[2 * k + 1] = w.pair_ids->ids[k].hash2;
-  }
-  std::sort(w.labels, w.labels + 2 * n_pairs);
-  w.n_labels = static_cast<int32_t>(std::unique(w.labels, w.labels + 2 * n_pairs) - w.labels);
-  return 0;
-}
-
-reg_nbr_set &region_of(nbr_work &w, int32_t label) {
-  return w.regions[std::lower_bound(w.labels, w.labels + w.n_labels, label) - w.labels];
-}
-
-// One neighbour tree per label with neighbours, and the pair table that the
-// trees point into.
-int32_t build_region_table(int32_t n_pairs, nbr_work &w) {
-  if (collect_labels(n_pairs, w) != 0) return -1;
-  w.regions = kavu_alloc_zeroed<reg_nbr_set>(size_t(w.n_labels) + 1);
-  if (!w.regions) return -1;
-  // The neighbour trees share one node pool; the trees hold it, the last one
-  // destroyed frees it.
-  node_pool *pool = node_pool_create(sizeof(nptree_node));
-  if (!pool) return -1;
-  for (int32_t i = 0; i < w.n_labels && (w.regions[i].nbr_tree = nptree_create_in(pool)); ++i)
-    ++w.n_regions;
-  node_pool_release(pool);
-  if (w.n_regions != w.n_labels) return -1;
-  w.pairs = kavu_alloc_zeroed<pair_rec>(n_pairs);
-  if (!w.pairs) return -1;
-  for (int32_t k = 0; k < n_pairs; ++k) {
-    const ap_pair &ap = w.pair_ids->ids[k];
-    pair_rec &p = w.pairs[k];
-    p.r0 = ap.hash1;
-    p.r1 = ap.hash2;
-    p.blen = ap.blen;
-    p.b = p.e = 0;
-    reg_nbr_set &first = region_of(w, p.r0);
-    reg_nbr_set &second = region_of(w, p.r1);
-    if (!nptree_insert(first.nbr_tree, k, p.r1) || !nptree_insert(second.nbr_tree, k, p.r0))
-      return -1;
-    ++first.n_nbr;
-    ++second.n_nbr;
-  }
-  return 0;
 }
 
 // Data record: label, n, the n neighbour labels, the n boundary lengths.
 // Index record: label, byte offset of its data record.
-int32_t write_records(nbr_work &w, le_file &data, le_file &index) {
+struct record_writer {
+  le_file &data, &index;
   uint32_t offset = 0;  // 32-bit by design: data files stay below 4 GiB
-  for (int32_t i = 0; i < w.n_labels; ++i) {
-    const uint32_t label = static_cast<uint32_t>(w.labels[i]);
-    int32_t n;
-    if (nptree_traverse(w.regions[i].nbr_tree, &n, &w.pair_index, &w.nbr_label) != 0) return -1;
+
+  // `nbrs` holds the label's neighbours sorted, each as often as it touches.
+  void write(uint32_t label, const uint32_t *nbrs, size_t count) {
+    uint32_t n = 0;
+    for (size_t i = 0; i < count; ++i) n += i == 0 || nbrs[i] != nbrs[i - 1];
     le_put(data, label);
-    le_put(data, static_cast<uint32_t>(n));
-    for (int32_t j = 0; j < n; ++j) le_put(data, w.nbr_label->ids[j]);
-    for (int32_t j = 0; j < n; ++j) le_put(data, static_cast<uint32_t>(w.pairs[w.pair_index->ids[j]].blen));
+    le_put(data, n);
+    for (size_t i = 0; i < count; ++i)
+      if (i == 0 || nbrs[i] != nbrs[i - 1]) le_put(data, nbrs[i]);
+    for (size_t i = 0; i < count;) {
+      const size_t run = i;
+      while (i < count && nbrs[i] == nbrs[run]) ++i;
+      le_put(data, static_cast<uint32_t>(i - run));
+    }
     le_put(index, label);
     le_put(index, offset);
-    offset += 8 + 8 * static_cast<uint32_t>(n);
+    offset += 8 + 8 * n;
   }
-  return 0;
+};
+
+// Opens both files and hands a writer to `write_all`; -1 when the file
+// buffers cannot be had (no file touched), -2 on any file failure.
+template <typename WriteAll>
+int32_t write_files(const char *data_name, const char *index_name, WriteAll write_all) {
+  // The two buffers are too large for a thread's stack.
+  auto *files = static_cast<le_file *>(kavu_malloc(2 * sizeof(le_file)));
+  if (!files) return -1;
+  le_file &data = *new (files) le_file;
+  le_file &index_file = *new (files + 1) le_file;
+  int32_t status = -2;
+  if (le_open(data, data_name)) {
+    if (le_open(index_file, index_name)) {
+      record_writer writer{data, index_file};
+      write_all(writer);
+      status = le_close(index_file) ? 0 : -2;
+    }
+    if (!le_close(data)) status = -2;  // without the index it stays on disk, empty
+  }
+  kavu_free(files);
+  return status;
 }
 
-// The whole job on `w`, which the caller releases whatever the outcome.
-int32_t build_and_write(const uint32_t *labels, int32_t ncols, int32_t nrows, const char *data_name,
-                        const char *index_name, nbr_work &w) {
-  int32_t n_pairs = 0;
-  if (collect_pairs(labels, ncols, nrows, w, &n_pairs) != 0) return -1;
-  if (build_region_table(n_pairs, w) != 0) return -1;
-  release_pair_tree(w);
-  if (init_nbr_ids(&w.pair_index, kIdCapacity) != 0 || init_nbr_ids(&w.nbr_label, kIdCapacity) != 0)
-    return -1;
-
-  le_file data, index;
-  if (!le_open(data, data_name)) return -2;
-  if (!le_open(index, index_name)) {
-    le_close(data);  // the data file stays on disk, empty
-    return -2;
+// Sorts a short list in place; neighbour lists hold a few dozen entries.
+void insertion_sort(uint32_t *a, size_t n) {
+  for (size_t i = 1; i < n; ++i) {
+    const uint32_t v = a[i];
+    size_t j = i;
+    for (; j > 0 && a[j - 1] > v; --j) a[j] = a[j - 1];
+    a[j] = v;
   }
-  const int32_t status = write_records(w, data, index);
-  const bool data_ok = le_close(data);
-  const bool index_ok = le_close(index);
-  if (status != 0) return status;
-  return data_ok && index_ok ? 0 : -2;
+}
+
+// Labels up to `largest` index a table of list starts: one counting pass, one
+// filling pass, then each list sorted on its own.
+int32_t write_by_label_table(const uint32_t *labels, int32_t ncols, int32_t nrows, size_t n,
+                             uint32_t largest, const char *data_name, const char *index_name) {
+  auto *start = kavu_alloc_zeroed<size_t>(size_t{largest} + 2);
+  auto *nbrs = kavu_alloc_array<uint32_t>(n);
+  int32_t status = -1;
+  if (start && nbrs) {
+    size_t *count = start + 1;
+    for_each_contact(labels, ncols, nrows, [&](uint32_t a, uint32_t b) {
+      ++count[a];
+      ++count[b];
+    });
+    for (uint32_t x = 0; x <= largest; ++x) count[x] += start[x];
+    // start[x] now begins list x; filling moves it to the end of list x.
+    for_each_contact(labels, ncols, nrows, [&](uint32_t a, uint32_t b) {
+      nbrs[start[a]++] = b;
+      nbrs[start[b]++] = a;
+    });
+    status = write_files(data_name, index_name, [&](record_writer &writer) {
+      size_t begin = 0;
+      for (uint32_t x = 0; x <= largest; ++x) {
+        const size_t end = start[x];
+        if (end == begin) continue;
+        insertion_sort(nbrs + begin, end - begin);
+        writer.write(x, nbrs + begin, end - begin);
+        begin = end;
+      }
+    });
+  }
+  kavu_free(start);
+  kavu_free(nbrs);
+  return status;
+}
+
+// Labels too sparse for a table: (label, neighbour) keys sorted as a whole.
+int32_t write_by_sorted_keys(const uint32_t *labels, int32_t ncols, int32_t nrows, size_t n,
+                             const char *data_name, const char *index_name) {
+  auto *keys = kavu_alloc_array<uint64_t>(n);
+  auto *nbrs = kavu_alloc_array<uint32_t>(n);
+  int32_t status = -1;
+  if (keys && nbrs) {
+    size_t k = 0;
+    for_each_contact(labels, ncols, nrows, [&](uint64_t a, uint64_t b) {
+      keys[k++] = a << 32 | b;
+      keys[k++] = b << 32 | a;
+    });
+    std::sort(keys, keys + n);
+    for (size_t i = 0; i < n; ++i) nbrs[i] = static_cast<uint32_t>(keys[i]);
+    status = write_files(data_name, index_name, [&](record_writer &writer) {
+      for (size_t begin = 0, end; begin < n; begin = end) {
+        for (end = begin; end < n && keys[end] >> 32 == keys[begin] >> 32;) ++end;
+        writer.write(static_cast<uint32_t>(keys[begin] >> 32), nbrs + begin, end - begin);
+      }
+    });
+  }
+  kavu_free(keys);
+  kavu_free(nbrs);
+  return status;
 }
 
 }  // namespace
 
-void free_reg_nbr_set(int32_t n, reg_nbr_set *table) {
-  if (!table) return;
-  for (int32_t i = 0; i < n; ++i) nptree_destroy(table[i].nbr_tree);
-  kavu_free(table);
-}
-
 int32_t write_nbr_set(const uint32_t *labels, int32_t ncols, int32_t nrows, const char *data_name,
                       const char *index_name) {
-  nbr_work w;
-  const int32_t status = build_and_write(labels, ncols, nrows, data_name, index_name, w);
-  release(w);
-  return status;
+  size_t n_contacts = 0;
+  uint32_t largest = 0;  // of the labels in contact
+  for_each_contact(labels, ncols, nrows, [&](uint32_t a, uint32_t b) {
+    ++n_contacts;
+    largest = std::max(largest, std::max(a, b));
+  });
+  // Each contact enters two lists. A label table is used while it is no
+  // longer than the lists themselves, so memory follows the contacts.
+  const size_t n = 2 * n_contacts;
+  return size_t{largest} < n
+             ? write_by_label_table(labels, ncols, nrows, n, largest, data_name, index_name)
+             : write_by_sorted_keys(labels, ncols, nrows, n, data_name, index_name);
 }
