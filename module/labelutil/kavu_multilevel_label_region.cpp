@@ -14,7 +14,11 @@ KAVU_ROUTINE(kavu_multilevel_label_region) {
   QEL_KWProcessByOffset(argc, argv, argk, multilevel_label_region_kw_pars, nullptr, 1, &kw);
 
   require_array(argv[0]);
-  QEL_VPTR image = convert_arg(argv[0], QEL_TYP_ULONG);
+  // BYTE and UINT images are labelled as they are: their values are equal
+  // exactly when their ULONG conversions are.
+  const int type = argv[0]->type;
+  QEL_VPTR image =
+      type == QEL_TYP_BYTE || type == QEL_TYP_UINT ? argv[0] : convert_arg(argv[0], QEL_TYP_ULONG);
   require_12d(image, QEL_VarName(argv[0]));
   const QEL_ARRAY *arr = image->value.arr;
   const int64_t ncols = arr->dims[0];
@@ -32,9 +36,13 @@ KAVU_ROUTINE(kavu_multilevel_label_region) {
   QEL_VPTR labels;
   auto *out = reinterpret_cast<uint32_t *>(
       make_result_array(QEL_TYP_ULONG, arr->n_dim, arr->dims, QEL_ARR_INI_NOP, &labels));
-  const int32_t status =
-      multilevel_label_region(data_of<uint32_t>(image), static_cast<int32_t>(ncols),
-                              static_cast<int32_t>(nrows), excluded, n_excluded, out, &n_regions);
+  const auto run = [&](const auto *values) {
+    return multilevel_label_region(values, static_cast<int32_t>(ncols), static_cast<int32_t>(nrows),
+                                   excluded, n_excluded, out, &n_regions);
+  };
+  const int32_t status = type == QEL_TYP_BYTE   ? run(data_of<uint8_t>(image))
+                         : type == QEL_TYP_UINT ? run(data_of<uint16_t>(image))
+                                                : run(data_of<uint32_t>(image));
   if (status != 0) abort_on_status(status);
 
   release_converted(image, argv[0]);

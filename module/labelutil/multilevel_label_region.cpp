@@ -20,8 +20,8 @@ uint32_t find_root(const uint32_t *equiv, uint32_t k) {
 // uninitialised: equiv[next] = next is stored before each pixel, so every label
 // is its own root when handed out and only the entries of labels in use are
 // ever touched (next <= p + 1 at pixel p, so the store stays inside the table).
-template <bool Masked>
-uint32_t label_provisionally(const uint32_t *v, int64_t ncols, int64_t nrows, const open_hash *excl,
+template <bool Masked, typename Value>
+uint32_t label_provisionally(const Value *v, int64_t ncols, int64_t nrows, const open_hash *excl,
                              uint32_t *out, uint32_t *equiv) {
   auto usable = [excl](int64_t p) {
     if constexpr (Masked) {
@@ -55,14 +55,15 @@ uint32_t label_provisionally(const uint32_t *v, int64_t ncols, int64_t nrows, co
       out[first] = next++;
     // The left neighbour's label and value stay in registers; a masked left
     // neighbour has label 0.
-    uint32_t left = out[first], left_value = v[first];
+    uint32_t left = out[first];
+    Value left_value = v[first];
     // The up label the left pixel joined, or 0. It is in the set of `left`, so
     // a pixel whose up label equals it needs no union (both roots would be
     // `left` itself): this skips the root searches along horizontal edges.
     uint32_t joined_up = 0;
     for (int64_t p = first + 1; p < row + ncols; ++p) {
       equiv[next] = next;
-      const uint32_t value = v[p];
+      const Value value = v[p];
       if (!usable(p)) {
         out[p] = left = joined_up = 0;
         left_value = value;
@@ -112,11 +113,9 @@ int32_t flatten_and_renumber(uint32_t *equiv, uint32_t n_used) {
   return static_cast<int32_t>(count) - 1;
 }
 
-}  // namespace
-
-int32_t multilevel_label_region(const uint32_t *image, int32_t ncols, int32_t nrows,
-                                const int32_t *excluded, int32_t n_excluded, uint32_t *out,
-                                int32_t *n_regions) {
+template <typename Value>
+int32_t label_regions(const Value *image, int32_t ncols, int32_t nrows, const int32_t *excluded,
+                      int32_t n_excluded, uint32_t *out, int32_t *n_regions) {
   const int64_t n = int64_t{ncols} * nrows;
   open_hash excl{};
   if (excluded) {
@@ -145,4 +144,24 @@ int32_t multilevel_label_region(const uint32_t *image, int32_t ncols, int32_t nr
   QEL_Deltmp(equiv_var);
   open_hash_destroy(&excl);
   return 0;
+}
+
+}  // namespace
+
+int32_t multilevel_label_region(const uint32_t *image, int32_t ncols, int32_t nrows,
+                                const int32_t *excluded, int32_t n_excluded, uint32_t *out,
+                                int32_t *n_regions) {
+  return label_regions(image, ncols, nrows, excluded, n_excluded, out, n_regions);
+}
+
+int32_t multilevel_label_region(const uint16_t *image, int32_t ncols, int32_t nrows,
+                                const int32_t *excluded, int32_t n_excluded, uint32_t *out,
+                                int32_t *n_regions) {
+  return label_regions(image, ncols, nrows, excluded, n_excluded, out, n_regions);
+}
+
+int32_t multilevel_label_region(const uint8_t *image, int32_t ncols, int32_t nrows,
+                                const int32_t *excluded, int32_t n_excluded, uint32_t *out,
+                                int32_t *n_regions) {
+  return label_regions(image, ncols, nrows, excluded, n_excluded, out, n_regions);
 }

@@ -20,7 +20,15 @@ int32_t multilevel_init_hash(const int32_t *indices, int32_t count, open_hash *t
 // pixels 0) and stores the number of regions in `*n_regions`. Pixels whose index
 // is among the `n_excluded` entries of `excluded` (null for none) are left out;
 // entries outside 0 .. pixels - 1 exclude nothing. Returns 0; -1 memory
-// exhausted; -2 an exclusion index could not be inserted.
+// exhausted; -2 an exclusion index could not be inserted. Unsigned values
+// compare equal exactly when their uint32 conversions do, so 8- and 16-bit
+// images are labelled as they are, without a converted copy.
 int32_t multilevel_label_region(const uint32_t *image, int32_t ncols, int32_t nrows,
+                                const int32_t *excluded, int32_t n_excluded, uint32_t *out,
+                                int32_t *n_regions);
+int32_t multilevel_label_region(const uint16_t *image, int32_t ncols, int32_t nrows,
+                                const int32_t *excluded, int32_t n_excluded, uint32_t *out,
+                                int32_t *n_regions);
+int32_t multilevel_label_region(const uint8_t *image, int32_t ncols, int32_t nrows,
                                 const int32_t *excluded, int32_t n_excluded, uint32_t *out,
                                 int32_t *n_regions);
