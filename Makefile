@@ -55,18 +55,24 @@ fuzz-smoke: fuzz-build
 	  $(BUILD)-fuzz/smoke tests/fuzz/corpus
 
 # Every routine family against its peers (scikit-image, OpenCV, scipy, numpy)
-# in a release build: one table, also written to bench/results/. BENCH_ARGS
-# passes options to bench/run.py: --quick for a short trial, --full for the
-# large runs and the C++ micro-benchmarks (bench/*_bench.cpp) too.
+# in a release build: one table, also written to bench/results/. Each row shows
+# our figures before -> after: the commit BENCH_BEFORE (the start of the
+# per-pixel work; empty for none) built beside in $(BENCH_BUILD)-before and
+# run on the same data. BENCH_ARGS passes options to bench/run.py: --quick
+# for a short trial, --full for the large runs and the C++ micro-benchmarks
+# (bench/*_bench.cpp) too.
 BENCH_BUILD ?= build-release
 BENCH_ARGS ?=
+BENCH_BEFORE ?= dd36630
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKAVU_BUILD_TESTS=OFF \
 	  -DPython3_EXECUTABLE=$(PYTHON)
 	cmake --build $(BENCH_BUILD) -j$(JOBS)
+	$(if $(BENCH_BEFORE),JOBS=$(JOBS) scripts/build-baseline.sh $(BENCH_BEFORE) $(BENCH_BUILD)-before $(PYTHON))
 	scripts/fetch-sample.sh data/L7_ETMs.tif || echo "bench: no sample scene, going on without it"
 	PYTHONPATH=$(CURDIR)/$(BENCH_BUILD)/python $(PYTHON) bench/run.py \
-	  --build $(BENCH_BUILD) --work $(BENCH_BUILD)/bench-work $(BENCH_ARGS)
+	  --build $(BENCH_BUILD) --work $(BENCH_BUILD)/bench-work \
+	  $(if $(BENCH_BEFORE),--before $(CURDIR)/$(BENCH_BUILD)-before) $(BENCH_ARGS)
 
 # The README's pictures from a fresh machine: the Landsat 7 sample scene
 # (349 x 352 pixels) segmented tile by tile with tiles smaller than the scene,

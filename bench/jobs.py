@@ -30,6 +30,8 @@ def measure(family, routine, data, unit, count, ours, peers=(), bands=1, check=N
     "region"); `check(ours_result, peer_result)` says whether they agree.
     Our first call is the one whose peak memory is taken."""
     import kavu
+    if os.environ.get("KAVU_BENCH_OURS_ONLY"):  # the baseline build's run: peers are timed once
+        peers = ()
     base = dict(family=family, routine=routine, data=data, unit=unit, count=count, bands=bands)
     try:
         (result, first), base["mem_bytes"] = peak_bytes(lambda: timed(ours))

@@ -63,14 +63,30 @@ def complete(row):
     return row
 
 
+def _before_after(row, text):
+    """`text` of our figures, preceded by the baseline build's where it ran."""
+    if not row.get("before_s"):
+        return text(row)
+    before = dict(row, ours_s=row["before_s"], mem_bytes=row.get("before_mem_bytes"))
+    before.pop("rss_bytes", None)
+    return f"{text(before)} → {text(row)}"
+
+
 def cells(row):
     peer_row = dict(row, count=row.get("peer_count", row["count"]))
     ratio = row.get("ratio")
+    ours = _before_after(row, lambda r: _seconds(r.get("ours_s")))
+    if row.get("ratio") and row.get("before_s"):
+        before_ratio = ratio * row["ours_s"] / row["before_s"]
+        ratio_text = f"{before_ratio:.1f}× → {ratio:.1f}×"
+    else:
+        ratio_text = f"{ratio:.1f}×" if ratio else ""
     return (row["family"], row["routine"], row["data"],
-            _seconds(row.get("ours_s")) if "note" not in row else row["note"],
+            ours if "note" not in row else row["note"],
             row.get("peer", "—"), _seconds(row["peer_s"]) if "peer_s" in row else "",
-            f"{ratio:.1f}×" if ratio else "", _per_unit(row.get("ours_s"), row),
-            _per_unit(row.get("peer_s"), peer_row), _memory(row), row.get("check", ""))
+            ratio_text, _before_after(row, lambda r: _per_unit(r.get("ours_s"), r)),
+            _per_unit(row.get("peer_s"), peer_row), _before_after(row, _memory),
+            row.get("check", ""))
 
 
 def text_table(rows, columns=COLUMNS, cell=cells):
@@ -148,10 +164,14 @@ def aims(rows, scaling):
     return lines
 
 
-def scaling_summary(name, points, unit):
-    """points: (count of `unit`, seconds, peak bytes) at three or more sizes."""
+def scaling_summary(name, points, unit, before=()):
+    """points: (count of `unit`, seconds, peak bytes) at three or more sizes;
+    `before` the same of the baseline build, where it ran."""
     points = sorted(p for p in points if p[1])
     s = {"name": name, "unit": unit, "points": [list(p) for p in points]}
+    before = sorted(p for p in before if p[1])
+    if len(before) >= 2:
+        s["before_time_exponent"] = fit_exponent([p[0] for p in before], [p[1] for p in before])
     if len(points) >= 2:
         n = [p[0] for p in points]
         s["time_exponent"] = fit_exponent(n, [p[1] for p in points])
@@ -170,6 +190,8 @@ def scaling_lines(s):
         lines.append(f"  {count:>10} {unit}: {_seconds(seconds)}{mem_text}")
     if "time_exponent" in s:
         text = f"  time ∝ n^{s['time_exponent']:.2f}"
+        if "before_time_exponent" in s:
+            text = f"  time ∝ n^{s['before_time_exponent']:.2f} → n^{s['time_exponent']:.2f}"
         if "memory_exponent" in s:
             text += f", memory ∝ n^{s['memory_exponent']:.2f}"
         lines.append(text + f" (n log n would be n^{s['nlogn_exponent']:.2f})")

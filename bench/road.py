@@ -56,13 +56,15 @@ sys.exit(code)
 """
 
 
-def _run(args):
-    """(seconds, peak resident bytes) of one `kavu` run in a process of its own."""
+def _run(args, build=None):
+    """(seconds, peak resident bytes) of one `kavu` run in a process of its own,
+    with the package of `build` when given."""
     read, write = os.pipe()
     t = time.perf_counter()
+    env = dict(os.environ, PYTHONPATH=os.path.join(build, "python")) if build else None
     proc = subprocess.Popen([sys.executable, "-c", _WRAPPER, str(write)] + args,
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-                            pass_fds=(write,))
+                            pass_fds=(write,), env=env)
     os.close(write)
     err = proc.stderr.read()
     proc.wait()
@@ -81,10 +83,10 @@ def baseline_rss():
     return _run([])[1]
 
 
-def segment(raster, out, tile, lambda_threshold, reps=1):
+def segment(raster, out, tile, lambda_threshold, reps=1, build=None):
     """Median seconds and the largest peak of `reps` runs of kavu segment."""
     args = ["segment", raster, out, "--tile", str(tile), "--lambda", repr(lambda_threshold)]
-    runs = [_run(args) for _ in range(reps)]
+    runs = [_run(args, build) for _ in range(reps)]
     return float(np.median([r[0] for r in runs])), max(r[1] for r in runs)
 
 

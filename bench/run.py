@@ -43,13 +43,17 @@ def plan(args):
     return jobs
 
 
-def run_job(job, ds_dir, kwargs):
+def run_job(job, ds_dir, kwargs, before=None):
     """The job's rows, from a process of its own. There glibc maps every block
     of 64 KiB or more on its own and unmaps it when freed, so that the peak
     resident set of a call counts what the call touched, not memory that
-    earlier frees left in the heap (peers run under the same setting)."""
+    earlier frees left in the heap (peers run under the same setting).
+    With `before` (a build directory) our routines come from that build and
+    the peers are left out."""
     request = json.dumps({"job": job, "ds": ds_dir, "args": kwargs})
     env = dict(os.environ, MALLOC_MMAP_THRESHOLD_="65536", MALLOC_TRIM_THRESHOLD_="131072")
+    if before:
+        env.update(PYTHONPATH=os.path.join(before, "python"), KAVU_BENCH_OURS_ONLY="1")
     proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--job", request],
                           stdout=subprocess.PIPE, text=True, env=env)
     if proc.returncode != 0:
@@ -70,20 +74,32 @@ def job_main(request):
 
 
 def growth_with_size(rows):
-    """Our time and memory at the synthetic sizes, routine by routine."""
+    """Our time and memory at the synthetic sizes, routine by routine (and the
+    baseline build's, where it ran)."""
     groups = {}
     for r in rows:
         if r["dataset"].startswith("synth-") and r["unit"] == "px" and r.get("ours_s"):
             what = r["data"].split(",", 1)[1].strip() if "," in r["data"] else ""
             if r["routine"] == "create_increasing":
                 what = "random walk"
-            point = (r["count"], r["ours_s"], r.get("mem_bytes"))
-            groups.setdefault((r["routine"], what), [])
-            if point not in groups[(r["routine"], what)]:
-                groups[(r["routine"], what)].append(point)
-    out = [report.scaling_summary(f"{routine}, {what}", points, "px")
-           for (routine, what), points in groups.items()]
+            points = groups.setdefault((r["routine"], what), ([], []))
+            for kept, point in zip(points, [(r["count"], r["ours_s"], r.get("mem_bytes")),
+                                            (r["count"], r.get("before_s"),
+                                             r.get("before_mem_bytes"))]):
+                if point[1] and point not in kept:
+                    kept.append(point)
+    out = [report.scaling_summary(f"{routine}, {what}", points, "px", before)
+           for (routine, what), (points, before) in groups.items()]
     return [s for s in out if len(s["points"]) >= 2]
+
+
+def add_before(rows, before_rows):
+    """The baseline build's time and memory into the rows of the same work."""
+    kept = {(r["routine"], r["data"]): r for r in before_rows}
+    for r in rows:
+        b = kept.get((r["routine"], r["data"]))
+        if b and b.get("ours_s"):
+            r.update(before_s=b["ours_s"], before_mem_bytes=b.get("mem_bytes"))
 
 
 def compare_per_region(rows):
@@ -135,6 +151,8 @@ def road_rows(args, log):
         reps = 3 if height * width < 2**22 else 1
         try:
             sec_t, peak_t = road.segment(raster, out_t, tile, lam, reps)
+            if args.before:
+                before = road.segment(raster, out_t, tile, lam, 1, args.before)
         except RuntimeError as e:
             note = str(e)[:100]
             rows.append(dict(family="tiled road", routine=f"kavu segment --tile {tile}",
@@ -146,6 +164,8 @@ def road_rows(args, log):
                    data=f"{width}×{height}, {bands} bands, λ {lam:g}", unit="px",
                    count=height * width, bands=bands, ours_s=sec_t, ours_reps=reps,
                    mem_bytes=peak_t - baseline, rss_bytes=peak_t, dataset=name)
+        if args.before:
+            row.update(before_s=before[0], before_mem_bytes=before[1] - baseline)
         if tile == args.tile and n in args.road_sizes:
             tiled.append((height * width, sec_t, peak_t - baseline))
         if one_piece:
@@ -232,6 +252,9 @@ def main():
     p.add_argument("--road-lambda", type=float, default=1e8)
     p.add_argument("--landsat-lambda", type=float, default=1000.0)
     p.add_argument("--landsat", default=os.path.join(HERE, "..", "data", "L7_ETMs.tif"))
+    p.add_argument("--before", metavar="BUILD",
+                   help="a build of an earlier commit: each row shows its time and memory "
+                   "before -> after ours, against the same peers")
     p.add_argument("--quick", action="store_true",
                    help="small sizes only, for trying the benchmark out")
     p.add_argument("--full", action="store_true",
@@ -274,6 +297,8 @@ def main():
         ds_dir = datasets.make(args.work, ds, args.landsat)
         print(f"[{k}/{len(todo)}] {job} {ds} {kwargs or ''}", end=" ", file=sys.stderr, flush=True)
         new = [report.complete(r) for r in run_job(job, ds_dir, kwargs)]
+        if args.before:
+            add_before(new, run_job(job, ds_dir, kwargs, before=args.before))
         for r in new:
             r["dataset"], r["job"] = ds, job
         rows += new
