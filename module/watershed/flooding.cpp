@@ -60,7 +60,7 @@ level_range sort_levels(flooding_state<Label> &s, uint32_t *histogram, uint32_t 
   });
   end[range.lo] = 0;
   for (int v = range.lo + 1; v <= range.hi; ++v) end[v] = end[v - 1] + histogram[v - 1];
-  for_interior(s, [&](int64_t p) { s.sorted[end[s.levels[p]]++] = p; });
+  for_interior(s, [&](int64_t p) { s.sorted[end[s.levels[p]]++] = static_cast<uint32_t>(p); });
   return range;
 }
 
@@ -79,6 +79,9 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
   // Mark: pixels touching a basin or a line wait in the queue, the rest are current.
   // Sorted order jumps across the image, so the rows around pixels a little
   // ahead are fetched early; this loop is where the flooding waits for memory.
+  // The pixels left current are moved to the front of the level's part of
+  // `sorted`, in their order: only they can start new basins below.
+  int64_t current_end = begin;
   for (int64_t i = begin; i < end; ++i) {
     if (i + kPrefetchAhead < end) {
       const int64_t ahead = s.sorted[i + kPrefetchAhead];
@@ -88,19 +91,37 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
     }
     const int64_t p = s.sorted[i];
     lab[p] = LBL_CURRENT<Label>;
-    for (int j = 0; j < k; ++j)
-      if (lab[p + off[j]] <= LBL_MAX_REAL<Label>) {
-        lab[p] = LBL_INQUEUE<Label>;
-        const uint32_t v = static_cast<uint32_t>(p);
-        if (queue_add(fifo, &v) != 0) return -1;
-        break;
-      }
+    int j = 0;
+    while (j < k && lab[p + off[j]] > LBL_MAX_REAL<Label>) ++j;
+    if (j == k) {
+      s.sorted[current_end++] = static_cast<uint32_t>(p);
+      continue;
+    }
+    lab[p] = LBL_INQUEUE<Label>;
+    const uint32_t v = static_cast<uint32_t>(p);
+    if (queue_add(fifo, &v) != 0) return -1;
   }
 
   // Propagate breadth-first; a pixel reached by two basins becomes a line.
+  // The rows around pixels a few places behind the head are fetched early:
+  // `ahead` walks the queue at most kPrefetchAhead nodes past the head, and
+  // falls back to the head when the node it stood on is recycled.
+  queue_node *ahead = fifo->head;
+  int lead = 0;
   while (!queue_empty(fifo)) {
+    for (; lead < kPrefetchAhead && ahead->next; ++lead) {
+      ahead = ahead->next;
+      const Label *row = lab + ahead->value;
+      __builtin_prefetch(row - s.nx, 0);
+      __builtin_prefetch(row, 1);
+      __builtin_prefetch(row + s.nx, 0);
+    }
     int32_t p32 = 0;
     queue_first(fifo, &p32);
+    if (--lead < 0) {
+      ahead = fifo->head;
+      lead = 0;
+    }
     const int64_t p = p32;
     for (int j = 0; j < k; ++j) {
       const int64_t q = p + off[j];
@@ -135,7 +156,7 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
   }
 
   // New minima: what is still current starts a basin of its own.
-  for (int64_t i = begin; i < end; ++i) {
+  for (int64_t i = begin; i < current_end; ++i) {
     const int64_t p = s.sorted[i];
     if (lab[p] != LBL_CURRENT<Label>) continue;
     new_basin_label(s, p);
@@ -216,7 +237,9 @@ int32_t watershed_body(const uint16_t *levels, const float *image, int64_t nx, i
                           mask_present ? mask : nullptr,
                           labels,
                           wshed_mask,
-                          sorted,
+                          // Pixel indices fit 32 bits (the queue holds them so):
+                          // half the scratch's width halves what the sort moves.
+                          reinterpret_cast<uint32_t *>(sorted),
                           pairs,
                           connectivity == 8 ? 8 : 4,
                           make_neighbour_offsets(nx),

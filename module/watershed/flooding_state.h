@@ -17,7 +17,7 @@ struct flooding_state {
   const uint8_t *mask;  // null without a mask
   Label *labels;
   uint8_t *wshed_mask;
-  int64_t *sorted;
+  uint32_t *sorted;  // pixel indices by level, in the caller's 64-bit scratch (half of it used)
   aptree *pairs;
   int neighbours;  // 4 or 8: how much of `offsets` is used
   neighbour_offsets offsets;
