@@ -20,9 +20,12 @@ uint32_t find_root(const uint32_t *equiv, uint32_t k) {
 // uninitialised: equiv[next] = next is stored before each pixel, so every label
 // is its own root when handed out and only the entries of labels in use are
 // ever touched (next <= p + 1 at pixel p, so the store stays inside the table).
+// The image, the labels and the table are distinct arrays; saying so lets the
+// compiler keep the row's values in registers across the table stores.
 template <bool Masked, typename Value>
-uint32_t label_provisionally(const Value *v, int64_t ncols, int64_t nrows, const open_hash *excl,
-                             uint32_t *out, uint32_t *equiv) {
+uint32_t label_provisionally(const Value *__restrict v, int64_t ncols, int64_t nrows,
+                             const open_hash *excl, uint32_t *__restrict out,
+                             uint32_t *__restrict equiv) {
   auto usable = [excl](int64_t p) {
     if constexpr (Masked) {
       int32_t pos;
@@ -74,10 +77,10 @@ uint32_t label_provisionally(const Value *v, int64_t ncols, int64_t nrows, const
       // Masked neighbours hold 0; without a mask every neighbour is usable.
       const bool joins_left = (!Masked || left != 0) & (value == left_value);
       const bool joins_up = (!Masked || up != 0) & (value == v[u]);
-      // Left wins over up, up over a new label. Selected by masks rather than
-      // branches: on noisy images the equalities are unpredictable.
-      const uint32_t left_mask = 0u - joins_left, up_mask = 0u - joins_up;
-      uint32_t label = (left & left_mask) | (~left_mask & ((up & up_mask) | (~up_mask & next)));
+      // Left wins over up, up over a new label. Selected without branches
+      // (conditional moves): on noisy images the equalities are unpredictable.
+      const uint32_t up_or_new = joins_up ? up : next;
+      uint32_t label = joins_left ? left : up_or_new;
       next += !(joins_left | joins_up);
       if (joins_left & joins_up & (left != up) & (up != joined_up)) {
         // The smaller root survives, which keeps every root the smallest
@@ -94,7 +97,7 @@ uint32_t label_provisionally(const Value *v, int64_t ncols, int64_t nrows, const
       }
       out[p] = left = label;
       left_value = value;
-      joined_up = up & up_mask;
+      joined_up = joins_up ? up : 0;
     }
   }
   return next;
