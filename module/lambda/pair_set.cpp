@@ -3,7 +3,10 @@
 // links each pair into the neighbour trees of its two regions.
 #include "containers/allocation.h"
 #include "containers/aptree.h"
+#include "containers/status.h"
 #include "lambda/pair_set.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -21,14 +24,14 @@ int32_t count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, int32_
     node->blen += 1;
     return 0;
   }
-  return aptree_insert(pc.tree, key) ? 0 : -1;
+  return aptree_insert(pc.tree, key) ? KAVU_OK : KAVU_NO_MEMORY;
 }
 
 int32_t count_labels(const pair_counter &pc, uint32_t la, uint32_t lb) {
   int32_t pa, pb;
   if (open_hash_lookup(pc.region_hash, la, &pa) != 0 ||
       open_hash_lookup(pc.region_hash, lb, &pb) != 0)
-    return -3;
+    return KAVU_KEY_NOT_FOUND;
   return count_adjacency(pc, la, lb, pa, pb);
 }
 
@@ -44,7 +47,7 @@ int32_t count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t n
       int32_t pos = -1;
       for (int32_t c = 0; c < ncols; ++c) {
         if ((c == 0 || row[c] != row[c - 1]) && open_hash_lookup(pc.region_hash, row[c], &pos) != 0)
-          return -3;
+          return KAVU_KEY_NOT_FOUND;
         col[c] = pos;
       }
     } else {
@@ -52,7 +55,7 @@ int32_t count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t n
       for (int32_t c = 0; c < ncols && status == 0; ++c) {
         if (row[c] == above[c]) continue;
         int32_t pos;
-        if (open_hash_lookup(pc.region_hash, row[c], &pos) != 0) return -3;
+        if (open_hash_lookup(pc.region_hash, row[c], &pos) != 0) return KAVU_KEY_NOT_FOUND;
         status = count_adjacency(pc, above[c], row[c], col[c], pos);
         col[c] = pos;
       }
@@ -106,7 +109,7 @@ int32_t count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncol
     status = count_masked(pc, in_lbl, ncols, nrows, mask);
   } else {
     int32_t *col = kavu_alloc_array<int32_t>(static_cast<size_t>(ncols));
-    if (!col) return -1;
+    if (!col) return KAVU_NO_MEMORY;
     status = count_unmasked(pc, in_lbl, ncols, nrows, col);
     kavu_free(col);
   }
@@ -115,8 +118,8 @@ int32_t count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncol
   return status;
 }
 
-// Numbers, costs and links the pairs in key order.
-int32_t make_pairs(const ap_ids *ids, int32_t nbands, pair_rec *pairs, region_rec *regions) {
+// Numbers and costs the pairs in key order.
+void make_pairs(const ap_ids *ids, int32_t nbands, pair_rec *pairs, const region_rec *regions) {
   for (int32_t k = 0; k < ids->count; ++k) {
     const ap_pair &ap = ids->ids[k];
     pair_rec &p = pairs[k];
@@ -125,23 +128,47 @@ int32_t make_pairs(const ap_ids *ids, int32_t nbands, pair_rec *pairs, region_re
     p.blen = ap.blen;
     t_set_weight_intensity_diff(nbands, p.r0, regions[p.r0].area, k, p.r1, pairs, regions);
     p.t = p.s / static_cast<float>(p.blen);
-    if (!nptree_insert(regions[p.r0].nptree, k, p.r1) ||
-        !nptree_insert(regions[p.r1].nptree, k, p.r0))
-      return -1;
   }
-  return 0;
+}
+
+// Gives every region the list of its pairs in ascending neighbour position. A
+// region meets its pairs in two ascending runs (as r0 and as r1), interleaved,
+// so each list is sorted once filled.
+int32_t link_pairs(const pair_rec *pairs, int32_t n_pairs, region_rec *regions,
+                   int32_t n_positions, nbr_store *store) {
+  for (int32_t k = 0; k < n_pairs; ++k) {
+    regions[pairs[k].r0].n_nbrs += 1;
+    regions[pairs[k].r1].n_nbrs += 1;
+  }
+  for (int32_t p = 0; p < n_positions; ++p) {
+    region_rec &r = regions[p];
+    if (r.n_nbrs == 0) continue;
+    r.nbr_class = nbr_class_for(r.n_nbrs);
+    r.n_nbrs = 0;
+    if (!(r.nbrs = nbr_store_alloc(store, r.nbr_class))) return KAVU_NO_MEMORY;
+  }
+  for (int32_t k = 0; k < n_pairs; ++k) {
+    region_rec &r0 = regions[pairs[k].r0], &r1 = regions[pairs[k].r1];
+    r0.nbrs[r0.n_nbrs++] = nbr_entry{pairs[k].r1, k};
+    r1.nbrs[r1.n_nbrs++] = nbr_entry{pairs[k].r0, k};
+  }
+  const auto by_nbr = [](const nbr_entry &x, const nbr_entry &y) { return x.nbr < y.nbr; };
+  for (int32_t p = 0; p < n_positions; ++p)
+    std::sort(regions[p].nbrs, regions[p].nbrs + regions[p].n_nbrs, by_nbr);
+  return KAVU_OK;
 }
 
 }  // namespace
 
 int32_t t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
-                        int32_t /*n_positions*/, int32_t ncols, int32_t nrows, int32_t nbands,
-                        pair_rec **pair_set, region_rec *region_set, int32_t *n_pairs,
+                        int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
+                        pair_rec **pair_set, region_rec *region_set, nbr_store *store,
+                        int32_t *n_pairs,
                         const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
                         const uint8_t *mask) {
   // The pair tree holds one node per adjacent pair: slabs instead of a block each.
   aptree *tree = aptree_create_pooled();
-  if (!tree) return -1;
+  if (!tree) return KAVU_NO_MEMORY;
   const pair_counter pc{tree, region_hash};
   int32_t status = count_pairs(pc, in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, mask);
   if (status != 0) {
@@ -156,13 +183,14 @@ int32_t t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
   if (status == 0) status = aptree_traverse(tree, &count, ids);
   if (status == 0) {
     pairs = kavu_alloc_zeroed<pair_rec>(static_cast<size_t>(count));
-    status = pairs ? make_pairs(ids, nbands, pairs, region_set) : -1;
+    if (pairs) make_pairs(ids, nbands, pairs, region_set);
+    status = pairs ? link_pairs(pairs, count, region_set, n_positions, store) : KAVU_NO_MEMORY;
   }
   free_ap_ids(ids);
   aptree_destroy(tree);
   if (status != 0) {
     t_free_pair_set(pairs);
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   *pair_set = pairs;
   *n_pairs = count;

@@ -62,11 +62,21 @@ void t_print_pair_set(int32_t n_pairs, const pair_rec *pair_set, FILE *stream) {
   fflush(stream);
 }
 
+// The heap is not in key order: each line picks the least key after the one
+// printed before it, a quadratic walk that a diagnostic can afford.
 void t_print_merge_tree(const merge_tree *tree, int32_t count, FILE *stream) {
   fprintf(stream, "\nmerge tree (number = %d): \n", count);
-  const mgtree_node *node = count >= 1 ? mgtree_minimum(tree) : nullptr;
-  for (int32_t i = 0; i < count; ++i, node = mgtree_successor(tree, node))
-    fprintf(stream, "i = %d, cost = %f, pair = %d\n", i, static_cast<double>(node->cost),
-            node->pair_index);
+  const mg_key *last = nullptr;
+  for (int32_t i = 0; i < count && i < tree->size; ++i) {
+    const mg_key *next = nullptr;
+    for (int32_t j = 0; j < tree->size; ++j) {
+      const mg_key *key = &tree->keys[j];
+      if ((!last || candidate_before(*last, *key)) && (!next || candidate_before(*key, *next)))
+        next = key;
+    }
+    fprintf(stream, "i = %d, cost = %f, pair = %d\n", i, static_cast<double>(next->cost),
+            next->pair_index);
+    last = next;
+  }
   fflush(stream);
 }
