@@ -1,6 +1,6 @@
 // Pairs of 4-adjacent regions with their common boundary length and merge
 // cost t = (|A| |B| / (|A| + |B|)) |mu_A - mu_B|^2 / blen, all in single precision.
-// Each region reaches its pairs through its nptree.
+// Each region reaches its pairs through its neighbour list.
 #pragma once
 
 #include "containers/open_hash.h"

@@ -1,10 +1,9 @@
 // Region records of lambda-schedule merging, built from a label image: the
 // region hash (label -> dense position), one region_rec per position with band
-// means, area, neighbour tree and elected pair, and one merge label list per position.
+// means, area, neighbour list and elected pair, and one merge label list per position.
 #pragma once
 
 #include "containers/merge_lbl_list.h"
-#include "containers/nptree.h"
 #include "lambda/nbr_lists.h"
 #include "containers/open_hash.h"
 #include "containers/pair_rec.h"
@@ -58,4 +57,5 @@ void t_free_merge_lbl_list(int32_t count, merge_lbl_list *merge_lbl);
 void t_print_region_set(int32_t capacity, int32_t nbands, const region_rec *region_set,
                         FILE *stream, const pair_rec *pair_set, const open_hash *region_hash,
                         const merge_lbl_list *merge_lbl);
-void t_print_nptree(const struct nptree *tree, FILE *stream);
+// The neighbour positions of one region, in the neighbour-tree dump format.
+void t_print_nptree(const region_rec *region, FILE *stream);
