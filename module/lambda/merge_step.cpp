@@ -46,6 +46,123 @@ void repoint_nbr(region_rec &q, int32_t z, int32_t a, int32_t pair) {
   list[i] = nbr_entry{a, pair};
 }
 
+// The vote repair of neighbour q of the merged region a (absorbed z), whose
+// pair with a is p and already has its final cost.
+int32_t repair_vote(int32_t q, int32_t p, int32_t a, int32_t z, merge_tree *tree,
+                    pair_rec *pair_set, region_rec *region_set, int32_t *count) {
+  const int32_t bq = region_set[q].bestp;
+  // A region that was never elected (no area of its own) has no vote to move.
+  const int32_t o = bq < 0 ? a : other_region(pair_set[bq], q);
+  if (o == a || o == z) {
+    // q's choice touched the merged regions: its cost or its pair changed.
+    if (bq >= 0) pair_set[bq].b = 0;
+    return reelect(q, tree, pair_set, region_set, count);
+  }
+  if (cheaper(pair_set, p, bq)) {
+    pair_rec &old = pair_set[bq];
+    if (old.e == 1) {
+      // Its other region still elects it, so b stays 1. An entry under
+      // another cost would not be the one looked for and stays.
+      old.e = 0;
+      const int32_t at = tree->place[bq];
+      if (at >= 0 && mgtree_compare(tree->keys[at], mg_key{old.t, bq}) == 0) {
+        candidate_heap_remove_at(tree, at);
+        *count -= 1;
+      }
+    } else {
+      old.b = 0;
+    }
+    region_set[q].bestp = p;
+    pair_set[p].b = 1;
+  }
+  return KAVU_OK;
+}
+
+// The survivor's new pair with q: s from the merged means and area, t from s
+// and the (possibly joined) boundary length.
+void recost(int32_t nbands, int32_t a, int32_t p, int32_t q, pair_rec *pair_set,
+            const region_rec *region_set) {
+  t_set_weight_intensity_diff(nbands, a, region_set[a].area, p, q, pair_set, region_set);
+  pair_set[p].t = pair_set[p].s / static_cast<float>(pair_set[p].blen);
+}
+
+// Hands q, a neighbour of the absorbed z through pair p, to the survivor a:
+// when q also touches a (through pair `common`, else -1) the two boundaries
+// join in a's pair and p is spent; otherwise p is re-pointed to a. Returns the
+// pair that now joins a and q.
+int32_t hand_over(int32_t q, int32_t p, int32_t common, int32_t a, int32_t z, pair_rec *pair_set,
+                  region_rec *region_set) {
+  if (common >= 0) {
+    pair_set[common].blen += pair_set[p].blen;
+    remove_nbr(region_set[q], z);
+    pair_set[p].removed = 1;
+    return common;
+  }
+  pair_rec &pair = pair_set[p];
+  (pair.r0 == z ? pair.r0 : pair.r1) = a;
+  if (pair.r0 > pair.r1) std::swap(pair.r0, pair.r1);
+  repoint_nbr(region_set[q], z, a, p);
+  return p;
+}
+
+// One ascending walk over the neighbour lists of a and z (each without the
+// other) that hands z's neighbours over, costs every pair of the merged
+// region and repairs each neighbour's vote as soon as its pair is final. Each
+// neighbour's repair reads only its own pairs, of which only the one with a
+// changes here, so doing them in the walk is doing them after it. With
+// `repair` false the votes are left to the caller. a's new list is left in the
+// store's scratch; the count of its entries in *merged.
+int32_t merge_walk(int32_t a, int32_t z, int32_t nbands, bool repair, merge_tree *tree,
+                   pair_rec *pair_set, region_rec *region_set, nbr_store *store, int32_t *count,
+                   int32_t *merged) {
+  const region_rec &ra = region_set[a], &rz = region_set[z];
+  const int32_t na = ra.n_nbrs, nz = rz.n_nbrs;
+  if (nbr_store_reserve_merged(store, na + nz) != 0) return KAVU_NO_MEMORY;
+  const nbr_entry *an = ra.nbrs, *zn = rz.nbrs;
+  nbr_entry *out = store->merged;
+  int32_t i = 0, j = 0, m = 0;
+  for (;;) {
+    while (i < na && an[i].nbr == z) ++i;
+    while (j < nz && zn[j].nbr == a) ++j;
+    if (i == na && j == nz) break;
+    int32_t q, p;
+    if (j == nz || (i < na && an[i].nbr < zn[j].nbr)) {
+      q = an[i].nbr;
+      p = an[i++].pair;
+    } else {
+      const bool both = i < na && an[i].nbr == zn[j].nbr;
+      q = zn[j].nbr;
+      p = hand_over(q, zn[j++].pair, both ? an[i].pair : -1, a, z, pair_set, region_set);
+      i += both;
+    }
+    recost(nbands, a, p, q, pair_set, region_set);
+    if (repair && repair_vote(q, p, a, z, tree, pair_set, region_set, count) != 0)
+      return KAVU_NO_MEMORY;
+    out[m++] = nbr_entry{q, p};
+  }
+  *merged = m;
+  return KAVU_OK;
+}
+
+// a's list becomes the m entries of the scratch; z's block goes back to the store.
+int32_t adopt_merged(int32_t a, int32_t z, int32_t m, region_rec *region_set, nbr_store *store) {
+  region_rec &ra = region_set[a], &rz = region_set[z];
+  if (!ra.nbrs || m > (1 << ra.nbr_class)) {
+    const int32_t cls = nbr_class_for(m);
+    nbr_entry *block = nbr_store_alloc(store, cls);
+    if (!block) return KAVU_NO_MEMORY;
+    nbr_store_free(store, ra.nbrs, ra.nbr_class);
+    ra.nbrs = block;
+    ra.nbr_class = cls;
+  }
+  std::memcpy(ra.nbrs, store->merged, sizeof(nbr_entry) * static_cast<size_t>(m));
+  ra.n_nbrs = m;
+  nbr_store_free(store, rz.nbrs, rz.nbr_class);
+  rz.nbrs = nullptr;
+  rz.n_nbrs = 0;
+  return KAVU_OK;
+}
+
 }  // namespace
 
 void t_traverse_set_nplist_wid(int32_t nbands, int32_t a, int32_t area_a, pair_rec *pair_set,
@@ -58,83 +175,18 @@ void t_traverse_set_nplist_wid(int32_t nbands, int32_t a, int32_t area_a, pair_r
 
 int32_t t_region_merge_update(int32_t a, int32_t z, int32_t nbands, pair_rec *pair_set,
                               region_rec *region_set, nbr_store *store) {
-  region_rec &ra = region_set[a], &rz = region_set[z];
-  const int32_t na = ra.n_nbrs, nz = rz.n_nbrs;
-  if (nbr_store_reserve_merged(store, na + nz) != 0) return KAVU_NO_MEMORY;
-  const nbr_entry *an = ra.nbrs, *zn = rz.nbrs;
-  nbr_entry *out = store->merged;
-  int32_t i = 0, j = 0, m = 0;
-  // Both lists ascend: one merging walk finds every common neighbour and
-  // leaves a's new list in ascending order.
-  while (j < nz) {
-    const int32_t q = zn[j].nbr, p = zn[j].pair;
-    while (i < na && an[i].nbr < q) out[m++] = an[i++];
-    if (i < na && an[i].nbr == q) {
-      // q touched both: its boundary with z joins its pair with a (whose s was
-      // recomputed already and whose t follows), z's pair is spent.
-      pair_set[an[i].pair].blen += pair_set[p].blen;
-      remove_nbr(region_set[q], z);
-      pair_set[p].removed = 1;
-      out[m++] = an[i++];
-    } else {
-      pair_rec &pair = pair_set[p];
-      (pair.r0 == z ? pair.r0 : pair.r1) = a;
-      if (pair.r0 > pair.r1) std::swap(pair.r0, pair.r1);
-      t_set_weight_intensity_diff(nbands, a, ra.area, p, q, pair_set, region_set);
-      repoint_nbr(region_set[q], z, a, p);
-      out[m++] = nbr_entry{q, p};
-    }
-    ++j;
-  }
-  while (i < na) out[m++] = an[i++];
-
-  if (m > (1 << ra.nbr_class) || !ra.nbrs) {
-    const int32_t cls = nbr_class_for(m);
-    nbr_entry *block = nbr_store_alloc(store, cls);
-    if (!block) return KAVU_NO_MEMORY;
-    nbr_store_free(store, ra.nbrs, ra.nbr_class);
-    ra.nbrs = block;
-    ra.nbr_class = cls;
-  }
-  std::memcpy(ra.nbrs, out, sizeof(nbr_entry) * static_cast<size_t>(m));
-  ra.n_nbrs = m;
-  nbr_store_free(store, rz.nbrs, rz.nbr_class);
-  rz.nbrs = nullptr;
-  rz.n_nbrs = 0;
-  return KAVU_OK;
+  int32_t m;
+  if (merge_walk(a, z, nbands, false, nullptr, pair_set, region_set, store, nullptr, &m) != 0)
+    return KAVU_NO_MEMORY;
+  return adopt_merged(a, z, m, region_set, store);
 }
 
 int32_t t_merge_list_update(int32_t a, int32_t z, merge_tree *tree, pair_rec *pair_set,
                             region_rec *region_set, int32_t *count) {
   const region_rec &ra = region_set[a];
-  for (int32_t j = 0; j < ra.n_nbrs; ++j) {
-    const int32_t q = ra.nbrs[j].nbr;
-    const int32_t p = ra.nbrs[j].pair;
-    const int32_t bq = region_set[q].bestp;
-    // A region that was never elected (no area of its own) has no vote to move.
-    const int32_t o = bq < 0 ? a : other_region(pair_set[bq], q);
-    if (o == a || o == z) {
-      // q's choice touched the merged regions: its cost or its pair changed.
-      if (bq >= 0) pair_set[bq].b = 0;
-      if (reelect(q, tree, pair_set, region_set, count) != 0) return KAVU_NO_MEMORY;
-    } else if (cheaper(pair_set, p, bq)) {
-      pair_rec &old = pair_set[bq];
-      if (old.e == 1) {
-        // Its other region still elects it, so b stays 1. An entry under
-        // another cost would not be the one looked for and stays.
-        old.e = 0;
-        const int32_t at = tree->place[bq];
-        if (at >= 0 && mgtree_compare(tree->keys[at], mg_key{old.t, bq}) == 0) {
-          candidate_heap_remove_at(tree, at);
-          *count -= 1;
-        }
-      } else {
-        old.b = 0;
-      }
-      region_set[q].bestp = p;
-      pair_set[p].b = 1;
-    }
-  }
+  for (int32_t j = 0; j < ra.n_nbrs; ++j)
+    if (repair_vote(ra.nbrs[j].nbr, ra.nbrs[j].pair, a, z, tree, pair_set, region_set, count) != 0)
+      return KAVU_NO_MEMORY;
   return reelect(a, tree, pair_set, region_set, count);
 }
 
@@ -149,7 +201,8 @@ int32_t t_merge_pair(int32_t k, int32_t nbands, merge_tree *tree, int32_t *count
   *count -= 1;
 
   const int32_t a = pair_set[k].r0, z = pair_set[k].r1;
-  region_rec &ra = region_set[a], &rz = region_set[z];
+  region_rec &ra = region_set[a];
+  const region_rec &rz = region_set[z];
   const int32_t na = ra.area, nz = rz.area, n = na + nz;
   for (int32_t b = 0; b < nbands; ++b)
     scratch[b] = (rz.gval[b] * static_cast<float>(nz) + ra.gval[b] * static_cast<float>(na)) /
@@ -157,15 +210,13 @@ int32_t t_merge_pair(int32_t k, int32_t nbands, merge_tree *tree, int32_t *count
   for (int32_t b = 0; b < nbands; ++b) ra.gval[b] = scratch[b];
   ra.area = n;
 
-  remove_nbr(ra, z);
-  remove_nbr(rz, a);
-  t_traverse_set_nplist_wid(nbands, a, n, pair_set, region_set);
-  if (t_region_merge_update(a, z, nbands, pair_set, region_set, store) != 0) return KAVU_NO_MEMORY;
-  for (int32_t j = 0; j < ra.n_nbrs; ++j) {
-    pair_rec &pair = pair_set[ra.nbrs[j].pair];
-    pair.t = pair.s / static_cast<float>(pair.blen);
-  }
-  if (t_merge_list_update(a, z, tree, pair_set, region_set, count) != 0) return KAVU_NO_MEMORY;
+  // Hand-over, costs and the neighbours' vote repairs in one walk (the
+  // separate steps above, fused), then a's own election.
+  int32_t m;
+  if (merge_walk(a, z, nbands, true, tree, pair_set, region_set, store, count, &m) != 0 ||
+      adopt_merged(a, z, m, region_set, store) != 0 ||
+      reelect(a, tree, pair_set, region_set, count) != 0)
+    return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);
   return KAVU_OK;
 }

@@ -32,13 +32,16 @@ int32_t t_get_best_index_rbtree(const region_rec *region, float *cost, const pai
 int32_t t_init_merge_tree(int32_t n_positions, int32_t n_pairs, merge_tree *tree,
                           pair_rec *pair_set, region_rec *region_set, int32_t *count);
 
-// Recomputes s of every pair of region a with a's area `area_a`.
+// Recomputes s of every pair of region a with a's area `area_a`. (The merge
+// step does this inside its walk over the merged neighbours.)
 void t_traverse_set_nplist_wid(int32_t nbands, int32_t a, int32_t area_a, pair_rec *pair_set,
                                const region_rec *region_set);
 
-// Hands the neighbours of the absorbed region z over to the survivor a: a
-// common neighbour's two pairs fold into a's, the others are re-pointed to a.
-// a's list becomes the merge of both; z's is given back to the store. 0 or -1.
+// Hands the neighbours of the absorbed region z over to the survivor a (whose
+// means and area are already the merged ones): a common neighbour's two pairs
+// fold into a's, the others are re-pointed to a; then every pair of a has its
+// final s and t. a's list becomes the merge of both; z's is given back to the
+// store. 0 or -1.
 int32_t t_region_merge_update(int32_t a, int32_t z, int32_t nbands, pair_rec *pair_set,
                               region_rec *region_set, nbr_store *store);
 
