@@ -6,6 +6,11 @@
 
 namespace {
 
+// Four children per key: half the levels of a binary heap, and the children
+// of a key share a cache line or two.
+constexpr int32_t arity = 4;
+int32_t parent_of(int32_t i) { return (i - 1) / arity; }
+
 void put(candidate_heap *heap, int32_t i, mg_key key) {
   heap->keys[i] = key;
   heap->place[key.pair_index] = i;
@@ -13,7 +18,7 @@ void put(candidate_heap *heap, int32_t i, mg_key key) {
 
 void sift_up(candidate_heap *heap, int32_t i, mg_key key) {
   while (i > 0) {
-    const int32_t parent = (i - 1) / 2;
+    const int32_t parent = parent_of(i);
     if (!candidate_before(key, heap->keys[parent])) break;
     put(heap, i, heap->keys[parent]);
     i = parent;
@@ -24,9 +29,12 @@ void sift_up(candidate_heap *heap, int32_t i, mg_key key) {
 void sift_down(candidate_heap *heap, int32_t i, mg_key key) {
   const int32_t n = heap->size;
   for (;;) {
-    int32_t child = 2 * i + 1;
-    if (child >= n) break;
-    if (child + 1 < n && candidate_before(heap->keys[child + 1], heap->keys[child])) ++child;
+    const int32_t first = arity * i + 1;
+    if (first >= n) break;
+    int32_t child = first;
+    const int32_t last = first + arity < n ? first + arity : n;
+    for (int32_t c = first + 1; c < last; ++c)
+      if (candidate_before(heap->keys[c], heap->keys[child])) child = c;
     if (!candidate_before(heap->keys[child], key)) break;
     put(heap, i, heap->keys[child]);
     i = child;
@@ -65,7 +73,7 @@ void candidate_heap_remove_at(candidate_heap *heap, int32_t i) {
   heap->place[heap->keys[i].pair_index] = -1;
   const mg_key last = heap->keys[--heap->size];
   if (i == heap->size) return;
-  if (i > 0 && candidate_before(last, heap->keys[(i - 1) / 2]))
+  if (i > 0 && candidate_before(last, heap->keys[parent_of(i)]))
     sift_up(heap, i, last);
   else
     sift_down(heap, i, last);

@@ -1,4 +1,4 @@
-// The merge tree's storage: an indexed binary heap of (cost, pair index) keys.
+// The merge tree's storage: an indexed 4-ary heap of (cost, pair index) keys.
 // Its minimum is the key the red-black tree of the same keys would give as its
 // minimum, in the tree's order (cost, ties and unordered costs by pair index);
 // the index from pair to heap place makes a pair's entry removable at once.

@@ -121,7 +121,22 @@ int32_t merge_walk(int32_t a, int32_t z, int32_t nbands, bool repair, merge_tree
   const nbr_entry *an = ra.nbrs, *zn = rz.nbrs;
   nbr_entry *out = store->merged;
   int32_t i = 0, j = 0, m = 0;
+  // The records a neighbour needs are scattered over the region and pair
+  // sets: they are requested a few neighbours ahead of their use.
+  constexpr int32_t ahead = 4;
+  const float *gvals = region_set[0].gval;  // one block, nbands per position
+  const auto request = [&](const nbr_entry &e) {
+    __builtin_prefetch(&region_set[e.nbr]);
+    __builtin_prefetch(&pair_set[e.pair]);
+    __builtin_prefetch(gvals + static_cast<size_t>(e.nbr) * nbands);
+  };
+  for (int32_t d = 0; d < ahead; ++d) {
+    if (d < na) request(an[d]);
+    if (d < nz) request(zn[d]);
+  }
   for (;;) {
+    if (i + ahead < na) request(an[i + ahead]);
+    if (j + ahead < nz) request(zn[j + ahead]);
     while (i < na && an[i].nbr == z) ++i;
     while (j < nz && zn[j].nbr == a) ++j;
     if (i == na && j == nz) break;
@@ -201,6 +216,9 @@ int32_t t_merge_pair(int32_t k, int32_t nbands, merge_tree *tree, int32_t *count
   *count -= 1;
 
   const int32_t a = pair_set[k].r0, z = pair_set[k].r1;
+  // The two label lists are joined last; their records are requested now.
+  __builtin_prefetch(&merge_lbl[a]);
+  __builtin_prefetch(&merge_lbl[z]);
   region_rec &ra = region_set[a];
   const region_rec &rz = region_set[z];
   const int32_t na = ra.area, nz = rz.area, n = na + nz;
@@ -213,8 +231,10 @@ int32_t t_merge_pair(int32_t k, int32_t nbands, merge_tree *tree, int32_t *count
   // Hand-over, costs and the neighbours' vote repairs in one walk (the
   // separate steps above, fused), then a's own election.
   int32_t m;
-  if (merge_walk(a, z, nbands, true, tree, pair_set, region_set, store, count, &m) != 0 ||
-      adopt_merged(a, z, m, region_set, store) != 0 ||
+  if (merge_walk(a, z, nbands, true, tree, pair_set, region_set, store, count, &m) != 0)
+    return KAVU_NO_MEMORY;
+  __builtin_prefetch(merge_lbl[a].tail);
+  if (adopt_merged(a, z, m, region_set, store) != 0 ||
       reelect(a, tree, pair_set, region_set, count) != 0)
     return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);

@@ -10,7 +10,10 @@ int32_t t_get_best_index_rbtree(const region_rec *region, float *cost, const pai
   // not a number never replaces the best so far.
   int32_t best = nbrs[0].pair;
   float best_cost = pair_set[best].t;
+  constexpr int32_t ahead = 8;  // pair records are scattered: request them early
+  for (int32_t j = 1; j < ahead && j < n; ++j) __builtin_prefetch(&pair_set[nbrs[j].pair]);
   for (int32_t j = 1; j < n; ++j) {
+    if (j + ahead < n) __builtin_prefetch(&pair_set[nbrs[j + ahead].pair]);
     const int32_t p = nbrs[j].pair;
     const float c = pair_set[p].t;
     if (best_cost > c || (c == best_cost && best > p)) {
