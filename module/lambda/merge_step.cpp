@@ -134,9 +134,19 @@ int32_t merge_walk(int32_t a, int32_t z, int32_t nbands, bool repair, merge_tree
     if (d < na) request(an[d]);
     if (d < nz) request(zn[d]);
   }
+  // Two neighbours ahead, the records requested above have mostly arrived:
+  // what they point to (the elected pair, the neighbour's own list) follows.
+  constexpr int32_t near = 2;
+  const auto follow = [&](const nbr_entry &e) {
+    const region_rec &r = region_set[e.nbr];
+    if (r.bestp >= 0) __builtin_prefetch(&pair_set[r.bestp]);
+    __builtin_prefetch(r.nbrs);
+  };
   for (;;) {
     if (i + ahead < na) request(an[i + ahead]);
     if (j + ahead < nz) request(zn[j + ahead]);
+    if (i + near < na) follow(an[i + near]);
+    if (j + near < nz) follow(zn[j + near]);
     while (i < na && an[i].nbr == z) ++i;
     while (j < nz && zn[j].nbr == a) ++j;
     if (i == na && j == nz) break;
