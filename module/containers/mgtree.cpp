@@ -19,7 +19,6 @@ mgtree *mgtree_create() { return rb::create(); }
 
 mgtree *mgtree_create_in(node_pool *pool) { return rb::create_in(pool); }
 
-mgtree *mgtree_create_pooled() { return rb::create_pooled(); }
 
 mgtree_node *mgtree_insert(mgtree *tree, mg_key key) {
   return rb::insert(tree, [&](mgtree_node *n) {
