@@ -32,7 +32,9 @@ TEST(CandidateHeap, MinimumAndRemovalsFollowTheTreeOrder) {
       candidate_heap_remove_at(&heap, i);
     }
     ASSERT_EQ(heap.size, static_cast<int32_t>(reference.size()));
-    if (heap.size > 0) ASSERT_EQ(heap.keys[0].pair_index, reference.begin()->pair_index) << step;
+    if (heap.size > 0) {
+      ASSERT_EQ(heap.keys[0].pair_index, reference.begin()->pair_index) << step;
+    }
     for (const mg_key &key : reference) {
       ASSERT_EQ(heap.keys[heap.place[key.pair_index]].cost, key.cost);
     }
