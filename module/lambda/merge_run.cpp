@@ -37,6 +37,9 @@ int32_t merge_run_merge_minimum(merge_run *run, int32_t *survivor, int32_t *abso
   const int32_t k = merge_run_minimum(run).pair_index;
   *survivor = run->pair_set[k].r0;
   *absorbed = run->pair_set[k].r1;
+  // Drivers that record merges read both labels afterwards.
+  __builtin_prefetch(&run->region_hash.slots[*survivor]);
+  __builtin_prefetch(&run->region_hash.slots[*absorbed]);
   const int32_t status = t_merge_pair(k, run->nbands, &run->tree, &run->n_entries, run->pair_set,
                                       run->region_set, run->lists, &run->nbrs, run->band_buffer);
   if (status != 0) return status;
