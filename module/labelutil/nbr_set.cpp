@@ -7,6 +7,7 @@
 #include "containers/aptree.h"
 #include "containers/node_pool.h"
 #include "labelutil/le_file.h"
+#include "containers/status.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -90,9 +91,9 @@ void release(nbr_work &w) {
 int32_t collect_pairs(const uint32_t *labels, int32_t ncols, int32_t nrows, nbr_work &w,
                       int32_t *n_pairs) {
   w.pair_tree = aptree_create_pooled();  // one node per adjacent pair
-  if (!w.pair_tree || !count_adjacency(labels, ncols, nrows, w.pair_tree)) return -1;
-  if (init_ap_ids(&w.pair_ids, kIdCapacity) != 0) return -1;
-  if (aptree_traverse(w.pair_tree, n_pairs, w.pair_ids) != 0) return -1;
+  if (!w.pair_tree || !count_adjacency(labels, ncols, nrows, w.pair_tree)) return KAVU_NO_MEMORY;
+  if (init_ap_ids(&w.pair_ids, kIdCapacity) != 0) return KAVU_NO_MEMORY;
+  if (aptree_traverse(w.pair_tree, n_pairs, w.pair_ids) != 0) return KAVU_NO_MEMORY;
   return 0;
 }
 
@@ -101,7 +102,7 @@ int32_t collect_pairs(const uint32_t *labels, int32_t ncols, int32_t nrows, nbr_
 // sparse or huge label costs nothing.
 int32_t collect_labels(int32_t n_pairs, nbr_work &w) {
   w.labels = kavu_alloc_array<int32_t>(2 * size_t(n_pairs) + 1);
-  if (!w.labels) return -1;
+  if (!w.labels) return KAVU_NO_MEMORY;
   for (int32_t k = 0; k < n_pairs; ++k) {
     w.labels[2 * k] = w.pair_ids->ids[k].hash1;
     w.labels[2 * k + 1] = w.pair_ids->ids[k].hash2;
@@ -118,19 +119,19 @@ reg_nbr_set &region_of(nbr_work &w, int32_t label) {
 // One neighbour tree per label with neighbours, and the pair table that the
 // trees point into.
 int32_t build_region_table(int32_t n_pairs, nbr_work &w) {
-  if (collect_labels(n_pairs, w) != 0) return -1;
+  if (collect_labels(n_pairs, w) != 0) return KAVU_NO_MEMORY;
   w.regions = kavu_alloc_zeroed<reg_nbr_set>(size_t(w.n_labels) + 1);
-  if (!w.regions) return -1;
+  if (!w.regions) return KAVU_NO_MEMORY;
   // The neighbour trees share one node pool; the trees hold it, the last one
   // destroyed frees it.
   node_pool *pool = node_pool_create(sizeof(nptree_node));
-  if (!pool) return -1;
+  if (!pool) return KAVU_NO_MEMORY;
   for (int32_t i = 0; i < w.n_labels && (w.regions[i].nbr_tree = nptree_create_in(pool)); ++i)
     ++w.n_regions;
   node_pool_release(pool);
-  if (w.n_regions != w.n_labels) return -1;
+  if (w.n_regions != w.n_labels) return KAVU_NO_MEMORY;
   w.pairs = kavu_alloc_zeroed<pair_rec>(n_pairs);
-  if (!w.pairs) return -1;
+  if (!w.pairs) return KAVU_NO_MEMORY;
   for (int32_t k = 0; k < n_pairs; ++k) {
     const ap_pair &ap = w.pair_ids->ids[k];
     pair_rec &p = w.pairs[k];
@@ -141,7 +142,7 @@ int32_t build_region_table(int32_t n_pairs, nbr_work &w) {
     reg_nbr_set &first = region_of(w, p.r0);
     reg_nbr_set &second = region_of(w, p.r1);
     if (!nptree_insert(first.nbr_tree, k, p.r1) || !nptree_insert(second.nbr_tree, k, p.r0))
-      return -1;
+      return KAVU_NO_MEMORY;
     ++first.n_nbr;
     ++second.n_nbr;
   }
@@ -155,7 +156,7 @@ int32_t write_records(nbr_work &w, le_file &data, le_file &index) {
   for (int32_t i = 0; i < w.n_labels; ++i) {
     const uint32_t label = static_cast<uint32_t>(w.labels[i]);
     int32_t n;
-    if (nptree_traverse(w.regions[i].nbr_tree, &n, &w.pair_index, &w.nbr_label) != 0) return -1;
+    if (nptree_traverse(w.regions[i].nbr_tree, &n, &w.pair_index, &w.nbr_label) != 0) return KAVU_NO_MEMORY;
     le_put(data, label);
     le_put(data, static_cast<uint32_t>(n));
     for (int32_t j = 0; j < n; ++j) le_put(data, w.nbr_label->ids[j]);
@@ -171,23 +172,23 @@ int32_t write_records(nbr_work &w, le_file &data, le_file &index) {
 int32_t build_and_write(const uint32_t *labels, int32_t ncols, int32_t nrows, const char *data_name,
                         const char *index_name, nbr_work &w) {
   int32_t n_pairs = 0;
-  if (collect_pairs(labels, ncols, nrows, w, &n_pairs) != 0) return -1;
-  if (build_region_table(n_pairs, w) != 0) return -1;
+  if (collect_pairs(labels, ncols, nrows, w, &n_pairs) != 0) return KAVU_NO_MEMORY;
+  if (build_region_table(n_pairs, w) != 0) return KAVU_NO_MEMORY;
   release_pair_tree(w);
   if (init_nbr_ids(&w.pair_index, kIdCapacity) != 0 || init_nbr_ids(&w.nbr_label, kIdCapacity) != 0)
-    return -1;
+    return KAVU_NO_MEMORY;
 
   le_file data, index;
-  if (!le_open(data, data_name)) return -2;
+  if (!le_open(data, data_name)) return KAVU_FILE_OPEN_FAIL;
   if (!le_open(index, index_name)) {
     le_close(data);  // the data file stays on disk, empty
-    return -2;
+    return KAVU_FILE_OPEN_FAIL;
   }
   const int32_t status = write_records(w, data, index);
   const bool data_ok = le_close(data);
   const bool index_ok = le_close(index);
   if (status != 0) return status;
-  return data_ok && index_ok ? 0 : -2;
+  return data_ok && index_ok ? KAVU_OK : KAVU_FILE_OPEN_FAIL;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "containers/allocation.h"
 #include "containers/open_hash.h"
+#include "containers/status.h"
 
 namespace {
 
@@ -25,11 +26,11 @@ void release(value_groups &g) {
 int32_t build_groups(const uint32_t *data, int32_t n, value_groups &g) {
   int32_t size = n;
   const int32_t param = compute_hash_param(&size);
-  if (open_hash_init(&g.value_hash, size, param, h1_reg, h2_reg, match_reg) != 0) return -1;
+  if (open_hash_init(&g.value_hash, size, param, h1_reg, h2_reg, match_reg) != 0) return KAVU_NO_MEMORY;
   g.slot_count = kavu_alloc_zeroed<int32_t>(size);
   g.slot_end = kavu_alloc_zeroed<int32_t>(size + 1);
   g.pixel_order = kavu_alloc_array<int32_t>(n);
-  if (!g.slot_count || !g.slot_end || !g.pixel_order) return -1;
+  if (!g.slot_count || !g.slot_end || !g.pixel_order) return KAVU_NO_MEMORY;
 
   // Label images hold runs of equal values: an element equal to the one before
   // it reuses that element's position instead of probing the table again.
@@ -38,9 +39,9 @@ int32_t build_groups(const uint32_t *data, int32_t n, value_groups &g) {
     if (i == 0 || data[i] != data[i - 1]) {
       // A stored deleted word would read as a free slot that a later value
       // overwrites, merging two groups: refused, never a wrong array.
-      if (open_hash_reserved(data[i])) return -3;
+      if (open_hash_reserved(data[i])) return KAVU_KEY_NOT_FOUND;
       // -2 means "already present" and still gives the value's position.
-      if (open_hash_insert(&g.value_hash, data[i], &pos) == -1) return -1;
+      if (open_hash_insert(&g.value_hash, data[i], &pos) == -1) return KAVU_NO_MEMORY;
     }
     ++g.slot_count[pos];
   }
@@ -49,7 +50,7 @@ int32_t build_groups(const uint32_t *data, int32_t n, value_groups &g) {
   // end, and since elements are visited in order each group stays ascending.
   for (int32_t i = 0; i < n; ++i) {
     if ((i == 0 || data[i] != data[i - 1]) && open_hash_lookup(&g.value_hash, data[i], &pos) != 0)
-      return -3;
+      return KAVU_KEY_NOT_FOUND;
     g.pixel_order[g.slot_end[pos]++] = i;
   }
   return 0;
