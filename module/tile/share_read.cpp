@@ -29,7 +29,7 @@ int32_t tile_read_share_reginfo(FILE *index_file, int32_t *n_shared, open_hash *
     labels[r] = decode_le_u32(&labels[r]);
     if (open_hash_reserved(labels[r])) {
       kavu_free(labels);
-      return -4;
+      return KAVU_FILE_ERROR;
     }
   }
 
