@@ -13,8 +13,7 @@
 
 #include "containers/allocation.h"
 #include "iterative/iterative_lambda_segment.h"
-#include "lambda/merge_tree.h"
-#include "lambda/pair_set.h"
+#include "lambda/merge_run.h"
 
 // ---- heap accounting ------------------------------------------------------------
 // The C heap is wrapped for the whole program so that the peak of bytes held
@@ -120,29 +119,14 @@ void BM_build(benchmark::State &state) {
   for (auto _ : state) {
     const int64_t start = heap_now;
     heap_peak = heap_now;
-    open_hash hash{};
-    int32_t n_positions = 0, n_regions = 0, n_pairs = 0, count = 0;
-    region_rec *regions = nullptr;
-    merge_lbl_list *lists = nullptr;
-    pair_rec *pairs = nullptr;
-    merge_tree *tree = nullptr;
-    int32_t status = t_init_region_hash(s.labels.data(), s.side, s.side, &hash, &n_positions,
-                                        &n_regions, nullptr);
-    if (status == 0)
-      status = t_init_region_set(s.image.data(), s.labels.data(), &hash, n_positions, s.side,
-                                 s.side, kBands, &regions, &lists, nullptr, 0, nullptr, 0,
-                                 nullptr, nullptr, nullptr);
-    if (status == 0)
-      status = t_init_pair_set(s.labels.data(), &hash, n_positions, s.side, s.side, kBands,
-                               &pairs, regions, &n_pairs, nullptr, nullptr, nullptr);
-    if (status == 0) status = t_init_merge_tree(n_positions, &tree, pairs, regions, &count);
+    merge_run run{};
+    const merge_input in{s.image.data(), s.labels.data(), s.side, s.side, kBands,
+                         nullptr, nullptr, nullptr, nullptr};
+    int32_t status = merge_run_hash_labels(&run, in);
+    if (status == 0) status = merge_run_build(&run, in);
     peak = heap_peak - start;
     if (status != 0) state.SkipWithError("build failed");
-    t_free_merge_tree(tree);
-    t_free_pair_set(pairs);
-    t_free_merge_lbl_list(n_positions, lists);
-    if (regions) t_free_region_set(n_positions, regions);
-    open_hash_destroy(&hash);
+    merge_run_release(&run);
   }
   report(state, s, peak);
 }

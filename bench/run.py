@@ -37,7 +37,7 @@ def plan(args):
              ("merging_peer", f"synth-{m}", {"side": args.peer_side, "bands": 3}),
              ("merging", f"synth-{m}", {"bands": 3}),
              ("create_label_image", f"field1-{m}", {})]
-    # The one-band schedule at three sizes is also the scaling run of merging.
+    # The one-band schedule at four sizes is also the scaling run of merging.
     for n in args.merge_scaling:
         jobs.append(("merging", f"field1-{n}", {"bands": 1}))
     return jobs
@@ -240,7 +240,7 @@ def main():
                    help="build directory whose C++ micro-benchmarks (*_bench) are run too")
     p.add_argument("--sizes", type=int, nargs="+", default=[1024, 4096])
     p.add_argument("--merge-size", type=int, default=1024)
-    p.add_argument("--merge-scaling", type=int, nargs="+", default=[256, 512, 1024])
+    p.add_argument("--merge-scaling", type=int, nargs="+", default=[256, 512, 1024, 2048])
     p.add_argument("--peer-side", type=int, default=96)
     p.add_argument("--road-sizes", type=int, nargs="*", default=[1024, 2048, 4096])
     p.add_argument("--tile", type=int, default=512)
@@ -258,9 +258,9 @@ def main():
     p.add_argument("--quick", action="store_true",
                    help="small sizes only, for trying the benchmark out")
     p.add_argument("--full", action="store_true",
-                   help="also the large runs (about an hour here): merging of 2048² pixel "
-                   "regions, the tiled road with 1024-pixel tiles up to 16384², one piece "
-                   "up to 4096², and the C++ micro-benchmarks")
+                   help="also the large runs (about an hour here): the tiled road with "
+                   "1024-pixel tiles up to 16384², one piece up to 4096², and the C++ "
+                   "micro-benchmarks")
     p.add_argument("--only", nargs="+", help="run only these jobs")
     p.add_argument("--render", metavar="JSON",
                    help="only print and write again the results kept in a bench.json")
@@ -281,7 +281,6 @@ def main():
         args.compare = []
     if args.full:
         args.compare = []
-        args.merge_scaling = [512, 1024, 2048]
         args.road_sizes, args.tile, args.one_piece_max = [2048, 4096, 8192, 16384], 1024, 4096
     if not os.path.exists(args.landsat):
         print(f"bench: {args.landsat} missing (scripts/fetch-sample.sh fetches it); "

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "containers/allocation.h"
+#include "containers/status.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ template <typename Array>
 int32_t id_array_init(Array **out, int32_t capacity) {
   Array *array = kavu_alloc_array<Array>(1);
   *out = array;
-  if (!array) return -1;
+  if (!array) return KAVU_NO_MEMORY;
   // A capacity below 1 would leave no room for the first element.
   array->capacity = capacity < 1 ? 1 : capacity;
   array->count = 0;
@@ -27,7 +28,7 @@ int32_t id_array_init(Array **out, int32_t capacity) {
   if (!array->ids) {
     kavu_free(array);
     *out = nullptr;
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   return 0;
 }
@@ -47,7 +48,7 @@ int32_t id_array_add(id_array<Word, Width> *array, const Word (&element)[Width])
   if (!grown) {
     kavu_free(array->ids);
     array->ids = nullptr;
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   array->ids = grown;
   array->capacity *= 2;

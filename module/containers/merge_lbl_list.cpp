@@ -2,10 +2,11 @@
 #include "containers/merge_lbl_list.h"
 
 #include "containers/allocation.h"
+#include "containers/status.h"
 
 int32_t merge_lbl_list_add(merge_lbl_list *list, uint32_t label) {
   merge_lbl_node *node = kavu_alloc_array<merge_lbl_node>(1);
-  if (!node) return -1;
+  if (!node) return KAVU_NO_MEMORY;
   node->next = nullptr;
   node->label = label;
   if (!list->head)

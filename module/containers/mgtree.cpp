@@ -15,17 +15,10 @@ struct mg_traits {
 using rb = rbtree<mg_traits>;
 }  // namespace
 
-int32_t mgtree_compare(mg_key a, mg_key b) {
-  if (a.cost > b.cost) return 1;
-  if (b.cost > a.cost) return -1;
-  return a.pair_index > b.pair_index ? 1 : (a.pair_index < b.pair_index ? -1 : 0);
-}
-
 mgtree *mgtree_create() { return rb::create(); }
 
 mgtree *mgtree_create_in(node_pool *pool) { return rb::create_in(pool); }
 
-mgtree *mgtree_create_pooled() { return rb::create_pooled(); }
 
 mgtree_node *mgtree_insert(mgtree *tree, mg_key key) {
   return rb::insert(tree, [&](mgtree_node *n) {

@@ -29,8 +29,6 @@ struct mgtree {
 mgtree *mgtree_create();
 // A tree drawing its nodes from `pool`; it takes a reference (see nptree_create_in).
 mgtree *mgtree_create_in(struct node_pool *pool);
-// A tree with a node pool of its own.
-mgtree *mgtree_create_pooled();
 mgtree_node *mgtree_insert(mgtree *tree, mg_key key);
 mgtree_node *mgtree_exact_query(const mgtree *tree, mg_key key);
 int32_t mgtree_node_not_null(const mgtree *tree, const mgtree_node *node);
@@ -41,7 +39,12 @@ void mgtree_destroy(mgtree *tree);
 void mgtree_print(const mgtree *tree);
 
 // Costs that do not compare (equal, or NaN) fall back to the pair index.
-int32_t mgtree_compare(mg_key a, mg_key b);
+// Inline: the merge tree's heap orders its keys with it too.
+inline int32_t mgtree_compare(mg_key a, mg_key b) {
+  if (a.cost > b.cost) return 1;
+  if (b.cost > a.cost) return -1;
+  return a.pair_index > b.pair_index ? 1 : (a.pair_index < b.pair_index ? -1 : 0);
+}
 void mgtree_left_rotate(mgtree *tree, mgtree_node *node);
 void mgrbtree_right_rotate(mgtree *tree, mgtree_node *node);
 void mgtree_tree_insert_help(mgtree *tree, mgtree_node *node);

@@ -1,6 +1,7 @@
 #include "frame/wrapper.h"
 
 #include "containers/open_hash.h"
+#include "containers/status.h"
 
 #include <cstdio>
 
@@ -102,9 +103,9 @@ void release_keywords(int free_flag) {
 
 void abort_on_status(int status, const char *file_name) {
   switch (status) {
-    case -2: kavu_abort(KAVU_MBLK_SEGMENT_HASH_INSERT_FAIL);
-    case -3: kavu_abort(KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND);
-    case -4: kavu_abort(KAVU_MBLK_SEGMENT_FILE_ERR, file_name ? file_name : "");
+    case KAVU_HASH_INSERT_FAIL: kavu_abort(KAVU_MBLK_SEGMENT_HASH_INSERT_FAIL);
+    case KAVU_KEY_NOT_FOUND: kavu_abort(KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND);
+    case KAVU_FILE_ERROR: kavu_abort(KAVU_MBLK_SEGMENT_FILE_ERR, file_name ? file_name : "");
     default: kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
   }
 }

@@ -5,6 +5,7 @@
 #include "containers/allocation.h"
 #include "lambda/merge_tree.h"
 #include "lambda/region_set.h"
+#include "containers/status.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ int32_t number_regions(const open_hash *region_hash, int32_t n_positions,
     if (!lists[p].head) continue;
     for (const merge_lbl_node *node = lists[p].head; node; node = node->next) {
       int32_t pos;
-      if (open_hash_lookup(region_hash, node->label, &pos) != 0) return -3;
+      if (open_hash_lookup(region_hash, node->label, &pos) != 0) return KAVU_KEY_NOT_FOUND;
       new_lbl[pos] = static_cast<uint32_t>(count);
     }
     ++count;
@@ -47,7 +48,7 @@ int32_t write_labels(const uint32_t *in_lbl, int64_t n_pixels, const open_hash *
   for (int64_t i = 0; i < n_pixels; ++i) {
     if ((pos < 0 || in_lbl[i] != in_lbl[i - 1]) &&
         open_hash_lookup(region_hash, in_lbl[i], &pos) != 0)
-      return -3;
+      return KAVU_KEY_NOT_FOUND;
     out_lbl[i] = new_lbl[pos];
   }
   return 0;
@@ -66,14 +67,14 @@ int32_t iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, in
 
   uint32_t *new_lbl = nullptr;
   merge_lbl_list *lists = kavu_alloc_zeroed<merge_lbl_list>(static_cast<size_t>(n_positions));
-  status = lists ? 0 : -1;
+  status = lists ? KAVU_OK : KAVU_NO_MEMORY;
   for (int32_t p = 0; p < n_positions && status == 0; ++p)
     if (open_hash_pos_valid(&region_hash, p) && merge_lbl_list_add(&lists[p], region_hash.slots[p]) != 0)
-      status = -1;
+      status = KAVU_NO_MEMORY;
   if (status == 0) {
     apply_pairs(&region_hash, label_map, n_pairs, lists);
     new_lbl = kavu_alloc_array<uint32_t>(static_cast<size_t>(n_positions));
-    status = new_lbl ? number_regions(&region_hash, n_positions, lists, new_lbl, n_regions) : -1;
+    status = new_lbl ? number_regions(&region_hash, n_positions, lists, new_lbl, n_regions) : KAVU_NO_MEMORY;
   }
   if (status == 0)
     status = write_labels(in_lbl, static_cast<int64_t>(ncols) * nrows, &region_hash, new_lbl,

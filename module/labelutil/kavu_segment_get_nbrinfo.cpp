@@ -1,5 +1,6 @@
 // KAVU_SEGMENT_GET_NBRINFO(label image, file name [, MAX_LBL=m]): writes the
 // region adjacency of the label image to the file and to file + ".idx".
+#include "containers/status.h"
 #include "frame/keywords.h"
 #include "frame/routines.h"
 #include "frame/wrapper.h"
@@ -62,7 +63,7 @@ KAVU_ROUTINE(kavu_segment_get_nbrinfo) {
   require_labels_within(kw.max_lbl, largest_label(labels, int64_t{ncols} * nrows), argv[0]);
 
   const int32_t status = write_nbr_set(labels, ncols, nrows, data_name, index_name);
-  if (status == -2) kavu_abort(KAVU_MBLK_SEGMENT_FILE_ERR, data_name);
+  if (status == KAVU_FILE_OPEN_FAIL) kavu_abort(KAVU_MBLK_SEGMENT_FILE_ERR, data_name);
   if (status != 0) kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
 
   QEL_Deltmp(data_name_var);

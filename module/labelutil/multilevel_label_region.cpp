@@ -4,6 +4,7 @@
 #include "labelutil/multilevel_label_region.h"
 
 #include "host/qel.h"
+#include "containers/status.h"
 
 namespace {
 
@@ -135,7 +136,7 @@ int32_t label_regions(const Value *image, int32_t ncols, int32_t nrows, const in
       QEL_MakeTempArray(QEL_TYP_ULONG, 1, equiv_dims, QEL_ARR_INI_NOP, &equiv_var));
   if (!equiv) {
     open_hash_destroy(&excl);
-    return -1;
+    return KAVU_NO_MEMORY;
   }
 
   const uint32_t n_used = excluded

@@ -6,6 +6,7 @@
 #include "labelutil/nbr_set.h"
 
 #include "containers/allocation.h"
+#include "containers/status.h"
 #include "labelutil/le_file.h"
 
 #include <algorithm>
@@ -62,17 +63,17 @@ template <typename WriteAll>
 int32_t write_files(const char *data_name, const char *index_name, WriteAll write_all) {
   // The two buffers are too large for a thread's stack.
   auto *files = static_cast<le_file *>(kavu_malloc(2 * sizeof(le_file)));
-  if (!files) return -1;
+  if (!files) return KAVU_NO_MEMORY;
   le_file &data = *new (files) le_file;
   le_file &index_file = *new (files + 1) le_file;
-  int32_t status = -2;
+  int32_t status = KAVU_FILE_OPEN_FAIL;
   if (le_open(data, data_name)) {
     if (le_open(index_file, index_name)) {
       record_writer writer{data, index_file};
       write_all(writer);
       status = le_close(index_file) ? 0 : -2;
     }
-    if (!le_close(data)) status = -2;  // without the index it stays on disk, empty
+    if (!le_close(data)) status = KAVU_FILE_OPEN_FAIL;  // without the index it stays on disk, empty
   }
   kavu_free(files);
   return status;
@@ -94,7 +95,7 @@ int32_t write_by_label_table(const uint32_t *labels, int32_t ncols, int32_t nrow
                              uint32_t largest, const char *data_name, const char *index_name) {
   auto *start = kavu_alloc_zeroed<size_t>(size_t{largest} + 2);
   auto *nbrs = kavu_alloc_array<uint32_t>(n);
-  int32_t status = -1;
+  int32_t status = KAVU_NO_MEMORY;
   if (start && nbrs) {
     size_t *count = start + 1;
     for_each_contact(labels, ncols, nrows, [&](uint32_t a, uint32_t b) {
@@ -128,7 +129,7 @@ int32_t write_by_sorted_keys(const uint32_t *labels, int32_t ncols, int32_t nrow
                              const char *data_name, const char *index_name) {
   auto *keys = kavu_alloc_array<uint64_t>(n);
   auto *nbrs = kavu_alloc_array<uint32_t>(n);
-  int32_t status = -1;
+  int32_t status = KAVU_NO_MEMORY;
   if (keys && nbrs) {
     size_t k = 0;
     for_each_contact(labels, ncols, nrows, [&](uint64_t a, uint64_t b) {

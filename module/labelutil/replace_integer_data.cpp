@@ -4,6 +4,7 @@
 #include "labelutil/replace_integer_data.h"
 
 #include "containers/allocation.h"
+#include "containers/status.h"
 #include "containers/open_hash.h"
 
 namespace {
@@ -37,7 +38,7 @@ int32_t build_pair_table(const uint32_t *old_values, const uint32_t *new_values,
   t.mask = static_cast<uint32_t>((uint64_t{1} << bits) - 1);
   t.shift = 64 - bits;
   t.slots = kavu_alloc_array<pair_table::slot>(size_t{t.mask} + 1);
-  if (!t.slots) return -1;
+  if (!t.slots) return KAVU_NO_MEMORY;
   for (uint32_t i = 0; i <= t.mask; ++i) t.slots[i] = {OPEN_HASH_EMPTY, 0};
   for (int32_t j = 0; j < n_pairs; ++j) {
     const uint32_t v = old_values[j];
@@ -54,7 +55,7 @@ int32_t build_pair_table(const uint32_t *old_values, const uint32_t *new_values,
 int32_t replace_integer_data(const uint32_t *data, int32_t n, const uint32_t *old_values,
                              const uint32_t *new_values, int32_t n_pairs, uint32_t *out) {
   pair_table t;
-  if (build_pair_table(old_values, new_values, n_pairs < 0 ? 0 : n_pairs, t) != 0) return -1;
+  if (build_pair_table(old_values, new_values, n_pairs < 0 ? 0 : n_pairs, t) != 0) return KAVU_NO_MEMORY;
   // Label images hold runs of equal values: a run is looked up once.
   int32_t status = 0;
   uint32_t previous = 0, replaced = 0;
@@ -64,7 +65,7 @@ int32_t replace_integer_data(const uint32_t *data, int32_t n, const uint32_t *ol
       // The label tables' reserved words are refused as data, whatever the
       // pairs, as at every other door: never a wrong array.
       if (open_hash_reserved(v)) {
-        status = -3;
+        status = KAVU_KEY_NOT_FOUND;
         break;
       }
       previous = v;

@@ -1,10 +1,10 @@
 // The merge of one pair and its repairs: the survivor takes the merged means
 // and the absorbed region's neighbours, costs of the survivor's pairs are
 // recomputed, and the votes of everything that touched the pair are redone.
-#include "containers/allocation.h"
 #include "lambda/pair_set.h"
 #include "lambda/vote.h"
 
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -20,168 +20,233 @@ bool cheaper(const pair_rec *pair_set, int32_t p, int32_t q) {
 int32_t reelect(int32_t r, merge_tree *tree, pair_rec *pair_set, region_rec *region_set,
                 int32_t *count) {
   float cost;
-  const int32_t best = t_get_best_index_rbtree(region_set[r].nptree, &cost, pair_set);
+  const int32_t best = t_get_best_index_rbtree(&region_set[r], &cost, pair_set);
   region_set[r].bestp = best;
-  return best == -1 ? 0 : t_cast_vote(best, cost, tree, pair_set, count);
+  return best == -1 ? KAVU_OK : t_cast_vote(best, cost, tree, pair_set, count);
+}
+
+void remove_nbr(region_rec &r, int32_t nbr) {
+  const int32_t i = nbr_find(r.nbrs, r.n_nbrs, nbr);
+  if (i < 0) return;
+  std::memmove(r.nbrs + i, r.nbrs + i + 1, sizeof(nbr_entry) * static_cast<size_t>(r.n_nbrs - i - 1));
+  r.n_nbrs -= 1;
+}
+
+// In q's list the absorbed z becomes the survivor a, which q did not touch:
+// the entries between the two places shift by one to keep the order.
+void repoint_nbr(region_rec &q, int32_t z, int32_t a, int32_t pair) {
+  nbr_entry *list = q.nbrs;
+  int32_t i = nbr_find(list, q.n_nbrs, z);
+  if (i < 0) return;
+  if (a < z) {
+    for (; i > 0 && list[i - 1].nbr > a; --i) list[i] = list[i - 1];
+  } else {
+    for (; i + 1 < q.n_nbrs && list[i + 1].nbr < a; ++i) list[i] = list[i + 1];
+  }
+  list[i] = nbr_entry{a, pair};
+}
+
+// The vote repair of neighbour q of the merged region a (absorbed z), whose
+// pair with a is p and already has its final cost.
+int32_t repair_vote(int32_t q, int32_t p, int32_t a, int32_t z, merge_tree *tree,
+                    pair_rec *pair_set, region_rec *region_set, int32_t *count) {
+  const int32_t bq = region_set[q].bestp;
+  // A region that was never elected (no area of its own) has no vote to move.
+  const int32_t o = bq < 0 ? a : other_region(pair_set[bq], q);
+  if (o == a || o == z) {
+    // q's choice touched the merged regions: its cost or its pair changed.
+    if (bq >= 0) pair_set[bq].b = 0;
+    return reelect(q, tree, pair_set, region_set, count);
+  }
+  if (cheaper(pair_set, p, bq)) {
+    pair_rec &old = pair_set[bq];
+    if (old.e == 1) {
+      // Its other region still elects it, so b stays 1. An entry under
+      // another cost would not be the one looked for and stays.
+      old.e = 0;
+      const int32_t at = tree->place[bq];
+      if (at >= 0 && mgtree_compare(tree->keys[at], mg_key{old.t, bq}) == 0) {
+        candidate_heap_remove_at(tree, at);
+        *count -= 1;
+      }
+    } else {
+      old.b = 0;
+    }
+    region_set[q].bestp = p;
+    pair_set[p].b = 1;
+  }
+  return KAVU_OK;
+}
+
+// The survivor's new pair with q: s from the merged means and area, t from s
+// and the (possibly joined) boundary length.
+void recost(int32_t nbands, int32_t a, int32_t p, int32_t q, pair_rec *pair_set,
+            const region_rec *region_set) {
+  t_set_weight_intensity_diff(nbands, a, region_set[a].area, p, q, pair_set, region_set);
+  pair_set[p].t = pair_set[p].s / static_cast<float>(pair_set[p].blen);
+}
+
+// Hands q, a neighbour of the absorbed z through pair p, to the survivor a:
+// when q also touches a (through pair `common`, else -1) the two boundaries
+// join in a's pair and p is spent; otherwise p is re-pointed to a. Returns the
+// pair that now joins a and q.
+int32_t hand_over(int32_t q, int32_t p, int32_t common, int32_t a, int32_t z, pair_rec *pair_set,
+                  region_rec *region_set) {
+  if (common >= 0) {
+    pair_set[common].blen += pair_set[p].blen;
+    remove_nbr(region_set[q], z);
+    pair_set[p].removed = 1;
+    return common;
+  }
+  pair_rec &pair = pair_set[p];
+  (pair.r0 == z ? pair.r0 : pair.r1) = a;
+  if (pair.r0 > pair.r1) std::swap(pair.r0, pair.r1);
+  repoint_nbr(region_set[q], z, a, p);
+  return p;
+}
+
+// One ascending walk over the neighbour lists of a and z (each without the
+// other) that hands z's neighbours over, costs every pair of the merged
+// region and repairs each neighbour's vote as soon as its pair is final. Each
+// neighbour's repair reads only its own pairs, of which only the one with a
+// changes here, so doing them in the walk is doing them after it. With
+// `repair` false the votes are left to the caller. a's new list is left in the
+// store's scratch; the count of its entries in *merged.
+int32_t merge_walk(int32_t a, int32_t z, int32_t nbands, bool repair, merge_tree *tree,
+                   pair_rec *pair_set, region_rec *region_set, nbr_store *store, int32_t *count,
+                   int32_t *merged) {
+  const region_rec &ra = region_set[a], &rz = region_set[z];
+  const int32_t na = ra.n_nbrs, nz = rz.n_nbrs;
+  if (nbr_store_reserve_merged(store, na + nz) != 0) return KAVU_NO_MEMORY;
+  const nbr_entry *an = ra.nbrs, *zn = rz.nbrs;
+  nbr_entry *out = store->merged;
+  int32_t i = 0, j = 0, m = 0;
+  // The records a neighbour needs are scattered over the region and pair
+  // sets: they are requested a few neighbours ahead of their use.
+  constexpr int32_t ahead = 4;
+  const float *gvals = region_set[0].gval;  // one block, nbands per position
+  const auto request = [&](const nbr_entry &e) {
+    __builtin_prefetch(&region_set[e.nbr]);
+    __builtin_prefetch(&pair_set[e.pair]);
+    __builtin_prefetch(gvals + static_cast<size_t>(e.nbr) * nbands);
+  };
+  for (int32_t d = 0; d < ahead; ++d) {
+    if (d < na) request(an[d]);
+    if (d < nz) request(zn[d]);
+  }
+  // Two neighbours ahead, the records requested above have mostly arrived:
+  // what they point to (the elected pair, the neighbour's own list) follows.
+  constexpr int32_t near = 2;
+  const auto follow = [&](const nbr_entry &e) {
+    const region_rec &r = region_set[e.nbr];
+    if (r.bestp >= 0) __builtin_prefetch(&pair_set[r.bestp]);
+    __builtin_prefetch(r.nbrs);
+  };
+  for (;;) {
+    if (i + ahead < na) request(an[i + ahead]);
+    if (j + ahead < nz) request(zn[j + ahead]);
+    if (i + near < na) follow(an[i + near]);
+    if (j + near < nz) follow(zn[j + near]);
+    while (i < na && an[i].nbr == z) ++i;
+    while (j < nz && zn[j].nbr == a) ++j;
+    if (i == na && j == nz) break;
+    int32_t q, p;
+    if (j == nz || (i < na && an[i].nbr < zn[j].nbr)) {
+      q = an[i].nbr;
+      p = an[i++].pair;
+    } else {
+      const bool both = i < na && an[i].nbr == zn[j].nbr;
+      q = zn[j].nbr;
+      p = hand_over(q, zn[j++].pair, both ? an[i].pair : -1, a, z, pair_set, region_set);
+      i += both;
+    }
+    recost(nbands, a, p, q, pair_set, region_set);
+    if (repair && repair_vote(q, p, a, z, tree, pair_set, region_set, count) != 0)
+      return KAVU_NO_MEMORY;
+    out[m++] = nbr_entry{q, p};
+  }
+  *merged = m;
+  return KAVU_OK;
+}
+
+// a's list becomes the m entries of the scratch; z's block goes back to the store.
+int32_t adopt_merged(int32_t a, int32_t z, int32_t m, region_rec *region_set, nbr_store *store) {
+  region_rec &ra = region_set[a], &rz = region_set[z];
+  if (!ra.nbrs || m > (1 << ra.nbr_class)) {
+    const int32_t cls = nbr_class_for(m);
+    nbr_entry *block = nbr_store_alloc(store, cls);
+    if (!block) return KAVU_NO_MEMORY;
+    nbr_store_free(store, ra.nbrs, ra.nbr_class);
+    ra.nbrs = block;
+    ra.nbr_class = cls;
+  }
+  std::memcpy(ra.nbrs, store->merged, sizeof(nbr_entry) * static_cast<size_t>(m));
+  ra.n_nbrs = m;
+  nbr_store_free(store, rz.nbrs, rz.nbr_class);
+  rz.nbrs = nullptr;
+  rz.n_nbrs = 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t t_traverse_set_nplist_wid(const nptree *tree, int32_t nbands, int32_t a, int32_t area_a,
-                                  pair_rec *pair_set, const region_rec *region_set, nbr_ids **w1,
-                                  nbr_ids **w2) {
-  int32_t n;
-  const int32_t status = nptree_traverse(tree, &n, w1, w2);
-  if (status != 0) return status;
-  const uint32_t *pairs = (*w1)->ids, *nbrs = (*w2)->ids;
-  for (int32_t j = 0; j < n; ++j)
-    t_set_weight_intensity_diff(nbands, a, area_a, static_cast<int32_t>(pairs[j]),
-                                static_cast<int32_t>(nbrs[j]), pair_set, region_set);
-  return 0;
+void t_traverse_set_nplist_wid(int32_t nbands, int32_t a, int32_t area_a, pair_rec *pair_set,
+                               const region_rec *region_set) {
+  const region_rec &ra = region_set[a];
+  for (int32_t j = 0; j < ra.n_nbrs; ++j)
+    t_set_weight_intensity_diff(nbands, a, area_a, ra.nbrs[j].pair, ra.nbrs[j].nbr, pair_set,
+                                region_set);
 }
 
 int32_t t_region_merge_update(int32_t a, int32_t z, int32_t nbands, pair_rec *pair_set,
-                              region_rec *region_set, nbr_ids **w1, nbr_ids **w2, nbr_ids **w3,
-                              nbr_ids **w4) {
-  int32_t na, nz;
-  if (nptree_traverse(region_set[a].nptree, &na, w1, w2) != 0 ||
-      nptree_traverse(region_set[z].nptree, &nz, w3, w4) != 0)
-    return -1;
-  const uint32_t *a_pairs = (*w1)->ids, *a_nbrs = (*w2)->ids;
-  const uint32_t *z_pairs = (*w3)->ids, *z_nbrs = (*w4)->ids;
-  // Both neighbour lists ascend, so one forward walk over a's finds every
-  // common neighbour; neighbours added to a below are never looked for again.
-  int32_t i = 0;
-  for (int32_t j = 0; j < nz; ++j) {
-    const int32_t p = static_cast<int32_t>(z_pairs[j]);
-    const int32_t q = static_cast<int32_t>(z_nbrs[j]);
-    while (i < na && static_cast<int32_t>(a_nbrs[i]) < q) ++i;
-    if (i < na && static_cast<int32_t>(a_nbrs[i]) == q) {
-      // q touched both: its boundary with z joins its pair with a (whose s was
-      // recomputed already and whose t follows), z's pair is spent.
-      pair_set[a_pairs[i]].blen += pair_set[p].blen;
-      nptree_delete_node(region_set[q].nptree, z);
-      pair_set[p].removed = 1;
-      continue;
-    }
-    if (!nptree_insert(region_set[a].nptree, p, q)) return -1;
-    pair_rec &pair = pair_set[p];
-    (pair.r0 == z ? pair.r0 : pair.r1) = a;
-    if (pair.r0 > pair.r1) std::swap(pair.r0, pair.r1);
-    t_set_weight_intensity_diff(nbands, a, region_set[a].area, p, q, pair_set, region_set);
-    nptree *q_tree = region_set[q].nptree;
-    nptree_delete_node(q_tree, z);
-    if (!nptree_insert(q_tree, p, a)) return -1;
-  }
-  return 0;
+                              region_rec *region_set, nbr_store *store) {
+  int32_t m;
+  if (merge_walk(a, z, nbands, false, nullptr, pair_set, region_set, store, nullptr, &m) != 0)
+    return KAVU_NO_MEMORY;
+  return adopt_merged(a, z, m, region_set, store);
 }
 
-namespace {
-
-// The vote repair of t_merge_list_update over a's n neighbours, listed in key
-// order in `pairs` and `nbrs` (a's nptree traversed, unchanged since).
-int32_t repair_votes(int32_t a, int32_t z, int32_t n, const uint32_t *pairs, const uint32_t *nbrs,
-                     merge_tree *tree, pair_rec *pair_set, region_rec *region_set,
-                     int32_t *count) {
-  for (int32_t j = 0; j < n; ++j) {
-    const int32_t q = static_cast<int32_t>(nbrs[j]);
-    const int32_t p = static_cast<int32_t>(pairs[j]);
-    const int32_t bq = region_set[q].bestp;
-    // A region that was never elected (no area of its own) has no vote to move.
-    const int32_t o = bq < 0 ? a : other_region(pair_set[bq], q);
-    if (o == a || o == z) {
-      // q's choice touched the merged regions: its cost or its pair changed.
-      if (bq >= 0) pair_set[bq].b = 0;
-      if (reelect(q, tree, pair_set, region_set, count) != 0) return -1;
-    } else if (cheaper(pair_set, p, bq)) {
-      pair_rec &old = pair_set[bq];
-      if (old.e == 1) {
-        // Its other region still elects it, so b stays 1.
-        old.e = 0;
-        mgtree_node *entry = mgtree_exact_query(tree, mg_key{old.t, bq});
-        if (mgtree_node_not_null(tree, entry)) {
-          mgtree_delete(tree, entry);
-          *count -= 1;
-        }
-      } else {
-        old.b = 0;
-      }
-      region_set[q].bestp = p;
-      pair_set[p].b = 1;
-    }
-  }
+int32_t t_merge_list_update(int32_t a, int32_t z, merge_tree *tree, pair_rec *pair_set,
+                            region_rec *region_set, int32_t *count) {
+  const region_rec &ra = region_set[a];
+  for (int32_t j = 0; j < ra.n_nbrs; ++j)
+    if (repair_vote(ra.nbrs[j].nbr, ra.nbrs[j].pair, a, z, tree, pair_set, region_set, count) != 0)
+      return KAVU_NO_MEMORY;
   return reelect(a, tree, pair_set, region_set, count);
-}
-
-}  // namespace
-
-int32_t t_merge_list_update(int32_t a, int32_t z, int32_t /*nbands*/, merge_tree *tree,
-                            pair_rec *pair_set, region_rec *region_set, nbr_ids **w1,
-                            nbr_ids **w2, int32_t *count) {
-  int32_t n;
-  if (nptree_traverse(region_set[a].nptree, &n, w1, w2) != 0) return -1;
-  return repair_votes(a, z, n, (*w1)->ids, (*w2)->ids, tree, pair_set, region_set, count);
 }
 
 void t_update_merge_lbl(int32_t a, int32_t z, merge_lbl_list *merge_lbl) {
   merge_lbl_list_move(&merge_lbl[a], &merge_lbl[z]);
 }
 
-int32_t t_init_merge_work(merge_work *work, int32_t nbands) {
-  *work = merge_work{};
-  if (init_nbr_ids(&work->w1, 100000) != 0 || init_nbr_ids(&work->w2, 100000) != 0 ||
-      init_nbr_ids(&work->w3, 100000) != 0 || init_nbr_ids(&work->w4, 100000) != 0 ||
-      !(work->scratch = kavu_alloc_array<float>(static_cast<size_t>(nbands)))) {
-    t_free_merge_work(work);
-    return -1;
-  }
-  return 0;
-}
-
-void t_free_merge_work(merge_work *work) {
-  free_nbr_ids(work->w1);
-  free_nbr_ids(work->w2);
-  free_nbr_ids(work->w3);
-  free_nbr_ids(work->w4);
-  kavu_free(work->scratch);
-  *work = merge_work{};
-}
-
-int32_t t_merge_pair(mgtree_node *minimum, int32_t nbands, merge_tree *tree, int32_t *count,
+int32_t t_merge_pair(int32_t k, int32_t nbands, merge_tree *tree, int32_t *count,
                      pair_rec *pair_set, region_rec *region_set, merge_lbl_list *merge_lbl,
-                     merge_work *work) {
-  const int32_t k = minimum->pair_index;
-  mgtree_delete(tree, minimum);
+                     nbr_store *store, float *scratch) {
+  if (tree->place[k] >= 0) candidate_heap_remove_at(tree, tree->place[k]);
   *count -= 1;
 
   const int32_t a = pair_set[k].r0, z = pair_set[k].r1;
+  // The two label lists are joined last; their records are requested now.
+  __builtin_prefetch(&merge_lbl[a]);
+  __builtin_prefetch(&merge_lbl[z]);
   region_rec &ra = region_set[a];
   const region_rec &rz = region_set[z];
   const int32_t na = ra.area, nz = rz.area, n = na + nz;
   for (int32_t b = 0; b < nbands; ++b)
-    work->scratch[b] = (rz.gval[b] * static_cast<float>(nz) + ra.gval[b] * static_cast<float>(na)) /
-                       static_cast<float>(n);
-  for (int32_t b = 0; b < nbands; ++b) ra.gval[b] = work->scratch[b];
+    scratch[b] = (rz.gval[b] * static_cast<float>(nz) + ra.gval[b] * static_cast<float>(na)) /
+                 static_cast<float>(n);
+  for (int32_t b = 0; b < nbands; ++b) ra.gval[b] = scratch[b];
   ra.area = n;
 
-  nptree_delete_node(ra.nptree, z);
-  nptree_delete_node(rz.nptree, a);
-  if (t_traverse_set_nplist_wid(ra.nptree, nbands, a, n, pair_set, region_set, &work->w1,
-                                &work->w2) != 0 ||
-      t_region_merge_update(a, z, nbands, pair_set, region_set, &work->w1, &work->w2, &work->w3,
-                            &work->w4) != 0)
-    return -1;
-
-  int32_t n_nbr;
-  if (nptree_traverse(ra.nptree, &n_nbr, &work->w1, &work->w2) != 0) return -1;
-  for (int32_t j = 0; j < n_nbr; ++j) {
-    pair_rec &pair = pair_set[work->w1->ids[j]];
-    pair.t = pair.s / static_cast<float>(pair.blen);
-  }
-  // a's tree is as just traversed: t_merge_list_update's own walk is skipped.
-  if (repair_votes(a, z, n_nbr, work->w1->ids, work->w2->ids, tree, pair_set, region_set,
-                   count) != 0)
-    return -1;
+  // Hand-over, costs and the neighbours' vote repairs in one walk (the
+  // separate steps above, fused), then a's own election.
+  int32_t m;
+  if (merge_walk(a, z, nbands, true, tree, pair_set, region_set, store, count, &m) != 0)
+    return KAVU_NO_MEMORY;
+  __builtin_prefetch(merge_lbl[a].tail);
+  if (adopt_merged(a, z, m, region_set, store) != 0 ||
+      reelect(a, tree, pair_set, region_set, count) != 0)
+    return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);
-  return 0;
+  return KAVU_OK;
 }

@@ -2,33 +2,43 @@
 // elected by both of their regions.
 #include "lambda/vote.h"
 
-int32_t t_get_best_index_rbtree(const nptree *tree, float *cost, const pair_rec *pair_set) {
-  const nptree_node *root = tree->root->left;
-  if (root == tree->nil) return -1;
-  int32_t best = root->nbr_pair;
+int32_t t_get_best_index_rbtree(const region_rec *region, float *cost, const pair_rec *pair_set) {
+  const nbr_entry *nbrs = region->nbrs;
+  const int32_t n = region->n_nbrs;
+  if (n == 0) return -1;
+  // Lowest cost wins, among equal costs the lowest pair index; a cost that is
+  // not a number never replaces the best so far.
+  int32_t best = nbrs[0].pair;
   float best_cost = pair_set[best].t;
-  nptree_inorder_check_min(tree, root, &best, &best_cost, pair_set);
+  constexpr int32_t ahead = 8;  // pair records are scattered: request them early
+  for (int32_t j = 1; j < ahead && j < n; ++j) __builtin_prefetch(&pair_set[nbrs[j].pair]);
+  for (int32_t j = 1; j < n; ++j) {
+    if (j + ahead < n) __builtin_prefetch(&pair_set[nbrs[j + ahead].pair]);
+    const int32_t p = nbrs[j].pair;
+    const float c = pair_set[p].t;
+    if (best_cost > c || (c == best_cost && best > p)) {
+      best = p;
+      best_cost = c;
+    }
+  }
   *cost = best_cost;
   return best;
 }
 
-int32_t t_init_merge_tree(int32_t n_positions, merge_tree **tree, pair_rec *pair_set,
-                          region_rec *region_set, int32_t *count) {
-  // Entries come and go with every merge: a pool reuses their nodes.
-  merge_tree *mt = mgtree_create_pooled();
-  if (!mt) return -1;
+int32_t t_init_merge_tree(int32_t n_positions, int32_t n_pairs, merge_tree *tree,
+                          pair_rec *pair_set, region_rec *region_set, int32_t *count) {
+  if (candidate_heap_init(tree, n_pairs, n_positions / 2 + 1) != 0) return KAVU_NO_MEMORY;
   for (int32_t p = 0; p < n_positions; ++p) {
     region_rec &rec = region_set[p];
     if (rec.area == 0) continue;
     float cost;
-    rec.bestp = t_get_best_index_rbtree(rec.nptree, &cost, pair_set);
-    if (rec.bestp != -1 && t_cast_vote(rec.bestp, cost, mt, pair_set, count) != 0) {
-      t_free_merge_tree(mt);
-      return -1;
+    rec.bestp = t_get_best_index_rbtree(&rec, &cost, pair_set);
+    if (rec.bestp != -1 && t_cast_vote(rec.bestp, cost, tree, pair_set, count) != 0) {
+      t_free_merge_tree(tree);
+      return KAVU_NO_MEMORY;
     }
   }
-  *tree = mt;
-  return 0;
+  return KAVU_OK;
 }
 
-void t_free_merge_tree(merge_tree *tree) { mgtree_destroy(tree); }
+void t_free_merge_tree(merge_tree *tree) { candidate_heap_release(tree); }

@@ -1,34 +1,56 @@
-// Builds the pair set: counts every 4-adjacency of two different labels in an
-// adjacent-pair tree, numbers the pairs in the tree's key order, costs them and
-// links each pair into the neighbour trees of its two regions.
+// Builds the pair set: collects every 4-adjacency of two different labels as a
+// key (position of the smaller label, position of the larger), sorts the keys,
+// so that the distinct ones are numbered in the adjacent-pair order and their
+// repeats counted as boundary length, costs the pairs and gives each region
+// the list of its pairs.
 #include "containers/allocation.h"
-#include "containers/aptree.h"
+#include "containers/status.h"
 #include "lambda/pair_set.h"
+
+#include <algorithm>
 
 namespace {
 
+// Every adjacency met, as one sortable word: hash1 in the high half, hash2 in
+// the low half, each offset so that the word order is their signed order.
+struct adjacencies {
+  uint64_t *keys;
+  int64_t count;
+  int64_t capacity;
+};
+
+uint64_t adjacency_key(int32_t hash1, int32_t hash2) {
+  return (uint64_t{static_cast<uint32_t>(hash1) ^ 0x80000000u} << 32) |
+         (static_cast<uint32_t>(hash2) ^ 0x80000000u);
+}
+int32_t key_hash1(uint64_t key) { return static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u); }
+int32_t key_hash2(uint64_t key) { return static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u); }
+
 struct pair_counter {
-  aptree *tree;
+  adjacencies *found;
   const open_hash *region_hash;
 };
 
 // One adjacency of labels la != lb at positions pa, pb. The key puts the
-// position of the smaller label (unsigned) first; repeats only add to blen.
+// position of the smaller label (unsigned) first; repeats become blen.
 int32_t count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, int32_t pa, int32_t pb) {
-  const ap_pair key = la < lb ? ap_pair{pa, pb, 1} : ap_pair{pb, pa, 1};
-  aptree_node *node = aptree_exact_query(pc.tree, key);
-  if (aptree_node_not_null(pc.tree, node)) {
-    node->blen += 1;
-    return 0;
+  adjacencies &f = *pc.found;
+  if (f.count == f.capacity) {
+    const int64_t capacity = f.capacity > 0 ? 2 * f.capacity : int64_t{1} << 16;
+    auto *grown = static_cast<uint64_t *>(kavu_realloc(f.keys, static_cast<size_t>(capacity) * sizeof(uint64_t)));
+    if (!grown) return KAVU_NO_MEMORY;
+    f.keys = grown;
+    f.capacity = capacity;
   }
-  return aptree_insert(pc.tree, key) ? 0 : -1;
+  f.keys[f.count++] = la < lb ? adjacency_key(pa, pb) : adjacency_key(pb, pa);
+  return KAVU_OK;
 }
 
 int32_t count_labels(const pair_counter &pc, uint32_t la, uint32_t lb) {
   int32_t pa, pb;
   if (open_hash_lookup(pc.region_hash, la, &pa) != 0 ||
       open_hash_lookup(pc.region_hash, lb, &pb) != 0)
-    return -3;
+    return KAVU_KEY_NOT_FOUND;
   return count_adjacency(pc, la, lb, pa, pb);
 }
 
@@ -44,7 +66,7 @@ int32_t count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t n
       int32_t pos = -1;
       for (int32_t c = 0; c < ncols; ++c) {
         if ((c == 0 || row[c] != row[c - 1]) && open_hash_lookup(pc.region_hash, row[c], &pos) != 0)
-          return -3;
+          return KAVU_KEY_NOT_FOUND;
         col[c] = pos;
       }
     } else {
@@ -52,7 +74,7 @@ int32_t count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t n
       for (int32_t c = 0; c < ncols && status == 0; ++c) {
         if (row[c] == above[c]) continue;
         int32_t pos;
-        if (open_hash_lookup(pc.region_hash, row[c], &pos) != 0) return -3;
+        if (open_hash_lookup(pc.region_hash, row[c], &pos) != 0) return KAVU_KEY_NOT_FOUND;
         status = count_adjacency(pc, above[c], row[c], col[c], pos);
         col[c] = pos;
       }
@@ -106,7 +128,7 @@ int32_t count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncol
     status = count_masked(pc, in_lbl, ncols, nrows, mask);
   } else {
     int32_t *col = kavu_alloc_array<int32_t>(static_cast<size_t>(ncols));
-    if (!col) return -1;
+    if (!col) return KAVU_NO_MEMORY;
     status = count_unmasked(pc, in_lbl, ncols, nrows, col);
     kavu_free(col);
   }
@@ -115,58 +137,89 @@ int32_t count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncol
   return status;
 }
 
-// Numbers, costs and links the pairs in key order.
-int32_t make_pairs(const ap_ids *ids, int32_t nbands, pair_rec *pairs, region_rec *regions) {
-  for (int32_t k = 0; k < ids->count; ++k) {
-    const ap_pair &ap = ids->ids[k];
+// The distinct keys of the sorted adjacencies, in order: the number of pairs.
+int32_t count_distinct(const adjacencies &f) {
+  int32_t n = 0;
+  for (int64_t i = 0; i < f.count; ++i) n += i == 0 || f.keys[i] != f.keys[i - 1];
+  return n;
+}
+
+// Numbers and costs the pairs in key order; a key's repeats are its blen.
+void make_pairs(const adjacencies &f, int32_t nbands, pair_rec *pairs, int32_t n_pairs,
+                const region_rec *regions) {
+  int32_t k = -1;
+  for (int64_t i = 0; i < f.count; ++i) {
+    if (i > 0 && f.keys[i] == f.keys[i - 1]) {
+      pairs[k].blen += 1;
+      continue;
+    }
+    pair_rec &p = pairs[++k];
+    p.r0 = key_hash1(f.keys[i]);
+    p.r1 = key_hash2(f.keys[i]);
+    p.blen = 1;
+  }
+  for (k = 0; k < n_pairs; ++k) {
     pair_rec &p = pairs[k];
-    p.r0 = ap.hash1;
-    p.r1 = ap.hash2;
-    p.blen = ap.blen;
     t_set_weight_intensity_diff(nbands, p.r0, regions[p.r0].area, k, p.r1, pairs, regions);
     p.t = p.s / static_cast<float>(p.blen);
-    if (!nptree_insert(regions[p.r0].nptree, k, p.r1) ||
-        !nptree_insert(regions[p.r1].nptree, k, p.r0))
-      return -1;
   }
-  return 0;
+}
+
+// Gives every region the list of its pairs in ascending neighbour position. A
+// region meets its pairs in two ascending runs (as r0 and as r1), interleaved,
+// so each list is sorted once filled.
+int32_t link_pairs(const pair_rec *pairs, int32_t n_pairs, region_rec *regions,
+                   int32_t n_positions, nbr_store *store) {
+  for (int32_t k = 0; k < n_pairs; ++k) {
+    regions[pairs[k].r0].n_nbrs += 1;
+    regions[pairs[k].r1].n_nbrs += 1;
+  }
+  for (int32_t p = 0; p < n_positions; ++p) {
+    region_rec &r = regions[p];
+    if (r.n_nbrs == 0) continue;
+    r.nbr_class = nbr_class_for(r.n_nbrs);
+    r.n_nbrs = 0;
+    if (!(r.nbrs = nbr_store_alloc(store, r.nbr_class))) return KAVU_NO_MEMORY;
+  }
+  for (int32_t k = 0; k < n_pairs; ++k) {
+    region_rec &r0 = regions[pairs[k].r0], &r1 = regions[pairs[k].r1];
+    r0.nbrs[r0.n_nbrs++] = nbr_entry{pairs[k].r1, k};
+    r1.nbrs[r1.n_nbrs++] = nbr_entry{pairs[k].r0, k};
+  }
+  const auto by_nbr = [](const nbr_entry &x, const nbr_entry &y) { return x.nbr < y.nbr; };
+  for (int32_t p = 0; p < n_positions; ++p)
+    std::sort(regions[p].nbrs, regions[p].nbrs + regions[p].n_nbrs, by_nbr);
+  return KAVU_OK;
 }
 
 }  // namespace
 
 int32_t t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
-                        int32_t /*n_positions*/, int32_t ncols, int32_t nrows, int32_t nbands,
-                        pair_rec **pair_set, region_rec *region_set, int32_t *n_pairs,
+                        int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
+                        pair_rec **pair_set, region_rec *region_set, nbr_store *store,
+                        int32_t *n_pairs,
                         const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
                         const uint8_t *mask) {
-  // The pair tree holds one node per adjacent pair: slabs instead of a block each.
-  aptree *tree = aptree_create_pooled();
-  if (!tree) return -1;
-  const pair_counter pc{tree, region_hash};
+  adjacencies found{};
+  const pair_counter pc{&found, region_hash};
   int32_t status = count_pairs(pc, in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, mask);
-  if (status != 0) {
-    aptree_destroy(tree);
-    return status;
-  }
-
-  ap_ids *ids = nullptr;
-  int32_t count = 0;
   pair_rec *pairs = nullptr;
-  status = init_ap_ids(&ids, 100000);
-  if (status == 0) status = aptree_traverse(tree, &count, ids);
+  int32_t count = 0;
   if (status == 0) {
+    std::sort(found.keys, found.keys + found.count);
+    count = count_distinct(found);
     pairs = kavu_alloc_zeroed<pair_rec>(static_cast<size_t>(count));
-    status = pairs ? make_pairs(ids, nbands, pairs, region_set) : -1;
+    if (pairs) make_pairs(found, nbands, pairs, count, region_set);
+    status = pairs ? link_pairs(pairs, count, region_set, n_positions, store) : KAVU_NO_MEMORY;
   }
-  free_ap_ids(ids);
-  aptree_destroy(tree);
+  kavu_free(found.keys);
   if (status != 0) {
     t_free_pair_set(pairs);
-    return -1;
+    return status;
   }
   *pair_set = pairs;
   *n_pairs = count;
-  return 0;
+  return KAVU_OK;
 }
 
 void t_free_pair_set(pair_rec *pair_set) { kavu_free(pair_set); }

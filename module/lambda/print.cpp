@@ -30,19 +30,14 @@ void t_print_region_set(int32_t capacity, int32_t nbands, const region_rec *regi
   fflush(stream);
 }
 
-// Stops at a key of 0 as well as at the end: the minimum of an empty tree is
-// the root sentinel, whose key is 0.
-void t_print_nptree(const nptree *tree, FILE *stream) {
-  const nptree_node *node = nptree_minimum(tree);
+// A region's neighbour positions in ascending order, stopping at a key of 0 as
+// well as at the end (the printer this format comes from stopped at the zero
+// key an empty neighbour tree gives).
+void t_print_nptree(const region_rec *region, FILE *stream) {
   int count = 0;
-  if (node->lbl_hash != 0) {
-    fprintf(stream, "\tnptree tree: \n\t%d ", node->lbl_hash);
-    count = 1;
-    for (node = nptree_successor(tree, node); node != tree->nil && node->lbl_hash != 0;
-         node = nptree_successor(tree, node), ++count)
-      fprintf(stream, "%d ", node->lbl_hash);
-    fprintf(stream, "\n");
-  }
+  for (; count < region->n_nbrs && region->nbrs[count].nbr != 0; ++count)
+    fprintf(stream, count == 0 ? "\tnptree tree: \n\t%d " : "%d ", region->nbrs[count].nbr);
+  if (count > 0) fprintf(stream, "\n");
   fprintf(stream, "Number of nbr: %d.\n", count);
   fflush(stream);
 }
@@ -62,11 +57,21 @@ void t_print_pair_set(int32_t n_pairs, const pair_rec *pair_set, FILE *stream) {
   fflush(stream);
 }
 
+// The heap is not in key order: each line picks the least key after the one
+// printed before it, a quadratic walk that a diagnostic can afford.
 void t_print_merge_tree(const merge_tree *tree, int32_t count, FILE *stream) {
   fprintf(stream, "\nmerge tree (number = %d): \n", count);
-  const mgtree_node *node = count >= 1 ? mgtree_minimum(tree) : nullptr;
-  for (int32_t i = 0; i < count; ++i, node = mgtree_successor(tree, node))
-    fprintf(stream, "i = %d, cost = %f, pair = %d\n", i, static_cast<double>(node->cost),
-            node->pair_index);
+  const mg_key *last = nullptr;
+  for (int32_t i = 0; i < count && i < tree->size; ++i) {
+    const mg_key *next = nullptr;
+    for (int32_t j = 0; j < tree->size; ++j) {
+      const mg_key *key = &tree->keys[j];
+      if ((!last || candidate_before(*last, *key)) && (!next || candidate_before(*key, *next)))
+        next = key;
+    }
+    fprintf(stream, "i = %d, cost = %f, pair = %d\n", i, static_cast<double>(next->cost),
+            next->pair_index);
+    last = next;
+  }
   fflush(stream);
 }

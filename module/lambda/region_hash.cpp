@@ -2,6 +2,7 @@
 // position that indexes all per-region arrays of the merging core.
 #include "containers/id_arrays.h"
 #include "lambda/region_set.h"
+#include "containers/status.h"
 
 namespace {
 
@@ -20,18 +21,18 @@ template <bool Masked>
 int32_t collect_labels(const uint32_t *in_lbl, int32_t ncols, int32_t nrows, const uint8_t *mask,
                        lbl_ids *list) {
   if (ncols <= 0 || nrows <= 0) return 0;
-  if (collect<Masked>(list, in_lbl, mask, 0) != 0) return -1;
+  if (collect<Masked>(list, in_lbl, mask, 0) != 0) return KAVU_NO_MEMORY;
   for (int32_t c = 1; c < ncols; ++c)
-    if (in_lbl[c] != in_lbl[c - 1] && collect<Masked>(list, in_lbl, mask, c) != 0) return -1;
+    if (in_lbl[c] != in_lbl[c - 1] && collect<Masked>(list, in_lbl, mask, c) != 0) return KAVU_NO_MEMORY;
   for (int32_t r = 1; r < nrows; ++r) {
     const int32_t row = r * ncols;
     if (in_lbl[row] != in_lbl[row - ncols] && collect<Masked>(list, in_lbl, mask, row) != 0)
-      return -1;
+      return KAVU_NO_MEMORY;
     for (int32_t i = row + 1; i < row + ncols; ++i) {
       const uint32_t l = in_lbl[i];
       if (l != in_lbl[i - 1] && l != in_lbl[i - ncols] &&
           collect<Masked>(list, in_lbl, mask, i) != 0)
-        return -1;
+        return KAVU_NO_MEMORY;
     }
   }
   return 0;
@@ -60,7 +61,7 @@ int32_t t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
   const int32_t param = compute_hash_param(&size);
   if (open_hash_init(region_hash, size, param, h1_reg, h2_reg, match_reg) != 0) {
     free_lbl_ids(list);
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   for (int32_t k = 0; k < list->count; ++k) {
     const uint32_t label = list->ids[k];
@@ -68,7 +69,7 @@ int32_t t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
     if (open_hash_reserved(label) || insert_lbl_hash(region_hash, label) != 0) {
       free_lbl_ids(list);
       open_hash_destroy(region_hash);
-      return -2;
+      return KAVU_HASH_INSERT_FAIL;
     }
   }
   *n_positions = region_hash->n_positions;

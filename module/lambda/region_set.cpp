@@ -1,36 +1,28 @@
 // Region records and merge label lists of every region-hash position, with
 // band means and areas accumulated from the image in row order.
 #include "containers/allocation.h"
-#include "containers/node_pool.h"
+#include "containers/status.h"
 #include "lambda/region_set.h"
+#include "tile/margins.h"
 
 namespace {
 
 // Gives every position its band vector (zero), bestp -1 and, when it holds a
-// label, its neighbour tree and one-label merge list. The band vectors are one
-// block that starts at record 0; positions without a label get no tree, as
-// nothing ever links to them. Partial work is left for the caller's release.
+// label, its one-label merge list. The band vectors are one block that starts
+// at record 0. Partial work is left for the caller's release.
 int32_t init_records(const open_hash *region_hash, int32_t n_positions, int32_t nbands,
                      region_rec *set, merge_lbl_list *lists) {
   float *gval = kavu_alloc_zeroed<float>(static_cast<size_t>(n_positions) * nbands);
-  if (!gval) return -1;
+  if (!gval) return KAVU_NO_MEMORY;
   for (int32_t p = 0; p < n_positions; ++p) {
     set[p].gval = gval + static_cast<size_t>(p) * nbands;
     set[p].bestp = -1;
   }
-  // All neighbour trees share one node pool: nodes move between the trees of
-  // merging regions, and slabs keep them dense. The trees hold the pool; the
-  // last one destroyed frees it.
-  node_pool *pool = node_pool_create(sizeof(nptree_node));
-  if (!pool) return -1;
-  int32_t status = 0;
-  for (int32_t p = 0; p < n_positions && status == 0; ++p) {
-    if (!open_hash_pos_valid(region_hash, p)) continue;
-    set[p].nptree = nptree_create_in(pool);
-    if (!set[p].nptree || merge_lbl_list_add(&lists[p], region_hash->slots[p]) != 0) status = -1;
-  }
-  node_pool_release(pool);
-  return status;
+  for (int32_t p = 0; p < n_positions; ++p)
+    if (open_hash_pos_valid(region_hash, p) &&
+        merge_lbl_list_add(&lists[p], region_hash->slots[p]) != 0)
+      return KAVU_NO_MEMORY;
+  return KAVU_OK;
 }
 
 // Without a mask the position found for a pixel serves the following pixels of
@@ -45,11 +37,11 @@ int32_t accumulate(const float *image, const uint32_t *in_lbl, const open_hash *
     for (int32_t i = r * ncols; i < (r + 1) * ncols; ++i) {
       if constexpr (Masked) {
         if (mask[i] == 0) continue;
-        if (open_hash_lookup(region_hash, in_lbl[i], &pos) != 0) return -3;
+        if (open_hash_lookup(region_hash, in_lbl[i], &pos) != 0) return KAVU_KEY_NOT_FOUND;
       } else {
         if ((pos < 0 || in_lbl[i] != in_lbl[i - 1]) &&
             open_hash_lookup(region_hash, in_lbl[i], &pos) != 0)
-          return -3;
+          return KAVU_KEY_NOT_FOUND;
       }
       region_rec &rec = set[pos];
       for (int32_t b = 0; b < nbands; ++b) rec.gval[b] += image[band_offset[b] + i];
@@ -68,11 +60,11 @@ int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash 
                           const int32_t *share_rec_map, int32_t ml_n_positions,
                           open_hash *ml_curr_hash, FILE *info_file, const uint8_t *mask) {
   region_rec *set = kavu_alloc_zeroed<region_rec>(static_cast<size_t>(n_positions));
-  if (!set) return -1;
+  if (!set) return KAVU_NO_MEMORY;
   merge_lbl_list *lists = kavu_alloc_zeroed<merge_lbl_list>(static_cast<size_t>(n_positions));
   if (!lists) {
     kavu_free(set);
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   auto fail = [&](int32_t status) {
     t_free_merge_lbl_list(n_positions, lists);
@@ -80,7 +72,7 @@ int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash 
     return status;
   };
 
-  if (init_records(region_hash, n_positions, nbands, set, lists) != 0) return fail(-1);
+  if (init_records(region_hash, n_positions, nbands, set, lists) != 0) return fail(KAVU_NO_MEMORY);
 
   // Regions continued from earlier tiles start from their stored sums, so the
   // accumulation below adds this tile's pixels to them.
@@ -92,7 +84,7 @@ int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash 
   }
 
   int32_t *band_offset = kavu_alloc_array<int32_t>(static_cast<size_t>(nbands));
-  if (!band_offset) return fail(-1);
+  if (!band_offset) return fail(KAVU_NO_MEMORY);
   for (int32_t b = 0; b < nbands; ++b) band_offset[b] = b * ncols * nrows;
 
   const int32_t status =
@@ -111,12 +103,11 @@ int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash 
   }
   *region_set = set;
   *merge_lbl = lists;
-  return 0;
+  return KAVU_OK;
 }
 
 void t_free_region_set(int32_t count, region_rec *region_set) {
   if (count > 0) kavu_free(region_set[0].gval);  // the block of all band vectors
-  for (int32_t p = 0; p < count; ++p) nptree_destroy(region_set[p].nptree);
   kavu_free(region_set);
 }
 

@@ -2,6 +2,7 @@
 // position where an earlier tile's label and this tile's label should denote
 // one region but differ becomes a pair for the caller's final relabelling.
 #include "tile/margins.h"
+#include "containers/status.h"
 
 #include <algorithm>
 
@@ -21,7 +22,7 @@ int32_t record_pairs(const uint32_t *margin, int32_t n, const uint32_t *first_lb
     if (m == o || m == 0 || o == 0) continue;
     const ap_pair key{int32_t(std::max(m, o)), int32_t(std::min(m, o)), 0};
     if (aptree_node_not_null(merge_pair_tree, aptree_exact_query(merge_pair_tree, key))) continue;
-    if (!aptree_insert(merge_pair_tree, key)) return -1;
+    if (!aptree_insert(merge_pair_tree, key)) return KAVU_NO_MEMORY;
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "frame/le_stream.h"
 #include "tile/margins.h"
 #include "tile/share_reginfo.h"
+#include "containers/status.h"
 
 namespace {
 
@@ -25,18 +26,18 @@ int32_t tile_init_margin_region_set(open_hash *share_lbl_hash, int32_t /*share_n
                                     open_hash *ml_curr_hash, region_rec *region_set, open_hash *region_hash,
                                     int32_t /*n_positions*/, FILE *info_file) {
   float *means = kavu_alloc_array<float>(size_t(nbands));
-  if (!means) return -1;
+  if (!means) return KAVU_NO_MEMORY;
   int32_t status = 0;
   for (int32_t p = 0; status == 0 && p < ml_n_positions; ++p) {
     if (!open_hash_pos_valid(ml_curr_hash, p)) continue;
     const uint32_t m = ml_curr_hash->slots[p];
     int32_t t, s, area;
     if (open_hash_lookup(share_lbl_hash, m, &t) != 0)
-      status = -3;  // a second-line label that no earlier tile published
+      status = KAVU_KEY_NOT_FOUND;  // a second-line label that no earlier tile published
     else if (!read_record(info_file, share_rec_map[t], nbands, &area, means))
-      status = -4;
+      status = KAVU_FILE_ERROR;
     else if (open_hash_lookup(region_hash, m, &s) != 0)
-      status = -3;
+      status = KAVU_KEY_NOT_FOUND;
     else {
       region_rec &region = region_set[s];
       region.area = area;

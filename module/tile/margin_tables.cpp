@@ -2,6 +2,7 @@
 // second-line label they stand for, and the set of second-line labels.
 #include "containers/allocation.h"
 #include "tile/margins.h"
+#include "containers/status.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ int32_t margin_count_hint(const uint32_t *margin_vlbl, const uint32_t *margin_hl
 
 int32_t init_table(open_hash *table, int32_t *n_positions) {
   const int32_t param = compute_hash_param(n_positions);
-  return open_hash_init(table, *n_positions, param, h1_reg, h2_reg, match_reg) == 0 ? 0 : -1;
+  return open_hash_init(table, *n_positions, param, h1_reg, h2_reg, match_reg) == 0 ? KAVU_OK : KAVU_NO_MEMORY;
 }
 
 // Adds the first line of one margin of n positions; a label already present
@@ -22,11 +23,11 @@ int32_t add_first_line(const uint32_t *margin, int32_t n, open_hash *table, uint
   if (!margin) return 0;
   for (int32_t i = 0; i < n; ++i) {
     if (margin[i] == 0) continue;
-    if (open_hash_reserved(margin[i])) return -2;
+    if (open_hash_reserved(margin[i])) return KAVU_HASH_INSERT_FAIL;
     int32_t pos;
     const int32_t res = open_hash_insert(table, margin[i], &pos);
     if (res == 0) map[pos] = margin[n + i];
-    if (res == -1) return -2;
+    if (res == -1) return KAVU_HASH_INSERT_FAIL;
   }
   return 0;
 }
@@ -36,7 +37,7 @@ int32_t add_second_line(const uint32_t *margin, int32_t n, open_hash *table) {
   for (int32_t i = 0; i < n; ++i)
     if (margin[n + i] != 0 && (open_hash_reserved(margin[n + i]) || insert_lbl_hash(table, margin[n + i]) != 0)) {
       open_hash_destroy(table);
-      return -2;
+      return KAVU_HASH_INSERT_FAIL;
     }
   return 0;
 }
@@ -47,18 +48,18 @@ int32_t build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margi
                               int32_t nrows, int32_t *n_positions, open_hash *margin_lbl_hash,
                               uint32_t **margin_lbl_map) {
   *n_positions = margin_count_hint(margin_vlbl, margin_hlbl, ncols, nrows);
-  if (init_table(margin_lbl_hash, n_positions) != 0) return -1;
+  if (init_table(margin_lbl_hash, n_positions) != 0) return KAVU_NO_MEMORY;
   uint32_t *map = kavu_alloc_array<uint32_t>(size_t(*n_positions));
   if (!map) {
     open_hash_destroy(margin_lbl_hash);
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   for (int32_t i = 0; i < *n_positions; ++i) map[i] = 0xFFFFFFFFu;
   if (add_first_line(margin_vlbl, nrows, margin_lbl_hash, map) != 0 ||
       add_first_line(margin_hlbl, ncols, margin_lbl_hash, map) != 0) {
     kavu_free(map);
     open_hash_destroy(margin_lbl_hash);
-    return -2;
+    return KAVU_HASH_INSERT_FAIL;
   }
   *margin_lbl_map = map;
   return 0;
@@ -67,10 +68,10 @@ int32_t build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margi
 int32_t tile_init_ml_curr_hash(int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
                                const uint32_t *margin_hlbl, int32_t *n_positions, open_hash *ml_curr_hash) {
   int32_t positions = margin_count_hint(margin_vlbl, margin_hlbl, ncols, nrows);
-  if (init_table(ml_curr_hash, &positions) != 0) return -1;
+  if (init_table(ml_curr_hash, &positions) != 0) return KAVU_NO_MEMORY;
   if (add_second_line(margin_vlbl, nrows, ml_curr_hash) != 0 ||
       add_second_line(margin_hlbl, ncols, ml_curr_hash) != 0)
-    return -2;
+    return KAVU_HASH_INSERT_FAIL;
   *n_positions = positions;
   return 0;
 }

@@ -8,15 +8,15 @@
 #pragma once
 
 #include "containers/aptree.h"
-#include "containers/id_arrays.h"
-#include "containers/mgtree.h"
 #include "containers/open_hash.h"
 #include "containers/pair_rec.h"
+#include "lambda/candidate_heap.h"
 
 #include <cstdint>
 #include <cstdio>
 
 struct region_rec;
+using merge_tree = candidate_heap;
 
 // First-line labels of both margins (vertical first; the first position met
 // wins), each with the second-line label of that position in `margin_lbl_map`.
@@ -46,14 +46,13 @@ int32_t tile_init_margin_region_set(open_hash *share_lbl_hash, int32_t share_n_p
 
 // The merge tree and the vote repair of the tile case take the continued
 // regions as extra inputs that play no part: they are the shared operations
-// t_init_merge_tree and t_merge_list_update. (The merge step t_merge_pair runs
-// t_merge_list_update itself, which is the same thing.)
-int32_t tile_init_merge_tree(int32_t n_positions, mgtree **tree, pair_rec *pair_set, region_rec *region_set,
-                             int32_t *count, open_hash *region_hash, open_hash *ml_curr_hash,
-                             int32_t ml_n_positions);
-int32_t tile_merge_list_update(int32_t a, int32_t z, int32_t nbands, mgtree *tree, pair_rec *pair_set,
-                               region_rec *region_set, nbr_ids **w1, nbr_ids **w2, int32_t *count,
-                               open_hash *ml_curr_hash, int32_t ml_n_positions, open_hash *region_hash);
+// t_init_merge_tree and t_merge_list_update, which the merge run calls itself.
+int32_t tile_init_merge_tree(int32_t n_positions, int32_t n_pairs, merge_tree *tree, pair_rec *pair_set,
+                             region_rec *region_set, int32_t *count, open_hash *region_hash,
+                             open_hash *ml_curr_hash, int32_t ml_n_positions);
+int32_t tile_merge_list_update(int32_t a, int32_t z, merge_tree *tree, pair_rec *pair_set, region_rec *region_set,
+                               int32_t *count, open_hash *ml_curr_hash, int32_t ml_n_positions,
+                               open_hash *region_hash);
 
 // Records every border position where an earlier tile's output label and this
 // tile's output label denote one region but differ, larger label first.

@@ -4,6 +4,7 @@
 #include "tile/output_labels.h"
 
 #include "containers/allocation.h"
+#include "containers/status.h"
 #include "tile/tile_lambda_segment.h"
 
 #include <cstring>
@@ -31,7 +32,7 @@ int32_t assign_output_labels(int32_t n_positions, merge_lbl_list *lists, open_ha
       return TILE_LABELS_EXHAUSTED;  // also before the numbering wraps to 0, "no region"
     }
     for (; node; node = node->next) {
-      if (open_hash_lookup(region_hash, node->label, &slot) != 0) return -3;
+      if (open_hash_lookup(region_hash, node->label, &slot) != 0) return KAVU_KEY_NOT_FOUND;
       new_lbl_of_slot[slot] = out;
       owner_of_slot[slot] = i;
     }
@@ -67,12 +68,12 @@ int32_t create_output_lbl_image(const uint32_t *in_lbl, int32_t ncols, int32_t n
   // Starts as a copy of the slot words, so positions without a label keep the
   // empty marker; they are never read.
   auto *new_lbl_of_slot = kavu_alloc_array<uint32_t>(size_t(n_positions));
-  if (!new_lbl_of_slot) return -1;
+  if (!new_lbl_of_slot) return KAVU_NO_MEMORY;
   std::memcpy(new_lbl_of_slot, region_hash->slots, size_t(n_positions) * sizeof(uint32_t));
   *owner_of_slot = kavu_alloc_array<int32_t>(size_t(n_positions));
   if (!*owner_of_slot) {
     kavu_free(new_lbl_of_slot);
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   int32_t status =
       ml_n_positions != 0
@@ -92,7 +93,7 @@ int32_t create_output_lbl_image(const uint32_t *in_lbl, int32_t ncols, int32_t n
     if (!run_valid || label != run_label) {
       int32_t slot;
       if (open_hash_lookup(region_hash, label, &slot) != 0) {
-        status = -3;
+        status = KAVU_KEY_NOT_FOUND;
         break;
       }
       run_label = label;

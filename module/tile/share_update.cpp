@@ -4,6 +4,7 @@
 #include "lambda/region_set.h"
 #include "frame/le_stream.h"
 #include "tile/share_reginfo.h"
+#include "containers/status.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ int32_t collect_new_border_regions(const uint32_t *in_lbl, const uint32_t *out_l
   open_hash collected{};
   int32_t positions = ncols + nrows;
   const int32_t param = compute_hash_param(&positions);
-  if (open_hash_init(&collected, positions, param, h1_reg, h2_reg, match_reg) != 0) return -1;
+  if (open_hash_init(&collected, positions, param, h1_reg, h2_reg, match_reg) != 0) return KAVU_NO_MEMORY;
 
   const int64_t n_border = int64_t(nrows) + ncols;
   for (int64_t v = 0; v < n_border; ++v) {
@@ -39,12 +40,12 @@ int32_t collect_new_border_regions(const uint32_t *in_lbl, const uint32_t *out_l
     int32_t slot;
     if (open_hash_lookup(region_hash, in_lbl[i], &slot) != 0) {
       open_hash_destroy(&collected);
-      return -3;
+      return KAVU_KEY_NOT_FOUND;
     }
     const int32_t res = open_hash_insert(&collected, o, &pos);
     if (res == -1) {
       open_hash_destroy(&collected);
-      return -2;
+      return KAVU_HASH_INSERT_FAIL;
     }
     if (res == 0) {
       owners[*n] = owner_of_slot[slot];
@@ -63,15 +64,15 @@ int32_t collect_new_border_regions(const uint32_t *in_lbl, const uint32_t *out_l
 int32_t append_records(FILE *index_file, FILE *info_file, int32_t nbands, const region_rec *region_set,
                        const int32_t *owners, const uint32_t *labels, int32_t n, int32_t *n_shared) {
   if (n > 0) {
-    if (!seek_to(index_file, share_index_offset(*n_shared))) return -4;
+    if (!seek_to(index_file, share_index_offset(*n_shared))) return KAVU_FILE_ERROR;
     for (int32_t i = 0; i < n; ++i)
-      if (!write_le_u32(index_file, labels[i])) return -4;
-    if (!seek_to(info_file, share_info_offset(*n_shared, nbands))) return -4;
+      if (!write_le_u32(index_file, labels[i])) return KAVU_FILE_ERROR;
+    if (!seek_to(info_file, share_info_offset(*n_shared, nbands))) return KAVU_FILE_ERROR;
     for (int32_t i = 0; i < n; ++i)
-      if (!write_record(info_file, region_set[owners[i]], nbands)) return -4;
+      if (!write_record(info_file, region_set[owners[i]], nbands)) return KAVU_FILE_ERROR;
   }
   *n_shared += n;
-  if (!seek_to(index_file, 0) || !write_le_i32(index_file, *n_shared)) return -4;
+  if (!seek_to(index_file, 0) || !write_le_i32(index_file, *n_shared)) return KAVU_FILE_ERROR;
   return 0;
 }
 
@@ -85,9 +86,9 @@ int32_t refresh_continued(int32_t nbands, open_hash *region_hash, const region_r
     const uint32_t m = ml_curr_hash->slots[p];
     int32_t s, t;
     if (open_hash_lookup(region_hash, m, &s) != 0 || open_hash_lookup(share_lbl_hash, m, &t) != 0)
-      return -3;
-    if (!seek_to(info_file, share_info_offset(share_rec_map[t], nbands))) return -4;
-    if (!write_record(info_file, region_set[owner_of_slot[s]], nbands)) return -4;
+      return KAVU_KEY_NOT_FOUND;
+    if (!seek_to(info_file, share_info_offset(share_rec_map[t], nbands))) return KAVU_FILE_ERROR;
+    if (!write_record(info_file, region_set[owner_of_slot[s]], nbands)) return KAVU_FILE_ERROR;
   }
   return 0;
 }
@@ -105,7 +106,7 @@ int32_t tile_update_share_reginfo(const uint32_t *in_lbl, const uint32_t *out_lb
   auto *owners = kavu_alloc_array<int32_t>(n_border);
   auto *labels = kavu_alloc_array<uint32_t>(n_border);
   int32_t n = 0;
-  int32_t status = owners && labels ? 0 : -1;
+  int32_t status = owners && labels ? KAVU_OK : KAVU_NO_MEMORY;
   if (status == 0)
     status = collect_new_border_regions(in_lbl, out_lbl, ncols, nrows, region_hash, owner_of_slot,
                                         share_lbl_hash, share_n_positions, owners, labels, &n);
@@ -118,6 +119,6 @@ int32_t tile_update_share_reginfo(const uint32_t *in_lbl, const uint32_t *out_lb
                              share_rec_map, ml_curr_hash, ml_n_positions);
   if (status != 0) return status;
   // Buffered bytes that never reach the disk would be a silent loss.
-  if (std::fflush(index_file) != 0 || std::fflush(info_file) != 0) return -4;
+  if (std::fflush(index_file) != 0 || std::fflush(info_file) != 0) return KAVU_FILE_ERROR;
   return 0;
 }

@@ -5,10 +5,8 @@
 #include "tile/tile_lambda_segment.h"
 
 #include "containers/allocation.h"
-#include "containers/id_arrays.h"
-#include "lambda/merge_tree.h"
-#include "lambda/pair_set.h"
-#include "lambda/region_set.h"
+#include "containers/status.h"
+#include "lambda/merge_run.h"
 #include "tile/margins.h"
 #include "tile/output_labels.h"
 #include "tile/share_reginfo.h"
@@ -26,40 +24,17 @@ struct tile_run {
   FILE *info_file = nullptr;
   int32_t n_shared = 0;
   open_hash share_lbl_hash{};
-  int32_t share_n_positions = 0;  // non-zero exactly when regions are shared
+  int32_t share_n_positions = 0;  // 0 when the share index lists no region
   int32_t *share_rec_map = nullptr;
-  open_hash region_hash{};
-  int32_t n_positions = 0;
-  int32_t n_regions = 0;
   open_hash ml_curr_hash{};
-  int32_t ml_n_positions = 0;  // non-zero marks the tile case
-  region_rec *region_set = nullptr;
-  merge_lbl_list *lists = nullptr;
-  pair_rec *pair_set = nullptr;
-  int32_t n_pairs = 0;
-  mgtree *merge_tree = nullptr;
-  int32_t n_entries = 0;
-  merge_work work{};  // W1 ... W4 and the band buffer
+  int32_t ml_n_positions = 0;  // 0 when ml_curr_hash was not built
+  merge_run merging{};
   int32_t *owner_of_slot = nullptr;
 };
 
-// The merge containers go first: the output labels and the share update need
-// only the region records, which live to the end.
-void release_merge_state(tile_run &run) {
-  t_free_merge_work(&run.work);
-  run.work = merge_work{};
-  t_free_merge_tree(run.merge_tree);
-  run.merge_tree = nullptr;
-  if (run.pair_set) t_free_pair_set(run.pair_set);
-  run.pair_set = nullptr;
-}
-
 int32_t release_all(tile_run &run, int32_t status) {
-  release_merge_state(run);
   kavu_free(run.owner_of_slot);
-  t_free_merge_lbl_list(run.n_positions, run.lists);
-  if (run.region_set) t_free_region_set(run.n_positions, run.region_set);
-  open_hash_destroy(&run.region_hash);
+  merge_run_release(&run.merging);
   if (run.ml_n_positions != 0) open_hash_destroy(&run.ml_curr_hash);
   if (run.share_n_positions != 0) open_hash_destroy(&run.share_lbl_hash);
   kavu_free(run.share_rec_map);
@@ -91,34 +66,31 @@ bool info_holds_records(FILE *info_file, int32_t n_shared, int32_t nbands) {
 
 int32_t open_share_files(tile_run &run, const char *index_name, const char *info_name, int32_t nbands) {
   run.index_file = std::fopen(index_name, "r+b");
-  if (!run.index_file) return -4;
+  if (!run.index_file) return KAVU_FILE_ERROR;
   run.info_file = std::fopen(info_name, "r+b");
-  if (!run.info_file) return -4;
+  if (!run.info_file) return KAVU_FILE_ERROR;
   const int32_t status = tile_read_share_reginfo(run.index_file, &run.n_shared, &run.share_lbl_hash,
                                                  &run.share_n_positions, &run.share_rec_map);
   if (status != 0) return status;
-  return info_holds_records(run.info_file, run.n_shared, nbands) ? 0 : -4;
+  return info_holds_records(run.info_file, run.n_shared, nbands) ? KAVU_OK : KAVU_FILE_ERROR;
 }
 
 // Merges the cheapest pair while its cost is below the threshold. The region
 // count covers the tile's own regions only; margin regions can still merge
 // when it starts at 0 or 1.
-int32_t merge_below(tile_run &run, int32_t nbands, float threshold) {
-  int32_t count = run.n_regions;
-  while (run.n_entries != 0) {
-    mgtree_node *min = mgtree_minimum(run.merge_tree);
+int32_t merge_below(merge_run &m, float threshold) {
+  int32_t count = m.n_regions;
+  while (merge_run_has_candidate(&m)) {
     // A NaN on either side stops, as "not below" must.
-    if (!(threshold > min->cost)) break;
-    const int32_t pair = min->pair_index;
+    if (!(threshold > merge_run_minimum(&m).cost)) break;
     // The vote repair inside is the same in the tile case (tile_merge_list_update).
-    const int32_t status = t_merge_pair(min, nbands, run.merge_tree, &run.n_entries, run.pair_set, run.region_set,
-                                        run.lists, &run.work);
+    int32_t a, z;
+    const int32_t status = merge_run_merge_minimum(&m, &a, &z);
     if (status != 0) return status;
-    run.pair_set[pair].removed = 1;
     if (count == 2) break;  // one region left
     --count;
   }
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
@@ -130,48 +102,43 @@ int32_t tile_lambda_segment(const float *image, uint32_t *in_lbl, const uint32_t
                             float threshold) {
   tile_run run;
   *last_lbl = start_lbl;
-  if (margin_vlbl && !(run.first_col_lbl = copy_line(in_lbl, nrows, ncols))) return release_all(run, -1);
-  if (margin_hlbl && !(run.first_row_lbl = copy_line(in_lbl, ncols, 1))) return release_all(run, -1);
+  if (margin_vlbl && !(run.first_col_lbl = copy_line(in_lbl, nrows, ncols)))
+    return release_all(run, KAVU_NO_MEMORY);
+  if (margin_hlbl && !(run.first_row_lbl = copy_line(in_lbl, ncols, 1)))
+    return release_all(run, KAVU_NO_MEMORY);
 
   const bool shared_files = index_name != nullptr;
-  int32_t status = shared_files ? open_share_files(run, index_name, info_name, nbands) : 0;
+  int32_t status = shared_files ? open_share_files(run, index_name, info_name, nbands) : KAVU_OK;
   if (status != 0) return release_all(run, status);
 
-  status = run.n_shared == 0
-               ? t_init_region_hash(in_lbl, ncols, nrows, &run.region_hash, &run.n_positions, &run.n_regions, mask)
-               : tile_init_region_hash(in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, start_lbl, &run.region_hash,
-                                       &run.n_positions, &run.n_regions, &run.ml_n_positions, &run.ml_curr_hash,
-                                       mask);
+  // With regions of earlier tiles listed, the tile's labels are renumbered and
+  // tied to them; the renumbering builds the region hash.
+  merge_run &m = run.merging;
+  const merge_input in{image, in_lbl, ncols, nrows, nbands, mask, margin_vlbl, margin_hlbl, nullptr};
+  const bool continues = run.n_shared != 0;
+  status = continues ? tile_init_region_hash(in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, start_lbl,
+                                             &m.region_hash, &m.n_positions, &m.n_regions, &run.ml_n_positions,
+                                             &run.ml_curr_hash, mask)
+                     : merge_run_hash_labels(&m, in);
   if (status != 0) return release_all(run, status);
 
-  status = t_init_region_set(image, in_lbl, &run.region_hash, run.n_positions, ncols, nrows, nbands,
-                             &run.region_set, &run.lists, &run.share_lbl_hash, run.share_n_positions,
-                             run.share_rec_map, run.ml_n_positions, &run.ml_curr_hash, run.info_file, mask);
+  const tile_continuation tile{continues,         &run.share_lbl_hash, run.share_n_positions, run.share_rec_map,
+                               &run.ml_curr_hash, run.ml_n_positions,  run.info_file};
+  merge_input tiled = in;
+  tiled.tile = &tile;
+  status = merge_run_build(&m, tiled);
+  if (status == 0) status = merge_below(m, threshold);
   if (status != 0) return release_all(run, status);
+  merge_run_release_merging(&m);
 
-  status = t_init_pair_set(in_lbl, &run.region_hash, run.n_positions, ncols, nrows, nbands, &run.pair_set,
-                           run.region_set, &run.n_pairs, margin_vlbl, margin_hlbl, mask);
-  if (status != 0) return release_all(run, status);
-
-  status = run.ml_n_positions != 0
-               ? tile_init_merge_tree(run.n_positions, &run.merge_tree, run.pair_set, run.region_set, &run.n_entries,
-                                      &run.region_hash, &run.ml_curr_hash, run.ml_n_positions)
-               : t_init_merge_tree(run.n_positions, &run.merge_tree, run.pair_set, run.region_set, &run.n_entries);
-  if (status != 0) return release_all(run, status);
-
-  status = t_init_merge_work(&run.work, nbands);
-  if (status == 0) status = merge_below(run, nbands, threshold);
-  if (status != 0) return release_all(run, status);
-  release_merge_state(run);
-
-  status = create_output_lbl_image(in_lbl, ncols, nrows, run.n_positions, &run.region_hash, run.lists, out_lbl,
-                                   start_lbl, last_lbl, &run.owner_of_slot, run.ml_n_positions, &run.ml_curr_hash,
-                                   mask);
+  status = create_output_lbl_image(in_lbl, ncols, nrows, m.n_positions, &m.region_hash, m.lists, out_lbl,
+                                   start_lbl, last_lbl, &run.owner_of_slot,
+                                   continues ? run.ml_n_positions : 0, &run.ml_curr_hash, mask);
   if (status == 0)
     status = tile_update_merge(out_lbl, ncols, nrows, margin_vlbl, margin_hlbl, run.first_col_lbl,
                                run.first_row_lbl, merge_pair_tree);
   if (status == 0 && shared_files)
-    status = tile_update_share_reginfo(in_lbl, out_lbl, ncols, nrows, nbands, &run.region_hash, run.region_set,
+    status = tile_update_share_reginfo(in_lbl, out_lbl, ncols, nrows, nbands, &m.region_hash, m.region_set,
                                        run.owner_of_slot, run.index_file, run.info_file, &run.n_shared,
                                        &run.share_lbl_hash, run.share_n_positions, run.share_rec_map,
                                        &run.ml_curr_hash, run.ml_n_positions);

@@ -3,15 +3,14 @@
 #include "lambda/merge_tree.h"
 #include "tile/margins.h"
 
-int32_t tile_init_merge_tree(int32_t n_positions, mgtree **tree, pair_rec *pair_set, region_rec *region_set,
-                             int32_t *count, open_hash * /*region_hash*/, open_hash * /*ml_curr_hash*/,
-                             int32_t /*ml_n_positions*/) {
-  return t_init_merge_tree(n_positions, tree, pair_set, region_set, count);
+int32_t tile_init_merge_tree(int32_t n_positions, int32_t n_pairs, merge_tree *tree, pair_rec *pair_set,
+                             region_rec *region_set, int32_t *count, open_hash * /*region_hash*/,
+                             open_hash * /*ml_curr_hash*/, int32_t /*ml_n_positions*/) {
+  return t_init_merge_tree(n_positions, n_pairs, tree, pair_set, region_set, count);
 }
 
-int32_t tile_merge_list_update(int32_t a, int32_t z, int32_t nbands, mgtree *tree, pair_rec *pair_set,
-                               region_rec *region_set, nbr_ids **w1, nbr_ids **w2, int32_t *count,
-                               open_hash * /*ml_curr_hash*/, int32_t /*ml_n_positions*/,
+int32_t tile_merge_list_update(int32_t a, int32_t z, merge_tree *tree, pair_rec *pair_set, region_rec *region_set,
+                               int32_t *count, open_hash * /*ml_curr_hash*/, int32_t /*ml_n_positions*/,
                                open_hash * /*region_hash*/) {
-  return t_merge_list_update(a, z, nbands, tree, pair_set, region_set, w1, w2, count);
+  return t_merge_list_update(a, z, tree, pair_set, region_set, count);
 }

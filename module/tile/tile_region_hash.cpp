@@ -3,6 +3,7 @@
 // tiles, and border labels of earlier tiles take their shared output labels.
 #include "containers/allocation.h"
 #include "tile/margins.h"
+#include "containers/status.h"
 #include "tile/tile_lambda_segment.h"
 
 namespace {
@@ -42,9 +43,9 @@ int32_t renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask,
     if (open_hash_lookup(margin_lbl_hash, label, &pos) == 0) {
       to = margin_lbl_map[pos];
     } else {
-      if (open_hash_reserved(label)) return -2;
+      if (open_hash_reserved(label)) return KAVU_HASH_INSERT_FAIL;
       const int32_t res = open_hash_insert(&renum->table, label, &pos);
-      if (res == -1) return -2;
+      if (res == -1) return KAVU_HASH_INSERT_FAIL;
       if (res == 0) {
         if (open_hash_reserved(next)) return TILE_LABELS_EXHAUSTED;
         renum->new_lbl[pos] = next++;
@@ -64,7 +65,7 @@ int32_t renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask,
 int32_t insert_keys(const open_hash *from, const uint32_t *values, open_hash *to) {
   for (int32_t p = 0; p < from->n_positions; ++p)
     if (open_hash_pos_valid(from, p) && insert_lbl_hash(to, values ? values[p] : from->slots[p]) != 0)
-      return -2;
+      return KAVU_HASH_INSERT_FAIL;
   return 0;
 }
 
@@ -89,11 +90,11 @@ int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, co
   const int32_t param = renum_keys <= kMaxTableKeys ? compute_hash_param(&renum_positions) : 0;
   status = renum_keys <= kMaxTableKeys &&
                    open_hash_init(&renum.table, renum_positions, param, h1_reg, h2_reg, match_reg) == 0
-               ? 0
-               : -1;
+               ? KAVU_OK
+               : KAVU_NO_MEMORY;
   if (status == 0) {
     renum.new_lbl = kavu_alloc_array<uint32_t>(size_t(renum_positions));
-    if (!renum.new_lbl) status = -1;
+    if (!renum.new_lbl) status = KAVU_NO_MEMORY;
   }
   int32_t count = 0;
   if (status == 0)
@@ -110,7 +111,7 @@ int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, co
   const int32_t region_param = compute_hash_param(&positions);
   if (open_hash_init(region_hash, positions, region_param, h1_reg, h2_reg, match_reg) != 0) {
     release(&renum);
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   status = insert_keys(&renum.table, renum.new_lbl, region_hash);
   release(&renum);

@@ -4,6 +4,7 @@
 // lets through carries a label (tiles hand their frame on as margins).
 #include "watershed/flooding_state.h"
 #include "watershed/merge_pairs.h"
+#include "containers/status.h"
 
 #include <cfloat>
 
@@ -38,7 +39,7 @@ int32_t seed_lines(flooding_state<Label> &s) {
     checkValidNeighbor(valid, i, s.nx, s.ny);
     for (int j = 0; j < s.neighbours; ++j)
       if (valid[j] && is_real_label(s.labels[i + s.offsets.d[j]])) {
-        if (add_to_queue(s, i) != 0) return -1;
+        if (add_to_queue(s, i) != 0) return KAVU_NO_MEMORY;
         break;
       }
   }
@@ -75,7 +76,7 @@ int32_t dissolve_lines(flooding_state<Label> &s) {
           best = d;
         }
       } else if (lq == LBL_WSHED<Label> && !excluded_by_mask(s, q)) {
-        if (add_to_queue(s, q) != 0) return -1;
+        if (add_to_queue(s, q) != 0) return KAVU_NO_MEMORY;
       }
     }
     if (!meeting) s.wshed_mask[p] = 0;
@@ -122,7 +123,7 @@ void complete_frame(flooding_state<Label> &s) {
 
 template <typename Label>
 int32_t boundary_pass(flooding_state<Label> &s) {
-  if (seed_lines(s) != 0 || dissolve_lines(s) != 0) return -1;
+  if (seed_lines(s) != 0 || dissolve_lines(s) != 0) return KAVU_NO_MEMORY;
   restore_unlabelled(s);
   if (!s.mask) return 0;
   complete_frame(s);

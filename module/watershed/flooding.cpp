@@ -5,6 +5,7 @@
 #include "watershed/flooding.h"
 
 #include "containers/allocation.h"
+#include "containers/status.h"
 #include "watershed/flooding_state.h"
 #include "watershed/merge_pairs.h"
 
@@ -99,7 +100,7 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
     }
     lab[p] = LBL_INQUEUE<Label>;
     const uint32_t v = static_cast<uint32_t>(p);
-    if (queue_add(fifo, &v) != 0) return -1;
+    if (queue_add(fifo, &v) != 0) return KAVU_NO_MEMORY;
   }
 
   // Propagate breadth-first; a pixel reached by two basins becomes a line.
@@ -136,7 +137,7 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
         } else if (lp != LBL_WSHED<Label> && lp != lq) {
           // p is of this level, so only q's level needs reading.
           if (level == 0 && s.levels[q] == 0 && merge_pair_add_once(s.pairs, lp, lq) != 0)
-            return -1;
+            return KAVU_NO_MEMORY;
           lab[p] = LBL_WSHED<Label>;
           s.wshed_mask[p] = 255;
           flag = false;
@@ -150,7 +151,7 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
       } else if (lq == LBL_CURRENT<Label>) {
         lab[q] = LBL_INQUEUE<Label>;
         const uint32_t v = static_cast<uint32_t>(q);
-        if (queue_add(fifo, &v) != 0) return -1;
+        if (queue_add(fifo, &v) != 0) return KAVU_NO_MEMORY;
       }
     }
   }
@@ -162,7 +163,7 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
     new_basin_label(s, p);
     const Label basin = s.current;
     uint32_t v = static_cast<uint32_t>(p);
-    if (queue_add(fifo, &v) != 0) return -1;
+    if (queue_add(fifo, &v) != 0) return KAVU_NO_MEMORY;
     while (!queue_empty(fifo)) {
       int32_t x = 0;
       queue_first(fifo, &x);
@@ -171,7 +172,7 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
         if (lab[q] == LBL_CURRENT<Label>) {
           lab[q] = basin;
           v = static_cast<uint32_t>(q);
-          if (queue_add(fifo, &v) != 0) return -1;
+          if (queue_add(fifo, &v) != 0) return KAVU_NO_MEMORY;
         }
       }
     }
@@ -214,7 +215,7 @@ int32_t flood(flooding_state<Label> &s, uint32_t *tables, const uint32_t *top,
   bool flag = false;
   for (int h = range.lo; h <= range.hi; ++h) {
     const int64_t begin = h == range.lo ? 0 : end[h - 1];
-    if (begin != end[h] && flood_level(s, h, begin, end[h], flag) != 0) return -1;
+    if (begin != end[h] && flood_level(s, h, begin, end[h], flag) != 0) return KAVU_NO_MEMORY;
   }
   close_frame(s);
   return merge_bd != 0 ? boundary_pass(s) : 0;
@@ -248,7 +249,7 @@ int32_t watershed_body(const uint16_t *levels, const float *image, int64_t nx, i
                           start};
   // Histogram and level ends, cleared together.
   auto *tables = kavu_alloc_zeroed<uint32_t>(2 * kLevels);
-  if (!tables) return -1;
+  if (!tables) return KAVU_NO_MEMORY;
   int32_t status = queue_init(&s.fifo);
   if (status == 0)
     status = flood(s, tables, top_present ? top_labels : nullptr,

@@ -10,6 +10,7 @@
 #include "watershed/flooding.h"
 #include "watershed/labels.h"
 #include "watershed/merge_pairs.h"
+#include "containers/status.h"
 
 #include <cstdio>
 
@@ -74,7 +75,7 @@ int32_t load_merge_list(aptree *pairs, QEL_VPTR list) {
   const uint32_t *e = data_of<uint32_t>(list);
   const int64_t n_pairs = list->value.arr->n_elts / 2;
   for (int64_t i = 0; i < n_pairs; ++i)
-    if (!aptree_insert(pairs, merge_pair_key(e[2 * i], e[2 * i + 1]))) return -1;
+    if (!aptree_insert(pairs, merge_pair_key(e[2 * i], e[2 * i + 1]))) return KAVU_NO_MEMORY;
   return 0;
 }
 
@@ -89,7 +90,7 @@ int32_t store_merge_list(aptree *pairs, QEL_VPTR out_kw) {
   aptree_destroy(pairs);
   if (!read) {
     free_ap_ids(ids);
-    return -1;
+    return KAVU_NO_MEMORY;
   }
   if (count != 0) {
     const QEL_MEMINT n = 2 * QEL_MEMINT{count};
@@ -98,7 +99,7 @@ int32_t store_merge_list(aptree *pairs, QEL_VPTR out_kw) {
         QEL_MakeTempArray(QEL_TYP_ULONG, 1, &n, QEL_ARR_INI_NOP, &list));
     if (!e) {
       free_ap_ids(ids);
-      return -1;
+      return KAVU_NO_MEMORY;
     }
     for (int32_t i = 0; i < count; ++i) {
       e[2 * i] = static_cast<uint32_t>(ids->ids[i].hash1);

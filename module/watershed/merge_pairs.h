@@ -4,6 +4,7 @@
 #pragma once
 
 #include "containers/aptree.h"
+#include "containers/status.h"
 
 #include <cstdint>
 
@@ -17,5 +18,5 @@ inline ap_pair merge_pair_key(uint32_t a, uint32_t b) {
 inline int32_t merge_pair_add_once(aptree *pairs, uint32_t a, uint32_t b) {
   const ap_pair key = merge_pair_key(a, b);
   if (aptree_node_not_null(pairs, aptree_exact_query(pairs, key))) return 0;
-  return aptree_insert(pairs, key) ? 0 : -1;
+  return aptree_insert(pairs, key) ? KAVU_OK : KAVU_NO_MEMORY;
 }

@@ -1,5 +1,6 @@
 // Block management of the flooding queue: the only host call of the workers.
 #include "watershed/queue.h"
+#include "containers/status.h"
 
 namespace {
 constexpr int32_t kFirstBlockSize = 256;  // the first block holds 257 nodes
@@ -12,7 +13,7 @@ int32_t queue_init(queue *q) {
   q->count = 0;
   q->head = q->tail = nullptr;
   queue_node *sentinel = alloc_queue(q);
-  if (!sentinel) return -1;
+  if (!sentinel) return KAVU_NO_MEMORY;
   sentinel->next = nullptr;
   q->head = q->tail = sentinel;
   return 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/qel.h"
+#include "containers/status.h"
 
 #include <cstdint>
 
@@ -47,7 +48,7 @@ inline int32_t queue_add(queue *q, const uint32_t *value) {
   if (node)
     q->free_nodes = node->next;
   else if (!(node = alloc_queue(q)))
-    return -1;
+    return KAVU_NO_MEMORY;
   node->value = *value;
   node->next = nullptr;
   q->tail->next = node;

@@ -3,9 +3,8 @@
 // checked against the invariants that hold between merges.
 #pragma once
 
-#include "lambda/merge_tree.h"
+#include "lambda/merge_run.h"
 #include "lambda/pair_set.h"
-#include "lambda/region_set.h"
 
 #include <gtest/gtest.h>
 
@@ -16,55 +15,33 @@
 
 namespace lambda_test {
 
+// A merge run, with the names the tests use for its members.
 struct lambda_state {
-  open_hash hash{};
-  int32_t n_positions = 0, n_regions = 0;
-  region_rec *regions = nullptr;
-  merge_lbl_list *lists = nullptr;
-  pair_rec *pairs = nullptr;
-  int32_t n_pairs = 0;
-  merge_tree *tree = nullptr;
-  int32_t count = 0;
-  merge_work work{};
-  int32_t nbands = 1;
+  merge_run run{};
+  open_hash &hash = run.region_hash;
+  int32_t &n_positions = run.n_positions, &n_regions = run.n_regions;
+  region_rec *&regions = run.region_set;
+  merge_lbl_list *&lists = run.lists;
+  pair_rec *&pairs = run.pair_set;
+  int32_t &n_pairs = run.n_pairs;
+  merge_tree *tree = &run.tree;
+  int32_t &count = run.n_entries;
+  int32_t &nbands = run.nbands;
 
-  lambda_state() = default;
+  lambda_state() { nbands = 1; }
   lambda_state(const lambda_state &) = delete;
   lambda_state &operator=(const lambda_state &) = delete;
   ~lambda_state() { release(); }
 
-  void release() {
-    t_free_merge_work(&work);
-    t_free_merge_tree(tree);
-    tree = nullptr;
-    t_free_pair_set(pairs);
-    pairs = nullptr;
-    t_free_merge_lbl_list(n_positions, lists);
-    lists = nullptr;
-    if (regions) t_free_region_set(n_positions, regions);
-    regions = nullptr;
-    open_hash_destroy(&hash);
-  }
+  void release() { merge_run_release(&run); }
 
-  // Region hash, region set, pair set, merge tree and working arrays, as both
+  // Region hash, region set, pair set, merge tree and band buffer, as both
   // drivers build them; the first non-zero status is returned.
   int32_t build(const std::vector<float> &image, const std::vector<uint32_t> &labels, int32_t ncols,
                 int32_t nrows, int32_t bands, const uint8_t *mask = nullptr) {
-    nbands = bands;
-    int32_t status =
-        t_init_region_hash(labels.data(), ncols, nrows, &hash, &n_positions, &n_regions, mask);
-    if (status != 0) return status;
-    status = t_init_region_set(image.data(), labels.data(), &hash, n_positions, ncols, nrows,
-                               nbands, &regions, &lists, nullptr, 0, nullptr, 0, nullptr, nullptr,
-                               mask);
-    if (status != 0) return status;
-    status = t_init_pair_set(labels.data(), &hash, n_positions, ncols, nrows, nbands, &pairs,
-                             regions, &n_pairs, nullptr, nullptr, mask);
-    if (status != 0) return status;
-    count = 0;
-    status = t_init_merge_tree(n_positions, &tree, pairs, regions, &count);
-    if (status != 0) return status;
-    return t_init_merge_work(&work, nbands);
+    const merge_input in{image.data(), labels.data(), ncols, nrows, bands, mask, nullptr, nullptr, nullptr};
+    const int32_t status = merge_run_hash_labels(&run, in);
+    return status != 0 ? status : merge_run_build(&run, in);
   }
 
   int32_t pos(uint32_t label) const {
@@ -75,10 +52,9 @@ struct lambda_state {
 
   // Merges the merge tree's minimum as a driver does; returns its pair index.
   int32_t merge_min() {
-    mgtree_node *minimum = mgtree_minimum(tree);
-    const int32_t k = minimum->pair_index;
-    EXPECT_EQ(t_merge_pair(minimum, nbands, tree, &count, pairs, regions, lists, &work), 0);
-    pairs[k].removed = 1;
+    const int32_t k = merge_run_minimum(&run).pair_index;
+    int32_t a, z;
+    EXPECT_EQ(merge_run_merge_minimum(&run, &a, &z), 0);
     return k;
   }
 
@@ -87,19 +63,14 @@ struct lambda_state {
   // Neighbour position -> pair index of region p.
   std::map<int32_t, int32_t> neighbours(int32_t p) const {
     std::map<int32_t, int32_t> out;
-    const nptree *t = regions[p].nptree;
-    for (nptree_node *n = nptree_minimum(t); n != t->nil && n != t->root;
-         n = nptree_successor(t, n))
-      out[n->lbl_hash] = n->nbr_pair;
+    for (int32_t j = 0; j < regions[p].n_nbrs; ++j) out[regions[p].nbrs[j].nbr] = regions[p].nbrs[j].pair;
     return out;
   }
 
   // Entries of the merge tree as (pair index -> cost).
   std::map<int32_t, float> entries() const {
     std::map<int32_t, float> out;
-    if (count == 0) return out;
-    for (mgtree_node *n = mgtree_minimum(tree); n != tree->nil; n = mgtree_successor(tree, n))
-      out[n->pair_index] = n->cost;
+    for (int32_t i = 0; i < tree->size; ++i) out[tree->keys[i].pair_index] = tree->keys[i].cost;
     return out;
   }
 };

@@ -192,13 +192,8 @@ TEST(MergeStep, EveryAllocationFailureReleasesEverything) {
       lambda_state s;
       kavu_alloc_reset(fail_at);
       status = s.build(c.image, c.labels, c.ncols, c.nrows, c.nbands);
-      while (status == 0 && s.count > 0) {
-        mgtree_node *minimum = mgtree_minimum(s.tree);
-        const int32_t k = minimum->pair_index;
-        status = t_merge_pair(minimum, s.nbands, s.tree, &s.count, s.pairs, s.regions, s.lists,
-                              &s.work);
-        s.pairs[k].removed = 1;
-      }
+      int32_t a, z;
+      while (status == 0 && s.count > 0) status = merge_run_merge_minimum(&s.run, &a, &z);
       done = kavu_alloc_count() < fail_at;
       kavu_alloc_reset();
     });

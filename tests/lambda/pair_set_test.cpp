@@ -72,7 +72,7 @@ int32_t build_pairs(lambda_state &s, const std::vector<float> &image,
                                nullptr, mask);
   if (status == 0)
     status = t_init_pair_set(labels.data(), &s.hash, s.n_positions, ncols, nrows, nbands, &s.pairs,
-                             s.regions, &s.n_pairs, vlbl, hlbl, mask);
+                             s.regions, &s.run.nbrs, &s.n_pairs, vlbl, hlbl, mask);
   return status;
 }
 

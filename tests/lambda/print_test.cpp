@@ -47,17 +47,17 @@ TEST(Printers, RegionSetWithAndWithoutPairs) {
 TEST(Printers, NeighbourTreeStopsAtKeyZero) {
   lambda_state s;
   ASSERT_EQ(s.build(std::vector<float>(6, 0), {0, 1, 2, 0, 1, 2}, 3, 2, 1), 0);
-  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(s.regions[1].nptree, f); }),
+  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(&s.regions[1], f); }),
             "Number of nbr: 0.\n");  // keys 0 and 2: the first is 0
-  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(s.regions[0].nptree, f); }),
+  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(&s.regions[0], f); }),
             "\tnptree tree: \n\t1 \nNumber of nbr: 1.\n");
   lambda_state one;
   ASSERT_EQ(one.build({1}, {3}, 1, 1, 1), 0);
-  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(one.regions[one.pos(3)].nptree, f); }),
+  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(&one.regions[one.pos(3)], f); }),
             "Number of nbr: 0.\n");  // empty
   lambda_state t;
   ASSERT_EQ(t.build(std::vector<float>(3, 0), {5, 6, 7}, 3, 1, 1), 0);
-  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(t.regions[t.pos(6)].nptree, f); }),
+  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(&t.regions[t.pos(6)], f); }),
             "\tnptree tree: \n\t" + std::to_string(t.pos(5)) + " " + std::to_string(t.pos(7)) +
                 " \nNumber of nbr: 2.\n");
 }

@@ -46,7 +46,7 @@ TEST(RegionSet, LabelsBelowTheTableSizeSitAtTheirOwnPosition) {
     EXPECT_EQ(b.regions[l].gval[0], image[i]);
     EXPECT_EQ(b.regions[l].gval[1], image[6 + i]);
     EXPECT_EQ(b.regions[l].bestp, -1);
-    EXPECT_EQ(b.regions[l].nptree->root->left, b.regions[l].nptree->nil);
+    EXPECT_EQ(b.regions[l].n_nbrs, 0);
     ASSERT_NE(b.lists[l].head, nullptr);
     EXPECT_EQ(b.lists[l].head->label, l);
     EXPECT_EQ(b.lists[l].head->next, nullptr);
@@ -55,7 +55,7 @@ TEST(RegionSet, LabelsBelowTheTableSizeSitAtTheirOwnPosition) {
     EXPECT_EQ(b.regions[p].area, 0);
     EXPECT_EQ(b.regions[p].gval[0], 0.0f);
     EXPECT_EQ(b.lists[p].head, nullptr);
-    EXPECT_EQ(b.regions[p].nptree, nullptr);
+    EXPECT_EQ(b.regions[p].nbrs, nullptr);
   }
 }
 

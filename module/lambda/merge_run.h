@@ -1,0 +1,78 @@
+// One run of lambda-schedule merging, as both drivers (tiled and iterative)
+// make it: the region hash, regions, merge label lists, neighbour lists, pairs,
+// merge tree and band buffer in one record, built in the fixed order region
+// hash -> region set -> pair set -> merge tree, then merged one minimum at a time.
+#pragma once
+
+#include "containers/merge_lbl_list.h"
+#include "containers/open_hash.h"
+#include "containers/pair_rec.h"
+#include "lambda/merge_tree.h"
+#include "lambda/nbr_lists.h"
+#include "lambda/region_set.h"
+
+#include <cstdint>
+#include <cstdio>
+
+// The tiled mode's extras: the regions of earlier tiles that this tile
+// continues, with their share records (tile/share_reginfo.h, tile/margins.h).
+struct tile_continuation {
+  bool continues_shared;  // the share index lists regions and the tile runs against them
+  open_hash *share_lbl_hash;
+  int32_t share_n_positions;
+  const int32_t *share_rec_map;
+  open_hash *ml_curr_hash;
+  int32_t ml_n_positions;
+  FILE *info_file;
+};
+
+// What a run is built from. Margins (tiled mode only, null otherwise) are lines
+// of labels just outside the left column and the top row; `tile` is null
+// outside the tiled mode.
+struct merge_input {
+  const float *image;
+  const uint32_t *labels;
+  int32_t ncols;
+  int32_t nrows;
+  int32_t nbands;
+  const uint8_t *mask;
+  const uint32_t *margin_vlbl;
+  const uint32_t *margin_hlbl;
+  const tile_continuation *tile;
+};
+
+// Every member is null or zero until built, so one release serves every exit.
+struct merge_run {
+  open_hash region_hash;
+  int32_t n_positions;
+  int32_t n_regions;  // regions of the label image (the tile's own ones in the tiled mode)
+  region_rec *region_set;
+  merge_lbl_list *lists;
+  nbr_store nbrs;
+  pair_rec *pair_set;
+  int32_t n_pairs;
+  merge_tree tree;
+  int32_t n_entries;
+  float *band_buffer;  // the merge step's scratch of nbands floats
+  int32_t nbands;
+};
+
+// The region hash of the input's labels (t_init_region_hash). The tiled mode
+// builds it with tile_init_region_hash instead when it continues shared regions.
+int32_t merge_run_hash_labels(merge_run *run, const merge_input &in);
+// Region set, pair set, merge tree and band buffer from the region hash.
+// 0 or the first failing status; the caller releases the run either way.
+int32_t merge_run_build(merge_run *run, const merge_input &in);
+
+inline bool merge_run_has_candidate(const merge_run *run) { return run->n_entries != 0; }
+// The merge tree's minimum: the cheapest live pair; only with a candidate.
+inline mg_key merge_run_minimum(const merge_run *run) { return t_merge_tree_minimum(&run->tree); }
+// Merges the minimum pair (r0 survives, r1 is absorbed, both written out) and
+// marks it removed. 0 or -1.
+int32_t merge_run_merge_minimum(merge_run *run, int32_t *survivor, int32_t *absorbed);
+
+// Releases the merging structures (pairs, merge tree, neighbour lists, band
+// buffer); region hash, region records and merge label lists stay for the
+// output that is made from them.
+void merge_run_release_merging(merge_run *run);
+void merge_run_release(merge_run *run);
