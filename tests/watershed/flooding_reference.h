@@ -1,10 +1,7 @@
-// Shared by the watershed tests: worker inputs and outputs as std:: containers,
-// a direct call of either flooding worker, random level images, and a plain
-// reference flooding written from the definition with std:: containers.
+// The watershed's inputs and outputs as std:: containers, random level images,
+// and a plain reference flooding written from the definition with std::
+// containers: bounds tests per neighbour, a stable sort, a deque and a set.
 #pragma once
-
-#include "containers/aptree.h"
-#include "watershed/flooding.h"
 
 #include <gtest/gtest.h>
 
@@ -35,54 +32,11 @@ struct FloodInput {
 using Pair = std::pair<int32_t, int32_t>;  // (hash1, hash2): larger label first
 
 struct FloodOutput {
-  int32_t status = 0;
-  std::vector<uint32_t> labels;  // widened from the 16-bit worker
+  std::vector<uint32_t> labels;  // widened from 16-bit labels
   std::vector<uint8_t> wmask;
   uint32_t count = 0;
-  std::vector<Pair> pairs;  // in the tree's key order
+  std::vector<Pair> pairs;  // ascending
 };
-
-inline std::vector<Pair> tree_pairs(const aptree *tree) {
-  std::vector<Pair> out;
-  ap_ids *ids = nullptr;
-  int32_t count = 0;
-  if (init_ap_ids(&ids, 100000) != 0 || aptree_traverse(tree, &count, ids) != 0) {
-    ADD_FAILURE() << "could not read the pair tree";
-  } else {
-    for (int32_t i = 0; i < ids->count; ++i) out.emplace_back(ids->ids[i].hash1, ids->ids[i].hash2);
-  }
-  free_ap_ids(ids);
-  return out;
-}
-
-// Runs the 32-bit (Label = uint32_t) or the 16-bit worker. The pairs are read
-// back only from a tree made here; a caller's tree is left to the caller.
-template <typename Label>
-FloodOutput run_worker(const FloodInput &in, aptree *tree = nullptr) {
-  const int64_t n = in.nx * in.ny;
-  std::vector<float> image = in.image;
-  if (image.empty()) image.assign(n * in.nb, 0.0f);
-  std::vector<Label> labels(n, 0);
-  std::vector<int64_t> sorted(n, -1);
-  FloodOutput out;
-  out.wmask.assign(n, 0);
-  aptree *pairs = tree ? tree : aptree_create();
-  const auto worker = [] {
-    if constexpr (sizeof(Label) == 4) return kavu_watershed_long;
-    else return kavu_watershed_int;
-  }();
-  out.status = worker(in.levels.data(), image.data(), in.nx, in.ny, in.nb, !in.mask.empty(),
-                      in.mask.empty() ? nullptr : in.mask.data(), in.start, !in.top.empty(),
-                      in.top.empty() ? nullptr : in.top.data(), !in.left.empty(),
-                      in.left.empty() ? nullptr : in.left.data(), in.connectivity, in.merge_bd,
-                      labels.data(), sorted.data(), pairs, &out.count, out.wmask.data());
-  out.labels.assign(labels.begin(), labels.end());
-  if (!tree) {
-    if (out.status == 0) out.pairs = tree_pairs(pairs);
-    aptree_destroy(pairs);
-  }
-  return out;
-}
 
 // ---- random level images --------------------------------------------------
 
@@ -109,9 +63,6 @@ inline std::vector<uint16_t> random_levels(std::mt19937 &rng, int64_t nx, int64_
   return lv;
 }
 
-// ---- reference flooding ---------------------------------------------------
-// Written from the definition with bounds tests per neighbour, a stable sort,
-// a std::deque and a std::set, sharing nothing with the workers.
 
 struct Reference {
   static constexpr uint32_t kInit = 0xFFFFFFFF, kCurrent = 0xFFFFFFFE, kInQueue = 0xFFFFFFFD,
