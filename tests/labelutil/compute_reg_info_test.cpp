@@ -34,17 +34,6 @@ RegInfo reg_info(QEL_VPTR labels, QEL_VPTR image, std::vector<qelhost::Keyword> 
   return r;
 }
 
-TEST_F(ComputeRegInfo, SmallExample) {
-  Vars v;
-  QEL_VPTR labels = v.array<uint32_t>("labels", {0, 1, 1, 2}, {2, 2});
-  QEL_VPTR image = v.array<float>("image", {1, 2, 3, 4}, {2, 2});
-  const RegInfo r = reg_info(labels, image);
-  EXPECT_EQ(r.maxl, 2);
-  EXPECT_EQ(r.area, (std::vector<int32_t>{1, 2, 1}));
-  EXPECT_EQ(r.sum, (std::vector<float>{1, 5, 4}));
-  EXPECT_EQ(r.sum_dims, (std::vector<int64_t>{3, 1}));
-}
-
 // Reference: one map per band, summed in pixel order in single precision.
 TEST_F(ComputeRegInfo, MatchesPerLabelSumsOnRandomImages) {
   std::mt19937 rng(7);
@@ -102,24 +91,6 @@ TEST_F(ComputeRegInfo, OneDimensionalLabelsTakeBandsFromThirdDimension) {
   const RegInfo r = reg_info(labels, image);
   EXPECT_EQ(r.sum, (std::vector<float>{1, 5}));
   EXPECT_EQ(r.sum_dims, (std::vector<int64_t>{2, 1}));
-}
-
-TEST_F(ComputeRegInfo, ConvertsArgumentsAndLeavesThemUnchanged) {
-  Vars v;
-  const std::vector<double> lab = {0, 1.9, 1, 2};
-  QEL_VPTR labels = v.array<double>("labels", lab, {2, 2});
-  QEL_VPTR image = v.array<uint8_t>("image", {1, 2, 3, 4}, {2, 2});
-  const RegInfo r = reg_info(labels, image);
-  EXPECT_EQ(r.area, (std::vector<int32_t>{1, 2, 1}));  // 1.9 truncates to 1
-  EXPECT_EQ(kavu_test::read_array<double>(labels).data, lab);
-}
-
-TEST_F(ComputeRegInfo, ReturnsLargestLabelWithoutOutputs) {
-  Vars v;
-  QEL_VPTR labels = v.array<uint32_t>("labels", {3, 9, 4}, {3});
-  QEL_VPTR image = v.array<float>("image", {1, 2, 3}, {3});
-  QEL_VPTR result = kavu_test::call_ok(v, "KAVU_COMPUTE_REG_INFO", {labels, image});
-  EXPECT_EQ(kavu_test::read_scalar<int32_t>(result), 9);
 }
 
 TEST_F(ComputeRegInfo, RefusesFaultyArgumentsWithCatalogueMessages) {

@@ -1,11 +1,9 @@
 // KAVU_TILE_LAMBDA_SEGMENT through the embedded host: defaults, the merge
-// list, every refusal with its text, worker failures and allocation failures.
+// list, a continued tile's share records, and every refusal with its text.
 #include "host_session.h"
 #include "share_files.h"
 
-#include "containers/allocation.h"
 
-#include <functional>
 #include <set>
 
 namespace {
@@ -112,12 +110,10 @@ TEST_F(TileRoutine, NoRegionWithStartZeroReturnsMinusOne) {
   EXPECT_EQ(read_scalar<int32_t>(value), -1);
 }
 
-TEST_F(TileRoutine, ImageIsNotAnArray) {
+// Every refusal with its message, in check order.
+TEST_F(TileRoutine, RefusesFaultyArgumentsWithCatalogueMessages) {
   kavu_test::expect_error(kRoutine, {vars.lng("img", 1), vars.undefined("out")}, {}, "QEL_M_NOTARRAY",
                           kPrefix + "Expression must be an array in this context: IMG.");
-}
-
-TEST_F(TileRoutine, RefusalsOfTheLabelImageAndMask) {
   const char *badtype = "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE";
   expect_refused({{"IN_LABEL_IMG", vars.array<int32_t>("l", std::vector<int32_t>(12), {4, 3})}}, badtype,
                  "The type of IN_LABEL_IMG needs to be type ULONG.");
@@ -133,9 +129,6 @@ TEST_F(TileRoutine, RefusalsOfTheLabelImageAndMask) {
                  "MASK needs to be 2D.");
   expect_refused({{"MASK", vars.array<uint8_t>("m", std::vector<uint8_t>(15), {5, 3})}},
                  "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH", "The first 2 dimensions of IMG and MASK do not match.");
-}
-
-TEST_F(TileRoutine, RefusalsOfTheMargins) {
   create_share_files();
   QEL_VPTR name = vars.str("f", base);
   expect_refused({{"MARGIN_HLBL", vars.array<int32_t>("h", std::vector<int32_t>(8), {4, 2})}, {"SHARE_FILE_NAME", name}},
@@ -161,23 +154,16 @@ TEST_F(TileRoutine, RefusalsOfTheMargins) {
   expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(6), {3, 2})}},
                  "KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST", need_name);
   EXPECT_EQ(tile_test::read_bytes(base + ".idx").size(), 0u);  // refused before any file was touched
-}
-
-TEST_F(TileRoutine, SlotMarkerLabelsAreRefusedByName) {
   create_share_files();
   expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", {1, 2, 3, 0xFFFFFFFFu, 1, 1, 1, 1, 1, 1, 1, 1}, {4, 3})}},
                  "KAVU_MBLK_SEGMENT_ERROR", "Error: IN_LABEL_IMG holds label 4294967295, which is reserved.");
   expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", {1, 1, 1, 7, 0xFFFFFFFEu, 7}, {3, 2})},
                   {"SHARE_FILE_NAME", vars.str("f", base)}},
                  "KAVU_MBLK_SEGMENT_ERROR", "Error: MARGIN_VLBL holds label 4294967294, which is reserved.");
-}
-
-TEST_F(TileRoutine, RefusalOfTheMergeList) {
   expect_refused({{"IN_MERGE_LIST", vars.array<int32_t>("ml", {1, 2}, {2})}}, "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
                  "The type of IN_MERGE_LIST needs to be type ULONG.");
-}
-
-TEST_F(TileRoutine, MissingShareFilesNameTheIndexFile) {
+  std::filesystem::remove(base + ".idx");
+  std::filesystem::remove(base + ".info");
   expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
                  "Cannot open file " + base + ".idx for writing.");
   tile_test::write_bytes(base + ".idx", {});  // the info file alone missing names the index file too
@@ -195,27 +181,6 @@ struct ContinuedTile {
                                   4, 4, 3, 2};
   std::vector<uint32_t> vlbl = {1, 1, 4, /**/ 100, 100, 101};
 };
-
-TEST_F(TileRoutine, TruncatedInfoFileIsAFileError) {
-  tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}});
-  auto info = tile_test::read_bytes(base + ".info");
-  info.resize(6);
-  tile_test::write_bytes(base + ".info", info);
-  ContinuedTile t;
-  expect_refused({{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
-                  {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
-                  {"SHARE_FILE_NAME", vars.str("f", base)}},
-                 "KAVU_MBLK_SEGMENT_FILE_ERR", "Cannot open file " + base + ".idx for writing.");
-}
-
-TEST_F(TileRoutine, SecondLineLabelNotSharedIsHashKeyNotFound) {
-  tile_test::write_share_files(base, {{100, 5, {1.0f}}});
-  ContinuedTile t;
-  expect_refused({{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
-                  {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
-                  {"SHARE_FILE_NAME", vars.str("f", base)}},
-                 "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND", "Hash key is not found.");
-}
 
 TEST_F(TileRoutine, ContinuedTileRenumbersItsInputAndRefreshesTheSharedRecords) {
   tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}});
@@ -243,65 +208,6 @@ TEST_F(TileRoutine, ContinuedTileRenumbersItsInputAndRefreshesTheSharedRecords) 
   EXPECT_EQ(records[2].label, labels[3]);  // right column: 200 first
   EXPECT_EQ(records[3].label, labels[10]);  // then the bottom row: 101 is shared already, 201 new
   EXPECT_EQ(records[3].label, 201u);
-}
-
-// Allocation failures through the host: the catalogue message, no temporary
-// left (checked by expect_error) and every module block released.
-void expect_every_allocation_failure_reported(const std::function<void()> &prepare,
-                                              const std::function<std::vector<QEL_VPTR>()> &args,
-                                              const std::function<std::vector<Keyword>()> &keywords) {
-  for (int64_t fail_at = 1;; ++fail_at) {
-    prepare();
-    const auto a = args();
-    const auto k = keywords();
-    kavu_alloc_reset(fail_at);
-    try {
-      qelhost::release(qelhost::call(kRoutine, a, k));
-      const int64_t made = kavu_alloc_count();
-      kavu_alloc_reset();
-      EXPECT_LT(made, fail_at) << "a refused allocation went unnoticed";
-      EXPECT_GT(fail_at, 5);
-      return;
-    } catch (const qelhost::Error &e) {
-      kavu_alloc_reset();
-      EXPECT_EQ(e.name, "KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL") << "fail_at " << fail_at << ": " << e.text;
-      EXPECT_EQ(e.text, kPrefix + "The memory allocation failed.");
-    }
-  }
-}
-
-TEST_F(TileRoutine, EveryAllocationFailureWithoutShareFiles) {
-  expect_every_allocation_failure_reported(
-      [] {}, [&] { return std::vector<QEL_VPTR>{image(5, 4), vars.undefined("out")}; },
-      [&] {
-        return std::vector<Keyword>{{"LAMBDA_THRESHOLD", vars.dbl("t", 100.0)},
-                                    {"IN_MERGE_LIST", vars.array<uint32_t>("ml", {1, 2, 9, 4}, {4})},
-                                    {"OUT_MERGE_LIST", vars.undefined("oml")}};
-      });
-}
-
-TEST_F(TileRoutine, EveryAllocationFailureWithShareFilesAndMargins) {
-  ContinuedTile t;
-  expect_every_allocation_failure_reported(
-      [&] { tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}}); },
-      [&] { return std::vector<QEL_VPTR>{image(4, 3), vars.undefined("out")}; },
-      [&] {
-        return std::vector<Keyword>{{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
-                                    {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
-                                    {"MARGIN_HLBL", vars.array<uint32_t>("h", {0, 0, 0, 0, 0, 0, 0, 0}, {4, 2})},
-                                    {"SHARE_FILE_NAME", vars.str("f", base)},
-                                    {"LAMBDA_THRESHOLD", vars.dbl("t", 100.0)},
-                                    {"OUT_MERGE_LIST", vars.undefined("oml")}};
-      });
-}
-
-TEST_F(TileRoutine, RefusedOutputArrayIsMemory) {
-  qelhost::Refusals r;
-  r.fail_temp_at = 1;  // the output label image is the first temporary with IN_LABEL_IMG given
-  qelhost::set_refusals(r);
-  expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", std::vector<uint32_t>(12), {4, 3})}},
-                 "KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL", "The memory allocation failed.");
-  qelhost::set_refusals({});
 }
 
 }  // namespace
