@@ -5,13 +5,10 @@ import re
 
 import numpy as np
 
-from conftest import needs
 
 README = os.path.join(os.path.dirname(__file__), "..", "..", "README.md")
 
 
-@needs("KAVU_WATERSHED")
-@needs("KAVU_TILE_LAMBDA_SEGMENT")
 def test_readme_example_segments_merges_and_averages():
     text = open(README).read()
     section = text[text.index("## Python\n"):]
