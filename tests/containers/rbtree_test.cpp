@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "containers/allocation.h"
 #include "containers/aptree.h"
 #include "containers/mgtree.h"
 #include "containers/nptree.h"
@@ -129,139 +128,6 @@ TEST(Nptree, RandomInsertsAndDeletesKeepTheRulesOrderAndAddresses) {
   }
 }
 
-TEST(Nptree, DeletingATwoChildNodeMovesItsSuccessorNode) {
-  nptree *t = nptree_create();
-  nptree_node *nodes[7];
-  for (int32_t k = 0; k < 7; ++k) nodes[k] = nptree_insert(t, 100 + k, k);
-  nptree_node *z = t->root->left;
-  ASSERT_NE(z->left, t->nil);
-  ASSERT_NE(z->right, t->nil);
-  nptree_node *succ = nptree_successor(t, z);
-  const int32_t succ_key = succ->lbl_hash;
-  nptree_delete(t, z);
-  EXPECT_EQ(t->root->left, succ);
-  EXPECT_EQ(succ->lbl_hash, succ_key);
-  EXPECT_EQ(succ->nbr_pair, 100 + succ_key);
-  for (nptree_node *n : nodes)
-    if (n != z) {
-      EXPECT_EQ(nptree_exact_query(t, n->lbl_hash), n);
-    }
-  check(t);
-  nptree_destroy(t);
-}
-
-TEST(Nptree, EmptyTreeEdges) {
-  nptree *t = nptree_create();
-  EXPECT_EQ(nptree_exact_query(t, 0), t->nil);
-  nptree_node *min = nptree_minimum(t);
-  EXPECT_EQ(min, t->root);
-  EXPECT_EQ(min->lbl_hash, 0);
-  EXPECT_EQ(nptree_node_not_null(t, t->nil), 0);
-  nbr_ids *a = nullptr, *b = nullptr;
-  ASSERT_EQ(init_nbr_ids(&a, 100000), 0);
-  ASSERT_EQ(init_nbr_ids(&b, 100000), 0);
-  add_nbr_id(a, 5);
-  int32_t count = -1;
-  EXPECT_EQ(nptree_traverse(t, &count, &a, &b), 0);
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(a->count, 0);
-  nptree_delete_node(t, 3);
-  nptree_destroy(t);
-  nptree_destroy(nullptr);
-  free_nbr_ids(a);
-  free_nbr_ids(b);
-}
-
-TEST(Nptree, TraverseRestartsBothArraysAndStopsAtAFailedAppend) {
-  nptree *t = nptree_create();
-  for (int32_t k : {5, -3, 9, 5}) nptree_insert(t, k * 10, k);
-  nbr_ids *a = nullptr, *b = nullptr;
-  ASSERT_EQ(init_nbr_ids(&a, 1), 0);
-  ASSERT_EQ(init_nbr_ids(&b, 100000), 0);
-  add_nbr_id(a, 77);
-  add_nbr_id(b, 77);
-  int32_t count = -1;
-  ASSERT_EQ(nptree_traverse(t, &count, &a, &b), 0);
-  EXPECT_EQ(count, 4);
-  ASSERT_EQ(a->count, 4);
-  ASSERT_EQ(b->count, 4);
-  const int32_t pairs[] = {-30, 50, 50, 90}, keys[] = {-3, 5, 5, 9};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(static_cast<int32_t>(a->ids[i]), pairs[i]);
-    EXPECT_EQ(static_cast<int32_t>(b->ids[i]), keys[i]);
-  }
-  // a has capacity 8 now; with a fresh capacity-2 array its second append
-  // must grow, and refusing that growth stops the walk after one node.
-  free_nbr_ids(a);
-  ASSERT_EQ(init_nbr_ids(&a, 2), 0);
-  kavu_alloc_reset(1);
-  EXPECT_EQ(nptree_traverse(t, &count, &a, &b), -1);
-  kavu_alloc_reset();
-  EXPECT_EQ(count, 1);
-  EXPECT_EQ(b->count, 1);
-  free_nbr_ids(a);
-  free_nbr_ids(b);
-  nptree_destroy(t);
-}
-
-TEST(Nptree, InorderCheckMinTakesLowestCostThenLowestPair) {
-  pair_rec pairs[6] = {};
-  const float costs[] = {2.0f, 1.0f, 1.0f, NAN, 0.5f, 1.0f};
-  for (int i = 0; i < 6; ++i) pairs[i].t = costs[i];
-  nptree *t = nptree_create();
-  for (int32_t p : {5, 2, 0, 3, 1}) nptree_insert(t, p, 10 - p);
-
-  int32_t best = -1;
-  float cost = 1e30f;
-  nptree_inorder_check_min(t, t->root->left, &best, &cost, pairs);
-  EXPECT_EQ(best, 1);  // costs 1.0 at pairs 5, 2, 1: the lowest index wins; NaN never does
-  EXPECT_EQ(cost, 1.0f);
-
-  best = 0;  // a starting best equal in cost and lower in index is kept
-  cost = 1.0f;
-  nptree_inorder_check_min(t, t->root->left, &best, &cost, pairs);
-  EXPECT_EQ(best, 0);
-
-  nptree_insert(t, 4, 99);
-  best = 7;
-  cost = 0.5f;
-  nptree_inorder_check_min(t, t->root->left, &best, &cost, pairs);
-  EXPECT_EQ(best, 4);  // same cost, smaller index
-  nptree_inorder_check_min(t, t->nil, &best, &cost, pairs);
-  EXPECT_EQ(best, 4);
-  nptree_destroy(t);
-}
-
-TEST(Nptree, PrintShowsNeighbourKeysAndColours) {
-  nptree *t = nptree_create();
-  nptree_insert(t, 20, 2);
-  nptree_insert(t, 10, 1);
-  nptree_insert(t, 30, 3);
-  EXPECT_EQ(captured([](const void *p) { nptree_print(static_cast<const nptree *>(p)); }, t),
-            "  key=(lbl_hash: 1, nbr_pair: 10)  l->key=NULL  r->key=NULL"
-            "  p->key=(lbl_hash: 2, nbr_pair: 20)  red=1\n"
-            "  key=(lbl_hash: 2, nbr_pair: 20)  l->key=(lbl_hash: 1, nbr_pair: 10)"
-            "  r->key=(lbl_hash: 3, nbr_pair: 30)  p->key=NULL  red=0\n"
-            "  key=(lbl_hash: 3, nbr_pair: 30)  l->key=NULL  r->key=NULL"
-            "  p->key=(lbl_hash: 2, nbr_pair: 20)  red=1\n");
-  nptree_destroy(t);
-}
-
-TEST(Nptree, AllocationFailuresReturnNullAndLeaveTheTreeUnchanged) {
-  for (int64_t fail = 1; fail <= 3; ++fail) {
-    kavu_alloc_reset(fail);
-    EXPECT_EQ(nptree_create(), nullptr);
-  }
-  kavu_alloc_reset();
-  nptree *t = nptree_create();
-  nptree_insert(t, 1, 1);
-  kavu_alloc_reset(1);
-  EXPECT_EQ(nptree_insert(t, 2, 2), nullptr);
-  kavu_alloc_reset();
-  EXPECT_EQ(check(t).size(), 1u);
-  nptree_destroy(t);
-}
-
 // ---- mgtree -------------------------------------------------------------------
 
 struct mg_less {
@@ -364,23 +230,6 @@ TEST(Aptree, QueryFirstCountingMatchesAReferenceMapAndTraverseAppends) {
     ++i;
   }
   free_ap_ids(a);
-  aptree_destroy(t);
-}
-
-TEST(Aptree, PairGivenTwiceGivesTwoNodesAndPrints) {
-  aptree *t = aptree_create();
-  aptree_node *first = aptree_insert(t, {1, 2, 3});
-  aptree_node *second = aptree_insert(t, {1, 2, 4});
-  EXPECT_EQ(first->right, second);
-  EXPECT_EQ(aptree_exact_query(t, {1, 2, 0}), first);
-  EXPECT_EQ(aptree_compare({1, 2, 3}, {1, 2, 4}), 0);
-  EXPECT_EQ(aptree_compare({1, -2, 3}, {1, 2, 4}), -1);
-  EXPECT_EQ(aptree_compare({-1, 9, 3}, {-2, 0, 4}), 1);
-  EXPECT_EQ(captured([](const void *p) { aptree_print(static_cast<const aptree *>(p)); }, t),
-            "  key=(hash1: 1, hash 2: 2, blen: 3)  l->key=NULL"
-            "  r->key=(hash1: 1, hash 2: 2, blen: 4)  p->key=NULL  red=0\n"
-            "  key=(hash1: 1, hash 2: 2, blen: 4)  l->key=NULL  r->key=NULL"
-            "  p->key=(hash1: 1, hash 2: 2, blen: 3)  red=1\n");
   aptree_destroy(t);
 }
 

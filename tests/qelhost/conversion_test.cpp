@@ -165,19 +165,6 @@ TEST(Conversion, ArrayKeepsItsDimsAndSourceIsUntouched) {
   QEL_Deltmp(out);
 }
 
-TEST(Conversion, ScalarsConvertToScalars) {
-  kavu_test::Vars vars;
-  QEL_VPTR nan = vars.dbl("x", std::nan(""));
-  QEL_VPTR big = vars.dbl("y", -3e9);
-  QEL_VPTR a = QEL_VarTypeConvert(nan, QEL_TYP_LONG);
-  QEL_VPTR b = QEL_VarTypeConvert(big, QEL_TYP_LONG);
-  QEL_VPTR c = QEL_VarTypeConvert(big, QEL_TYP_FLOAT);
-  EXPECT_EQ(kavu_test::read_scalar<int32_t>(a), 0);
-  EXPECT_EQ(kavu_test::read_scalar<int32_t>(b), INT32_MIN);
-  EXPECT_EQ(kavu_test::read_scalar<float>(c), -3e9f);
-  for (QEL_VPTR t : {a, b, c}) QEL_Deltmp(t);
-}
-
 using RefusedConversion = fake::HostTest;
 
 TEST_F(RefusedConversion, StringsDoNotBecomeNumbersNorNumbersStrings) {

@@ -79,36 +79,6 @@ TEST_F(Keywords, AbsentKeywordsKeepPresetDefaultsOrReadZero) {
   EXPECT_EQ(kw._free, 0);
 }
 
-TEST_F(Keywords, ValuesAreConvertedToTheEntrysType) {
-  process({{"count", vars.dbl("c", 8.9)},
-           {"Start", vars.lng("s", -5)},
-           {"SCALE", vars.lng("f", 3)},
-           {"long", vars.ulng("l", 4000000000u)}});
-  EXPECT_EQ(kw.count, 8);
-  EXPECT_EQ(kw.start, 0u) << "negative to ULONG saturates";
-  EXPECT_EQ(kw.scale, 3.0);
-  EXPECT_EQ(kw.long_flag, INT32_MAX);
-}
-
-TEST_F(Keywords, VariablesPassByReference) {
-  QEL_VPTR mask = vars.array("m", std::vector<uint8_t>{1}, {1});
-  QEL_VPTR out = vars.undefined("o");
-  process({{"MASK", mask}, {"MAX_OUT", out}});
-  EXPECT_EQ(kw.mask, mask);
-  EXPECT_EQ(kw.max_out, out);
-}
-
-TEST_F(Keywords, StringValueIsTheHostsCopyUntilKWFree) {
-  QEL_VPTR text = vars.str("t", "share.txt");
-  process({{"LONG_NAME", text}});
-  EXPECT_EQ(kw.name_present, 1);
-  EXPECT_EQ(name, "share.txt");
-  EXPECT_NE(kw.name.s, text->value.str.s);
-  EXPECT_EQ(kw._free, 1);
-  process({{"LONG_N", vars.dbl("d", 0.25)}});
-  EXPECT_EQ(name, "0.25") << "a number given for a string keyword becomes its text";
-}
-
 TEST_F(Keywords, ExactNameWinsOverLongerNamesItPrefixes) {
   process({{"LONG", vars.lng("l", 1)}});
   EXPECT_EQ(kw.long_flag, 1);
@@ -153,12 +123,6 @@ TEST_F(Keywords, ValueKeywordsMustBeDefinedScalarsOfAConvertibleType) {
                        {{"LONG_NAME", vars.str("t", "f")}, {"START", vars.str("s2", "x")}});
   EXPECT_EQ(e.name, "QEL_M_TYPECONV");
   EXPECT_EQ(qelhost::live_temporaries(), 0);
-}
-
-TEST_F(Keywords, RoutineWithoutKeywordsRefusesAny) {
-  const auto e = fake::call_error("FAKE_PLAIN", {vars.lng("a", 1)}, {{"X", vars.lng("x", 1)}});
-  EXPECT_EQ(e.name, "QEL_M_KEYWORD_UNKNOWN");
-  EXPECT_EQ(e.text, "FAKE_PLAIN: Keyword X not allowed.");
 }
 
 }  // namespace
