@@ -52,19 +52,6 @@ class CreateLabelImage : public RoutineTest {
 const std::vector<uint32_t> kLabels = {0, 0, 1, 2, 3, 3};
 const std::vector<int64_t> kDims = {3, 2};
 
-TEST_F(CreateLabelImage, NoPairRelabelsByPosition) {
-  const auto r = run({40, 40, 7, 7, 9, 40}, kDims, {123});
-  // 40 -> position 0 (40 & 7), 9 -> 1, 7 -> 7.
-  EXPECT_EQ(r.n_regions, 3);
-  EXPECT_EQ(r.labels, (std::vector<uint32_t>{0, 0, 2, 2, 1, 0}));
-}
-
-TEST_F(CreateLabelImage, OnlyTheFirstDimensionOfTheMapIsRead) {
-  const auto r = run(kLabels, kDims, {1, 0, 3, 2, 2, 0}, {2, 3});
-  EXPECT_EQ(r.n_regions, 3);
-  EXPECT_EQ(r.labels, (std::vector<uint32_t>{0, 0, 0, 1, 2, 2}));
-}
-
 TEST_F(CreateLabelImage, PairsTheScheduleCouldNotMakeAreSkipped) {
   const std::vector<uint32_t> expect = {0, 0, 0, 1, 1, 1};  // {0, 1} and {2, 3}
   // A label not in the image, as absorbed or as survivor.

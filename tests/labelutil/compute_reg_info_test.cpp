@@ -68,31 +68,6 @@ TEST_F(ComputeRegInfo, MatchesPerLabelSumsOnRandomImages) {
   }
 }
 
-TEST_F(ComputeRegInfo, MaxLblWidensArraysAndZeroMeansAbsent) {
-  Vars v;
-  QEL_VPTR labels = v.array<uint32_t>("labels", {0, 1, 1, 2}, {2, 2});
-  QEL_VPTR image = v.array<float>("image", {1, 2, 3, 4}, {2, 2});
-  const RegInfo wide = reg_info(labels, image, {{"MAX_LBL", v.lng("m", 5)}});
-  EXPECT_EQ(wide.maxl, 5);
-  EXPECT_EQ(wide.area, (std::vector<int32_t>{1, 2, 1, 0, 0, 0}));
-  EXPECT_EQ(wide.sum, (std::vector<float>{1, 5, 4, 0, 0, 0}));
-  const RegInfo zero = reg_info(labels, image, {{"MAX", v.lng("m", 0)}});
-  const RegInfo absent = reg_info(labels, image);
-  EXPECT_EQ(zero.area, absent.area);
-  EXPECT_EQ(zero.sum, absent.sum);
-  EXPECT_EQ(zero.maxl, 2);
-}
-
-TEST_F(ComputeRegInfo, OneDimensionalLabelsTakeBandsFromThirdDimension) {
-  Vars v;
-  QEL_VPTR labels = v.array<uint32_t>("labels", {0, 1, 1}, {3});
-  // 3 x 2: the 2 is a second dimension, not bands; the band count is dims[2] = 1.
-  QEL_VPTR image = v.array<float>("image", {1, 2, 3, 10, 20, 30}, {3, 2});
-  const RegInfo r = reg_info(labels, image);
-  EXPECT_EQ(r.sum, (std::vector<float>{1, 5}));
-  EXPECT_EQ(r.sum_dims, (std::vector<int64_t>{2, 1}));
-}
-
 TEST_F(ComputeRegInfo, RefusesFaultyArgumentsWithCatalogueMessages) {
   Vars v;
   QEL_VPTR lab2 = v.array<uint32_t>("lab", {0, 1, 1, 2, 0, 0}, {3, 2});

@@ -52,26 +52,6 @@ class CreateBoundFromLabel : public kavu_test::RoutineTest {
   }
 };
 
-TEST_F(CreateBoundFromLabel, ExamplesOfTheDefinition) {
-  Bound b = run<uint32_t>({1, 2, 1, 2}, {2, 2});
-  EXPECT_EQ(b.image, (std::vector<uint8_t>{255, 0, 255, 0}));
-  EXPECT_EQ(b.count, 2);
-
-  b = run<uint32_t>({1, 2, 3, 4}, {2, 2});
-  EXPECT_EQ(b.image, (std::vector<uint8_t>{255, 255, 255, 0}));
-  EXPECT_EQ(b.count, 4);
-
-  b = run<uint32_t>(std::vector<uint32_t>(12, 9), {4, 3});
-  EXPECT_EQ(b.image, std::vector<uint8_t>(12, 0));
-  EXPECT_EQ(b.count, 0);
-}
-
-TEST_F(CreateBoundFromLabel, OneDimensionalArrayIsOneRow) {
-  const Bound b = run<uint32_t>({1, 1, 2, 2, 3}, {5});
-  EXPECT_EQ(b.image, (std::vector<uint8_t>{0, 255, 0, 255, 0}));
-  EXPECT_EQ(b.count, 2);
-}
-
 // Three or more dimensions: only the first dims[0] labels are read, as one row;
 // the output keeps the input's shape and the rest stays 0.
 TEST_F(CreateBoundFromLabel, ThreeDimensionsAreReadAsTheFirstRow) {

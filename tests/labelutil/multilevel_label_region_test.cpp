@@ -79,40 +79,6 @@ class MultilevelLabelRegion : public kavu_test::RoutineTest {
   }
 };
 
-TEST_F(MultilevelLabelRegion, ExamplesOfTheDefinition) {
-  Labelling l = run<uint32_t>({1, 1, 2, 2, 1, 2}, {3, 2});
-  EXPECT_EQ(l.labels, (std::vector<uint32_t>{1, 1, 2, 3, 1, 2}));
-  EXPECT_EQ(l.count, 3);
-
-  // Diagonal contact does not join.
-  l = run<uint32_t>({5, 6, 6, 5}, {2, 2});
-  EXPECT_EQ(l.labels, (std::vector<uint32_t>{1, 2, 3, 4}));
-  EXPECT_EQ(l.count, 4);
-
-  // A 1-D image is one row: only left-right connections.
-  l = run<uint32_t>({0, 0, 3, 0}, {4});
-  EXPECT_EQ(l.labels, (std::vector<uint32_t>{1, 1, 2, 3}));
-  EXPECT_EQ(l.count, 3);
-}
-
-TEST_F(MultilevelLabelRegion, MaskExcludesListedPixels) {
-  std::vector<int32_t> mask = {0};
-  Labelling l = run<uint32_t>({7, 7, 7}, {3}, &mask);
-  EXPECT_EQ(l.labels, (std::vector<uint32_t>{0, 1, 1}));
-  EXPECT_EQ(l.count, 1);
-
-  mask = {3, 2, 1, 0, 2};
-  l = run<uint32_t>({1, 2, 3, 4}, {2, 2}, &mask);
-  EXPECT_EQ(l.labels, std::vector<uint32_t>(4, 0));
-  EXPECT_EQ(l.count, 0);
-
-  // Entries that are not pixel indices exclude nothing.
-  mask = {-1, 4, INT_MIN, INT_MAX, -2};
-  l = run<uint32_t>({1, 1, 2, 2}, {2, 2}, &mask);
-  EXPECT_EQ(l.labels, (std::vector<uint32_t>{1, 1, 2, 2}));
-  EXPECT_EQ(l.count, 2);
-}
-
 TEST_F(MultilevelLabelRegion, RandomImagesMatchAFloodFill) {
   std::mt19937 rng(9901);
   for (const Shape &s : labelutil_test::test_shapes(rng, 25)) {

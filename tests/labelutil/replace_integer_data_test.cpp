@@ -43,17 +43,6 @@ class ReplaceIntegerData : public kavu_test::RoutineTest {
   }
 };
 
-TEST_F(ReplaceIntegerData, ExamplesOfTheDefinition) {
-  EXPECT_EQ(run<uint32_t>({5, 7, 5, 9}, {4}, {5, 9}, {1, 2}).data,
-            (std::vector<uint32_t>{1, 7, 1, 2}));
-  // Chains never cascade: 1 becomes 2, not 3.
-  EXPECT_EQ(run<uint32_t>({1, 2}, {2}, {1, 2}, {2, 3}).data, (std::vector<uint32_t>{2, 3}));
-  // The last pair of a repeated old value wins.
-  EXPECT_EQ(run<uint32_t>({4}, {1}, {4, 4}, {1, 2}).data, (std::vector<uint32_t>{2}));
-  // Absent old values are no error; label 0 is replaced like any other.
-  EXPECT_EQ(run<uint32_t>({0, 3, 0}, {3}, {8, 0}, {1, 6}).data, (std::vector<uint32_t>{6, 3, 6}));
-}
-
 TEST_F(ReplaceIntegerData, RandomPairsMatchAMapLookup) {
   std::mt19937 rng(1207);
   for (const Shape &s : labelutil_test::test_shapes(rng, 15)) {

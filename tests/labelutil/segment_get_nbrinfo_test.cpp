@@ -122,31 +122,6 @@ TEST_F(SegmentGetNbrinfo, ByteLayoutOfBothFiles) {
   EXPECT_EQ(f.index, index);
 }
 
-// A table entry and a neighbour tree per label value made MAX_LBL = 2^31 - 1
-// (or one pixel of a large label) build two billion trees and exhaust memory;
-// the tables now hold only the labels that have neighbours.
-TEST_F(SegmentGetNbrinfo, HugeMaxLblAndSparseLabelsBuildNoTreePerLabel) {
-  const std::vector<uint32_t> labels = {3, 3, 1, 2, 3, 1};
-  kavu_alloc_reset();
-  const NbrFiles huge = run(labels, {3, 2}, INT_MAX);
-  EXPECT_LT(kavu_alloc_count(), 40);
-  EXPECT_EQ(huge.data, run(labels, {3, 2}).data);
-  const std::vector<uint32_t> sparse = {7, 0x7FFFFFFF, 7, 7};
-  kavu_alloc_reset();
-  EXPECT_EQ(run(sparse, {2, 2}).data, reference_files(sparse, 2, 2).data);
-  EXPECT_LT(kavu_alloc_count(), 40);
-}
-
-// A 1-D array is one row; a 3-D array is read as its first ncols x nrows plane.
-TEST_F(SegmentGetNbrinfo, OneAndThreeDimensions) {
-  NbrFiles f = run<uint32_t>({1, 2, 2, 1}, {4});
-  EXPECT_EQ(words(f.data), (std::vector<int32_t>{1, 1, 2, 2, 2, 1, 1, 2}));
-
-  std::vector<uint32_t> cube = {1, 1, 2, 2, 9, 8, 7, 6};
-  f = run(cube, {2, 2, 2});
-  EXPECT_EQ(words(f.data), (std::vector<int32_t>{1, 1, 2, 2, 2, 1, 1, 2}));
-}
-
 TEST_F(SegmentGetNbrinfo, RandomImagesMatchPairCounts) {
   std::mt19937 rng(555);
   for (const Shape &s : labelutil_test::test_shapes(rng, 12)) {

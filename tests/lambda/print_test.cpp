@@ -62,27 +62,4 @@ TEST(Printers, NeighbourTreeStopsAtKeyZero) {
                 " \nNumber of nbr: 2.\n");
 }
 
-TEST(Printers, PairSetSkipsRemovedPairs) {
-  lambda_state s;
-  ASSERT_EQ(s.build({0, 1, 0, 1}, {1, 2, 1, 2}, 2, 2, 1), 0);
-  EXPECT_EQ(printed([&](FILE *f) { t_print_pair_set(s.n_pairs, s.pairs, f); }),
-            "\npair set:\ni = 0\n\tt: 0.500000 s: 1.000000\n\tr0 r1 b e: 1 2 1 1\n"
-            "\tbound length: 2\nnumber of pairs = 1. \n");
-  s.merge_min();
-  EXPECT_EQ(printed([&](FILE *f) { t_print_pair_set(s.n_pairs, s.pairs, f); }),
-            "\npair set:\nnumber of pairs = 0. \n");
-}
-
-TEST(Printers, MergeTreeInOrder) {
-  lambda_state s;
-  ASSERT_EQ(s.build({0, 1, 10, 12}, {0, 1, 2, 3}, 4, 1, 1), 0);
-  EXPECT_EQ(printed([&](FILE *f) { t_print_merge_tree(s.tree, s.count, f); }),
-            "\nmerge tree (number = 2): \n"
-            "i = 0, cost = 0.500000, pair = 0\ni = 1, cost = 2.000000, pair = 2\n");
-  lambda_state one;
-  ASSERT_EQ(one.build({1}, {1}, 1, 1, 1), 0);
-  EXPECT_EQ(printed([&](FILE *f) { t_print_merge_tree(one.tree, one.count, f); }),
-            "\nmerge tree (number = 0): \n");
-}
-
 }  // namespace

@@ -37,43 +37,6 @@ class TileRoutine : public kavu_test::RoutineTest {
   }
 };
 
-TEST_F(TileRoutine, NoKeywordsEveryPixelIsItsOwnRegion) {
-  QEL_VPTR out = vars.undefined("out");
-  QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {image(3, 2), out});
-  ASSERT_TRUE(value);
-  EXPECT_EQ(read_scalar<int32_t>(value), 5);
-  const auto labels = read_array<uint32_t>(out);
-  EXPECT_EQ(labels.dims, (std::vector<int64_t>{3, 2}));
-  // Labels 0 ... 5 sit at their own positions of the region hash, so they
-  // come back in pixel order.
-  EXPECT_EQ(labels.data, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
-}
-
-TEST_F(TileRoutine, TwoAdjacentRegionsAboveTheirCostMergeIntoStartLabel) {
-  QEL_VPTR in = vars.array<uint32_t>("lbl", {10, 10, 20, 20}, {2, 2});
-  QEL_VPTR out = vars.undefined("out");
-  QEL_VPTR value = kavu_test::call_ok(
-      vars, kRoutine, {image(2, 2, {1, 1, 5, 5}), out},
-      {{"IN_LABEL_IMG", in}, {"LAMBDA_THRESHOLD", vars.dbl("t", 1e9)}, {"START_LBL", vars.ulng("s", 7)}});
-  ASSERT_TRUE(value);
-  EXPECT_EQ(read_scalar<int32_t>(value), 7);
-  EXPECT_EQ(read_array<uint32_t>(out).data, (std::vector<uint32_t>(4, 7)));
-  // Without shared regions the input labels are not renumbered.
-  EXPECT_EQ(read_array<uint32_t>(in).data, (std::vector<uint32_t>{10, 10, 20, 20}));
-}
-
-TEST_F(TileRoutine, ThresholdAtTheCostStopsBeforeIt) {
-  // Cost of the pair: (2 * 2 / 4) * 16 / 2 = 8.
-  QEL_VPTR in = vars.array<uint32_t>("lbl", {10, 20, 10, 20}, {2, 2});
-  for (const auto &[threshold, regions] : {std::pair{8.0, 2u}, std::pair{8.0001, 1u}}) {
-    QEL_VPTR out = vars.undefined("out");
-    ASSERT_TRUE(kavu_test::call_ok(vars, kRoutine, {image(2, 2, {1, 5, 1, 5}), out},
-                                   {{"IN_LABEL_IMG", in}, {"LAMBDA_THRESHOLD", vars.dbl("t", threshold)}}));
-    const auto labels = read_array<uint32_t>(out).data;
-    EXPECT_EQ(std::set<uint32_t>(labels.begin(), labels.end()).size(), regions) << threshold;
-  }
-}
-
 TEST_F(TileRoutine, MaskedOutPixelsAreZero) {
   QEL_VPTR in = vars.array<uint32_t>("lbl", {10, 10, 20, 20, 30, 40}, {3, 2});
   QEL_VPTR mask = vars.array<uint8_t>("m", {1, 0, 1, 1, 0, 1}, {3, 2});
@@ -94,20 +57,6 @@ TEST_F(TileRoutine, InMergeListPairsComeOutLargerFirstInOrderWithDuplicates) {
   const auto pairs = read_array<uint32_t>(out_list);
   EXPECT_EQ(pairs.dims, (std::vector<int64_t>{6}));
   EXPECT_EQ(pairs.data, (std::vector<uint32_t>{7, 3, 7, 3, 9, 2}));  // the trailing 5 is ignored
-}
-
-TEST_F(TileRoutine, NoPairsLeaveOutMergeListUntouched) {
-  QEL_VPTR out_list = vars.lng("oml", 42);
-  ASSERT_TRUE(kavu_test::call_ok(vars, kRoutine, {image(2, 2), vars.undefined("out")},
-                                 {{"OUT_MERGE_LIST", out_list}, {"IN_MERGE_LIST", vars.array<uint32_t>("ml", {4}, {1})}}));
-  EXPECT_EQ(read_scalar<int32_t>(out_list), 42);
-}
-
-TEST_F(TileRoutine, NoRegionWithStartZeroReturnsMinusOne) {
-  QEL_VPTR mask = vars.array<uint8_t>("m", std::vector<uint8_t>(4, 0), {2, 2});
-  QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {image(2, 2), vars.undefined("out")}, {{"MASK", mask}});
-  ASSERT_TRUE(value);
-  EXPECT_EQ(read_scalar<int32_t>(value), -1);
 }
 
 // Every refusal with its message, in check order.
@@ -181,6 +130,28 @@ struct ContinuedTile {
                                   4, 4, 3, 2};
   std::vector<uint32_t> vlbl = {1, 1, 4, /**/ 100, 100, 101};
 };
+
+// Share files damaged between tiles end the tile with a message, never a crash.
+TEST_F(TileRoutine, TruncatedInfoFileIsAFileError) {
+  tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}});
+  auto info = tile_test::read_bytes(base + ".info");
+  info.resize(6);
+  tile_test::write_bytes(base + ".info", info);
+  ContinuedTile t;
+  expect_refused({{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
+                  {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
+                  {"SHARE_FILE_NAME", vars.str("f", base)}},
+                 "KAVU_MBLK_SEGMENT_FILE_ERR", "Cannot open file " + base + ".idx for writing.");
+}
+
+TEST_F(TileRoutine, SecondLineLabelNotSharedIsHashKeyNotFound) {
+  tile_test::write_share_files(base, {{100, 5, {1.0f}}});
+  ContinuedTile t;
+  expect_refused({{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
+                  {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
+                  {"SHARE_FILE_NAME", vars.str("f", base)}},
+                 "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND", "Hash key is not found.");
+}
 
 TEST_F(TileRoutine, ContinuedTileRenumbersItsInputAndRefreshesTheSharedRecords) {
   tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}});

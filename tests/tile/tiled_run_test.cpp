@@ -1,6 +1,6 @@
-// Whole runs through the host: one piece against the iterative schedule, and a
-// synthetic image cut into tiles processed in order with the watershed and the
-// tiled merging, checked against what must hold across tiles.
+// Whole runs through the host: a synthetic image cut into tiles processed in
+// order with the watershed and the tiled merging, checked against what must
+// hold across tiles.
 #include "host_session.h"
 #include "share_files.h"
 
@@ -16,18 +16,6 @@ using kavu_test::read_array;
 using kavu_test::read_scalar;
 using qelhost::Keyword;
 using tile_test::TempDir;
-
-// Two label images are the same partition: a bijection maps one onto the other.
-::testing::AssertionResult same_partition(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b) {
-  std::map<uint32_t, uint32_t> ab, ba;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (ab.emplace(a[i], b[i]).first->second != b[i])
-      return ::testing::AssertionFailure() << "pixel " << i << ": label " << a[i] << " maps to two labels";
-    if (ba.emplace(b[i], a[i]).first->second != a[i])
-      return ::testing::AssertionFailure() << "pixel " << i << ": label " << b[i] << " maps to two labels";
-  }
-  return ::testing::AssertionSuccess();
-}
 
 // Smooth random image with distinct plateaus, so that merging has structure.
 std::vector<float> random_image(std::mt19937 &rng, int64_t ncols, int64_t nrows, int64_t nbands) {
@@ -45,51 +33,6 @@ std::vector<float> random_image(std::mt19937 &rng, int64_t ncols, int64_t nrows,
       }
   }
   return img;
-}
-
-class TiledRun : public kavu_test::RoutineTest {};
-
-// Both drivers run the same merge step, so the tiled driver stopped at a
-// threshold must give the iterative schedule's partition just before its
-// first lambda that is not below that threshold.
-TEST_F(TiledRun, OnePieceEqualsTheIterativeSchedulePrefix) {
-  std::mt19937 rng(20261206);
-  for (int trial = 0; trial < 40; ++trial) {
-    const int64_t ncols = 1 + rng() % 30, nrows = 1 + rng() % 30, nbands = 1 + rng() % 3;
-    const auto img_data = random_image(rng, ncols, nrows, nbands);
-    kavu_test::Vars v;
-    QEL_VPTR img = v.array("img", img_data, {ncols, nrows, nbands});
-    std::vector<uint32_t> start(size_t(ncols * nrows));
-    std::iota(start.begin(), start.end(), 0u);
-
-    QEL_VPTR lambdas = v.undefined("lambdas"), label_map = v.undefined("map");
-    ASSERT_TRUE(kavu_test::call_ok(v, "KAVU_ITER_LAMBDA_SEGMENT", {img},
-                                   {{"LAMBDAS", lambdas}, {"LABEL_MAP", label_map}}));
-    std::vector<float> schedule;
-    std::vector<uint32_t> map;
-    if (lambdas->flags & QEL_V_ARR) {
-      schedule = read_array<float>(lambdas).data;
-      map = read_array<uint32_t>(label_map).data;
-    }
-    std::vector<float> thresholds = {0.0f, 1e30f};
-    for (int k = 0; k < 4 && !schedule.empty(); ++k) thresholds.push_back(schedule[rng() % schedule.size()]);
-    for (float threshold : thresholds) {
-      size_t merges = 0;
-      while (merges < schedule.size() && schedule[merges] < threshold) ++merges;
-      QEL_VPTR prefix = v.array("prefix", std::vector<uint32_t>(map.begin(), map.begin() + 2 * merges),
-                                {std::max<int64_t>(1, int64_t(2 * merges))});
-      if (merges == 0) prefix = v.array<uint32_t>("prefix", {0xFFFFFFF0u}, {1});
-      QEL_VPTR expected = v.undefined("expected");
-      ASSERT_TRUE(kavu_test::call_ok(v, "KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE",
-                                     {v.array("lbl", start, {ncols, nrows}), prefix, expected}));
-      QEL_VPTR tiled = v.undefined("tiled");
-      ASSERT_TRUE(kavu_test::call_ok(v, "KAVU_TILE_LAMBDA_SEGMENT", {img, tiled},
-                                     {{"LAMBDA_THRESHOLD", v.dbl("t", double(threshold))}}));
-      EXPECT_TRUE(same_partition(read_array<uint32_t>(tiled).data, read_array<uint32_t>(expected).data))
-          << "trial " << trial << " " << ncols << " x " << nrows << " x " << nbands << ", threshold " << threshold
-          << ", " << merges << " merges";
-    }
-  }
 }
 
 // Union-find over labels, for resolving merge lists.
@@ -221,38 +164,6 @@ void expect_labels_unique_across_tiles(const TiledPipeline &p) {
     }
     for (uint32_t l : p.labels_of(k % p.tiles_x, k / p.tiles_x))
       EXPECT_TRUE((l >= t.start && l <= t.last) || t.shared_before.count(l)) << "tile " << k << " label " << l;
-  }
-}
-
-TEST_P(TiledPipelineTest, WithoutMergingTheMosaicIsTheWatershedPartitionAndTheRecordsItsStatistics) {
-  for (uint32_t seed : {1u, 2u, 3u, 4u}) {
-    TiledPipeline p = make(seed);
-    const std::string base = dir.file("run" + std::to_string(seed));
-    p.run(base, 0.0);
-    if (HasFatalFailure()) return;
-    expect_labels_unique_across_tiles(p);
-    // A watershed region continued across tiles keeps one output label.
-    EXPECT_TRUE(same_partition(p.out, p.ws)) << "seed " << seed;
-    EXPECT_TRUE(p.merge_list.empty());
-    // Every shared record describes all pixels that carry its label.
-    std::map<uint32_t, std::pair<int32_t, std::vector<double>>> stats;
-    for (int64_t i = 0; i < p.ncols * p.nrows; ++i) {
-      auto &[area, sums] = stats[p.out[size_t(i)]];
-      sums.resize(size_t(p.nbands));
-      ++area;
-      for (int64_t b = 0; b < p.nbands; ++b) sums[size_t(b)] += p.img[size_t(b * p.ncols * p.nrows + i)];
-    }
-    const auto records = tile_test::parse_share_files(base, int(p.nbands));
-    EXPECT_FALSE(records.empty());
-    std::set<uint32_t> seen;
-    for (const auto &r : records) {
-      EXPECT_TRUE(seen.insert(r.label).second) << "label " << r.label << " published twice";
-      ASSERT_TRUE(stats.count(r.label)) << r.label;
-      const auto &[area, sums] = stats[r.label];
-      EXPECT_EQ(r.area, area) << "label " << r.label;
-      for (int64_t b = 0; b < p.nbands; ++b)
-        EXPECT_NEAR(r.means[size_t(b)], sums[size_t(b)] / area, 1e-3) << "label " << r.label << " band " << b;
-    }
   }
 }
 
