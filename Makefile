@@ -37,7 +37,8 @@ sanitize: deps
 
 # Coverage-guided fuzzing of routine calls through the host (libFuzzer, clang).
 # `make fuzz FUZZ_SECONDS=600` explores and grows a corpus in $(BUILD)-fuzz/corpus;
-# `make fuzz-smoke` is the short run CI makes from the committed seeds.
+# `make fuzz-smoke` is the short run CI makes from the committed seeds. Crash
+# and slow-input files go into $(BUILD)-fuzz, never into the work tree.
 FUZZ_SECONDS ?= 300
 fuzz-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -47,12 +48,12 @@ fuzz-build: deps
 fuzz: fuzz-build
 	mkdir -p $(BUILD)-fuzz/corpus
 	$(BUILD)-fuzz/routine_call_fuzzer -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -malloc_limit_mb=65536 \
-	  $(BUILD)-fuzz/corpus tests/fuzz/corpus
+	  -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/corpus tests/fuzz/corpus
 
 fuzz-smoke: fuzz-build
 	rm -rf $(BUILD)-fuzz/smoke && mkdir -p $(BUILD)-fuzz/smoke
-	$(BUILD)-fuzz/routine_call_fuzzer -max_total_time=60 -rss_limit_mb=4096 -malloc_limit_mb=65536 \
-	  $(BUILD)-fuzz/smoke tests/fuzz/corpus
+	$(BUILD)-fuzz/routine_call_fuzzer -max_total_time=30 -rss_limit_mb=4096 -malloc_limit_mb=65536 \
+	  -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/smoke tests/fuzz/corpus
 
 # Every routine family against its peers (scikit-image, OpenCV, scipy, numpy)
 # in a release build: one table, also written to bench/results/. Each row shows

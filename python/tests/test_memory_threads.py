@@ -1,4 +1,5 @@
-"""Many calls leave memory flat; threads give the results of sequential calls."""
+"""Threads give the results of sequential calls, and results may be dropped
+in one thread while another calls."""
 
 import threading
 
@@ -7,45 +8,6 @@ import pytest
 
 import kavu
 from kavu import _kavu
-
-
-def resident_bytes():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * 4096
-
-
-def mixed_calls(rng, n):
-    """n small calls through functions and kavu.call, every third one refused."""
-    labels = rng.integers(0, 50, size=(40, 60)).astype(np.uint32)
-    image = rng.random((3, 40, 60), dtype=np.float32)
-    calls = [
-        lambda: kavu.call("KAVU_COMPUTE_REG_INFO", labels, image, regarea=kavu.OUT, regsum=kavu.OUT),
-        lambda: kavu.watershed((image[0] * 100).astype(np.uint16), image),
-        lambda: kavu.tile_lambda_segment(image[:2, :5, :6], lambda_threshold=0.1),
-        lambda: kavu.replace_integer_data(labels, [1, 2], [3, 4]),
-    ]
-    refused = [
-        lambda: kavu.compute_reg_info(labels, image[:, :20]),
-        lambda: kavu.call("KAVU_COMPUTE_REG_INFO", labels, "image"),
-        lambda: kavu.call("KAVU_COMPUTE_REG_INFO", labels, image, nosuch=1),
-    ]
-    for i in range(n):
-        if i % 3 == 2:
-            with pytest.raises(kavu.Error):
-                refused[i % len(refused)]()
-        else:
-            calls[i % len(calls)]()
-
-
-def test_ten_thousand_calls_with_errors_leave_resident_memory_flat():
-    rng = np.random.default_rng(7)
-    mixed_calls(rng, 1000)  # warm up allocator pools and caches
-    before = resident_bytes()
-    mixed_calls(rng, 10_000)
-    grown = resident_bytes() - before
-    # 128 KiB over 10,000 calls: a leak of one small block per call shows.
-    assert grown < 128 << 10, f"resident memory grew by {grown} bytes"
-    assert _kavu.live_temporaries() == 0
 
 
 def region_statistics(seed):

@@ -26,11 +26,6 @@ def test_watershed():
     c = kavu.call("KAVU_WATERSHED", levels, levels, lo=1, start=9, max_reg=OUT, out_merge_list=OUT)
     assert c.value.dtype == np.uint32 and c.value[1, 1] == 10
     assert c["max_reg"] == 10 and c["out_merge_list"] is None and c.args == (None, None)
-    # A bool mask is a byte mask.
-    mask = np.ones((6, 7), bool)
-    mask[2, 3] = False
-    m = kavu.watershed(np.ones((6, 7)), np.zeros((6, 7)), mask=mask)
-    assert m.labels[2, 3] == 0 and m.wshedmask[2, 3] == 255
     e = error_of(kavu.watershed, np.zeros((5, 5), np.uint16), np.zeros((5, 4)))
     assert (e.name, e.routine, e.text) == (
         "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH", "KAVU_WATERSHED",

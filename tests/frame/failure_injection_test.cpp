@@ -230,17 +230,6 @@ TEST_F(FailureInjection, TiledMode) {
   const int64_t ncols = 6, nrows = 6;
   const auto left_labels = block_labels(ncols, nrows, 1);
   const auto left_image = random_image(ncols * nrows * 2, 5);
-  sweep("KAVU_TILE_LAMBDA_SEGMENT, one piece", [&](Vars &v) {
-    QEL_VPTR out = v.undefined("out"), pairs = v.undefined("pairs");
-    return Call{"KAVU_TILE_LAMBDA_SEGMENT",
-                {v.array("img", left_image, {ncols, nrows, 2}), out},
-                {{"IN_LABEL_IMG", v.array("lab", left_labels, {ncols, nrows})},
-                 {"LAMBDA_THRESHOLD", v.dbl("t", 50)},
-                 {"IN_MERGE_LIST", v.array<uint32_t>("in", {3, 9}, {2})},
-                 {"OUT_MERGE_LIST", pairs}},
-                {out, pairs}};
-  });
-
   // The first tile of a run starts from empty share files.
   const std::string base = dir.file("share");
   const auto first_tile = [&](Vars &v, QEL_VPTR out) {
@@ -254,10 +243,6 @@ TEST_F(FailureInjection, TiledMode) {
                  {"START_LBL", v.ulng("s", 1)}},
                 {out}};
   };
-  sweep("KAVU_TILE_LAMBDA_SEGMENT, first tile, share files", [&](Vars &v) {
-    return first_tile(v, v.undefined("out"));
-  });
-
   // The tile to its right continues the left tile's last column through the margins.
   Vars v;
   QEL_VPTR left_out = v.undefined("left");
@@ -282,6 +267,7 @@ TEST_F(FailureInjection, TiledMode) {
                 {{"IN_LABEL_IMG", w.array("lab", right_labels, {ncols, nrows})},
                  {"LAMBDA_THRESHOLD", w.dbl("t", 20)},
                  {"MARGIN_VLBL", w.array("mv", margin, {nrows, 2})},
+                 {"IN_MERGE_LIST", w.array<uint32_t>("in", {3, 9}, {2})},
                  {"SHARE_FILE_NAME", w.str("f", base)},
                  {"START_LBL", w.ulng("s", static_cast<uint32_t>(last + 1))},
                  {"OUT_MERGE_LIST", pairs}},

@@ -37,16 +37,24 @@ class TileRoutine : public kavu_test::RoutineTest {
   }
 };
 
-TEST_F(TileRoutine, MaskedOutPixelsAreZero) {
-  QEL_VPTR in = vars.array<uint32_t>("lbl", {10, 10, 20, 20, 30, 40}, {3, 2});
-  QEL_VPTR mask = vars.array<uint8_t>("m", {1, 0, 1, 1, 0, 1}, {3, 2});
-  QEL_VPTR out = vars.undefined("out");
-  ASSERT_TRUE(kavu_test::call_ok(vars, kRoutine, {image(3, 2), out},
-                                 {{"IN_LABEL_IMG", in}, {"MASK", mask}, {"START_LBL", vars.ulng("s", 1)}}));
-  const auto labels = read_array<uint32_t>(out).data;
-  EXPECT_EQ(labels[1], 0u);
-  EXPECT_EQ(labels[4], 0u);
-  for (size_t i : {0, 2, 3, 5}) EXPECT_GE(labels[i], 1u) << i;
+// Masked pixels are zero and make no adjacency: 1 and 3 (or 7 and 9) meet only
+// through the masked pixel and stay apart however high the threshold.
+TEST_F(TileRoutine, MaskedOutPixelsAreZeroAndSeparate) {
+  for (const std::vector<int64_t> &dims : {std::vector<int64_t>{5, 1}, std::vector<int64_t>{1, 5}}) {
+    QEL_VPTR out = vars.undefined("out");
+    ASSERT_TRUE(kavu_test::call_ok(
+        vars, kRoutine, {vars.array<float>("img", {1, 1, 9, 5, 5}, dims), out},
+        {{"IN_LABEL_IMG", vars.array<uint32_t>("lbl", {1, 1, 2, 3, 3}, dims)},
+         {"MASK", vars.array<uint8_t>("m", {1, 1, 0, 1, 1}, dims)},
+         {"LAMBDA_THRESHOLD", vars.dbl("t", 1e30)},
+         {"START_LBL", vars.ulng("s", 1)}}));
+    const auto labels = read_array<uint32_t>(out).data;
+    EXPECT_EQ(labels[2], 0u);
+    EXPECT_EQ(labels[0], labels[1]);
+    EXPECT_EQ(labels[3], labels[4]);
+    EXPECT_NE(labels[0], labels[3]);
+    EXPECT_NE(labels[0], 0u);
+  }
 }
 
 TEST_F(TileRoutine, InMergeListPairsComeOutLargerFirstInOrderWithDuplicates) {

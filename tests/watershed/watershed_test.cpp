@@ -154,8 +154,6 @@ TEST_F(Watershed, RefusesFaultyArgumentsInCheckOrder) {
   QEL_VPTR int_mask = vars.array("mask", std::vector<int16_t>(20, 1), {5, 4});
   QEL_VPTR short_h = vars.array<uint32_t>("h", {1, 2, 3, 4}, {4});
   QEL_VPTR long_list = vars.array<int32_t>("il", {1, 2}, {2});
-  refused({lev, zero_image(5, 5)}, {{"CONNECTIVITY", vars.lng("c", 6)}}, dims,
-          "The first 2 dimensions of LEVELS and IMG do not match.");
   refused({lev, img}, {{"CONNECTIVITY", vars.lng("c", 6)}, {"MASK", int_mask}},
           "KAVU_MBLK_SEGMENT_KEYWORD_BADVAL", "Bad keyword value for CONNECTIVITY. Must be 4 or 8.");
   refused({lev, img}, {{"MASK", scalar}}, na, s_not_array);
@@ -165,7 +163,6 @@ TEST_F(Watershed, RefusesFaultyArgumentsInCheckOrder) {
           "MASK needs to be 2D.");
   refused({lev, img}, {{"MASK", vars.array("mask", std::vector<uint8_t>(20, 1), {4, 5})}}, dims,
           "The first 2 dimensions of LEVELS and MASK do not match.");
-  refused({lev, img}, {{"MARGIN_HLBL", scalar}}, na, s_not_array);
   refused({lev, img}, {{"MARGIN_HLBL", vars.array<int32_t>("h", {1, 2, 3, 4, 5}, {5})}}, badtype,
           "The type of MARGIN_HLBL needs to be type ULONG.");
   refused({lev, img}, {{"MARGIN_HLBL", vars.array("h", U32(10, 1), {5, 2})}}, vector,
@@ -173,7 +170,6 @@ TEST_F(Watershed, RefusesFaultyArgumentsInCheckOrder) {
   refused({lev, img}, {{"MARGIN_HLBL", short_h}, {"MARGIN_VLBL", scalar}}, less,
           "The dimension of MARGIN_HLBL needs to be equal to or larger than the X dimension of "
           "LEVELS.");
-  refused({lev, img}, {{"MARGIN_VLBL", scalar}}, na, s_not_array);
   refused({lev, img}, {{"MARGIN_VLBL", vars.array<uint16_t>("vl", {1, 2, 3, 4}, {4})}}, badtype,
           "The type of MARGIN_VLBL needs to be type ULONG.");
   refused({lev, img}, {{"MARGIN_VLBL", vars.array("vl", U32(4, 1), {1, 4})}}, vector,
@@ -183,7 +179,6 @@ TEST_F(Watershed, RefusesFaultyArgumentsInCheckOrder) {
           less,
           "The dimension of MARGIN_VLBL needs to be equal to or larger than the Y dimension of "
           "LEVELS.");
-  refused({lev, img}, {{"IN_MERGE_LIST", scalar}}, na, s_not_array);
   refused({lev, img}, {{"IN_MERGE_LIST", long_list}}, badtype,
           "The type of IN_MERGE_LIST needs to be type ULONG.");
 }

@@ -1,1 +1,0 @@
-"""The pieces of `kavu segment` that make tiles agree: levels that do not
