@@ -61,9 +61,6 @@ def test_label_utilities():
     m = kavu.multilevel_label_region(np.array([[1, 1, 2], [2, 1, 2]]))
     assert m.n_regions == 3
     np.testing.assert_array_equal(m.labels, [[1, 1, 2], [3, 1, 2]])
-    c = kavu.call("KAVU_MULTILEVEL_LABEL_REGION", np.array([7, 7, 7]), OUT, mask=np.array([0], np.int32))
-    assert c.value == 1
-    np.testing.assert_array_equal(c[1], [0, 1, 1])
     data = np.arange(12, dtype=np.uint32).reshape(3, 4)
     r = kavu.replace_integer_data(data, np.array([[0, 11]]), np.array([5, 6, 7]))
     assert r.data.shape == (3, 4) and r.data.dtype == np.uint32 and not np.shares_memory(r.data, data)
@@ -74,8 +71,6 @@ def test_label_utilities():
     assert kavu.call("KAVU_CREATE_INCREASING", np.array([3, 1, 2])).value == 2
     e = error_of(kavu.create_bound_from_label, 5)
     assert e.routine == "KAVU_CREATE_BOUND_FROM_LABEL" and "LABELS" in e.text
-    e = error_of(kavu.multilevel_label_region, np.zeros((2, 2, 2)))
-    assert e.text == "KAVU_MULTILEVEL_LABEL_REGION: IMAGE needs to be 1D or 2D."
     e = error_of(kavu.call, "KAVU_REPLACE_INTEGER_DATA", np.ones(2), np.ones(2), "x")
     assert "ARG3" in e.text
 

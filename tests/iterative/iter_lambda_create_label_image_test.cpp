@@ -60,9 +60,6 @@ TEST_F(CreateLabelImage, PairsTheScheduleCouldNotMakeAreSkipped) {
   EXPECT_EQ(run(kLabels, kDims, {1, 0, 3, 2, 1, 2}).labels, expect);
   // A survivor that was absorbed already (its list moved away).
   EXPECT_EQ(run(kLabels, kDims, {1, 0, 3, 2, 2, 1}).labels, expect);
-  // The same label twice.
-  EXPECT_EQ(run(kLabels, kDims, {1, 0, 0, 0, 3, 2, 2, 2}).labels, expect);
-  EXPECT_EQ(run(kLabels, kDims, {1, 0, 0, 0, 3, 2, 2, 2}).n_regions, 2);
 }
 
 TEST_F(CreateLabelImage, EveryPrefixOfARandomScheduleGivesTheReferencePartition) {

@@ -49,11 +49,6 @@ TEST(Printers, NeighbourTreeStopsAtKeyZero) {
   ASSERT_EQ(one.build({1}, {3}, 1, 1, 1), 0);
   EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(&one.regions[one.pos(3)], f); }),
             "Number of nbr: 0.\n");  // empty
-  lambda_state t;
-  ASSERT_EQ(t.build(std::vector<float>(3, 0), {5, 6, 7}, 3, 1, 1), 0);
-  EXPECT_EQ(printed([&](FILE *f) { t_print_nptree(&t.regions[t.pos(6)], f); }),
-            "\tnptree tree: \n\t" + std::to_string(t.pos(5)) + " " + std::to_string(t.pos(7)) +
-                " \nNumber of nbr: 2.\n");
 }
 
 }  // namespace
