@@ -10,9 +10,6 @@ import numpy as np
 import datasets
 from measure import median_time, peak_bytes, timed
 
-UNAVAILABLE = "is not available in this build"
-
-
 def _describe(shape, extra=""):
     size = "×".join(str(s) for s in shape[-2:][::-1])
     return f"{size}{', ' + extra if extra else ''}"
@@ -29,19 +26,12 @@ def measure(family, routine, data, unit, count, ours, peers=(), bands=1, check=N
     `count` is the number of pixels (unit "px") or initial regions (unit
     "region"); `check(ours_result, peer_result)` says whether they agree.
     Our first call is the one whose peak memory is taken."""
-    import kavu
     if os.environ.get("KAVU_BENCH_OURS_ONLY"):  # the baseline build's run: peers are timed once
         peers = ()
     base = dict(family=family, routine=routine, data=data, unit=unit, count=count, bands=bands)
-    try:
-        (result, first), base["mem_bytes"] = peak_bytes(lambda: timed(ours))
-        base["ours_s"], base["ours_reps"] = median_time(ours, first=first,
-                                                        min_reps=2 if first > 5 else 3)
-    except kavu.Error as e:
-        if UNAVAILABLE not in str(e):
-            raise
-        result = None
-        base.update(ours_s=None, note="not available in this build")
+    (result, first), base["mem_bytes"] = peak_bytes(lambda: timed(ours))
+    base["ours_s"], base["ours_reps"] = median_time(ours, first=first,
+                                                    min_reps=2 if first > 5 else 3)
     rows = []
     for name, fn in peers:
         peer_result, peer_s, peer_reps = _time_peer(fn)

@@ -26,8 +26,6 @@ struct aptree {
 };
 
 aptree *aptree_create();
-// A tree drawing its nodes from `pool`; it takes a reference (see nptree_create_in).
-aptree *aptree_create_in(struct node_pool *pool);
 // A tree with a node pool of its own.
 aptree *aptree_create_pooled();
 aptree_node *aptree_insert(aptree *tree, ap_pair pair);

@@ -17,7 +17,6 @@ using rb = rbtree<mg_traits>;
 
 mgtree *mgtree_create() { return rb::create(); }
 
-mgtree *mgtree_create_in(node_pool *pool) { return rb::create_in(pool); }
 
 
 mgtree_node *mgtree_insert(mgtree *tree, mg_key key) {

@@ -27,8 +27,6 @@ struct mgtree {
 };
 
 mgtree *mgtree_create();
-// A tree drawing its nodes from `pool`; it takes a reference (see nptree_create_in).
-mgtree *mgtree_create_in(struct node_pool *pool);
 mgtree_node *mgtree_insert(mgtree *tree, mg_key key);
 mgtree_node *mgtree_exact_query(const mgtree *tree, mg_key key);
 int32_t mgtree_node_not_null(const mgtree *tree, const mgtree_node *node);

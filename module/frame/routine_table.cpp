@@ -1,7 +1,4 @@
 #include "frame/routines.h"
-#include "frame/wrapper.h"
-
-#include <cstdio>
 
 namespace {
 constexpr int kKeywords = QEL_SYSFUN_DEF_F_KEYWORDS;
@@ -19,9 +16,3 @@ const QEL_SYSFUN_DEF segmentation_functions[10] = {
     {kavu_multilevel_label_region, "KAVU_MULTILEVEL_LABEL_REGION", 2, 2, kKeywords},
     {kavu_replace_integer_data, "KAVU_REPLACE_INTEGER_DATA", 3, 3, 0},
 };
-
-void kavu_routine_unavailable(const char *routine) {
-  char reason[128];
-  snprintf(reason, sizeof reason, "%s is not available in this build", routine);
-  kavu_abort(KAVU_MBLK_SEGMENT_ERROR, static_cast<const char *>(reason));
-}

@@ -16,11 +16,8 @@ KAVU_ROUTINE(kavu_create_increasing);
 KAVU_ROUTINE(kavu_multilevel_label_region);
 KAVU_ROUTINE(kavu_replace_integer_data);
 
-// Until a routine's wrapper is written, its entry aborts with this.
-[[noreturn]] void kavu_routine_unavailable(const char *routine);
-
 extern const QEL_SYSFUN_DEF segmentation_functions[10];
 
-// Load sequence pieces, exposed for tests.
+// The load sequence after the message block: routine table and exit handler.
 int kavu_segmentation_startup();
 void kavu_segmentation_exit_handler();
