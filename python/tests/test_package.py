@@ -4,7 +4,6 @@ results that own their memory."""
 import gc
 import subprocess
 import sys
-import warnings
 
 import numpy as np
 import pytest
@@ -110,13 +109,3 @@ print("ok")
 """
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
     assert out.stdout.strip() == "ok", out.stderr
-
-
-def test_errors_pickle_with_their_fields():
-    import pickle
-    e = pickle.loads(pickle.dumps(kavu.Error("N", "R", "R: text")))
-    assert (e.name, e.routine, e.text, str(e)) == ("N", "R", "R: text", "R: text")
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        w = kavu.KavuWarning("N", "R", "t")
-        assert isinstance(w, UserWarning) and w.text == "t"

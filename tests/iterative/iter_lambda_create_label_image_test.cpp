@@ -1,11 +1,7 @@
-// KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE through the host: replay of schedule
-// prefixes against the reference partition, label maps the schedule would not
-// produce and argument checks.
+// KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE through the host: label maps the schedule
+// would not produce and argument checks (schedule prefixes are replayed against
+// the tiled mode in python/tests/test_routines.py).
 #include "host_session.h"
-#include "schedule_reference.h"
-
-
-#include <random>
 
 using kavu_test::read_array;
 using kavu_test::RoutineTest;
@@ -35,17 +31,6 @@ class CreateLabelImage : public RoutineTest {
     EXPECT_EQ(image.dims, dims);
     return {kavu_test::read_scalar<int32_t>(value), image.data};
   }
-
-  // The schedule of an image through KAVU_ITER_LAMBDA_SEGMENT.
-  std::vector<uint32_t> schedule(const std::vector<float> &image,
-                                 const std::vector<uint32_t> &labels,
-                                 const std::vector<int64_t> &dims) {
-    QEL_VPTR map = vars.undefined("label_map");
-    kavu_test::call_ok(vars, "KAVU_ITER_LAMBDA_SEGMENT", {vars.array<float>("img", image, dims)},
-                       {{"IN_LABEL_IMG", vars.array<uint32_t>("l", labels, dims)},
-                        {"LABEL_MAP", map}});
-    return read_array<uint32_t>(map).data;
-  }
 };
 
 // 3 x 2, labels at positions equal to themselves (8 positions).
@@ -60,28 +45,6 @@ TEST_F(CreateLabelImage, PairsTheScheduleCouldNotMakeAreSkipped) {
   EXPECT_EQ(run(kLabels, kDims, {1, 0, 3, 2, 1, 2}).labels, expect);
   // A survivor that was absorbed already (its list moved away).
   EXPECT_EQ(run(kLabels, kDims, {1, 0, 3, 2, 2, 1}).labels, expect);
-}
-
-TEST_F(CreateLabelImage, EveryPrefixOfARandomScheduleGivesTheReferencePartition) {
-  std::mt19937 rng(77);
-  for (int round = 0; round < 12; ++round) {
-    const int32_t ncols = 2 + rng() % 9, nrows = 2 + rng() % 9, n = ncols * nrows;
-    std::vector<float> image(n);
-    for (auto &v : image) v = static_cast<float>(rng() % 20);
-    std::vector<uint32_t> labels(n);
-    for (int32_t i = 0; i < n; ++i)
-      labels[i] = round % 2 ? static_cast<uint32_t>(i) : static_cast<uint32_t>(rng() % 7) * 1000003u;
-    const auto map = schedule(image, labels, {ncols, nrows});
-    const size_t regions = iterative_test::model_positions(labels, ncols, nrows).size();
-    ASSERT_EQ(map.size(), 2 * (regions - 1));
-    for (size_t k = 0; k <= regions - 1; ++k) {
-      const std::vector<uint32_t> prefix(map.begin(), map.begin() + 2 * k);
-      const auto r = run(labels, {ncols, nrows}, prefix.empty() ? std::vector<uint32_t>{7} : prefix);
-      EXPECT_EQ(r.n_regions, static_cast<int32_t>(regions - k));
-      EXPECT_EQ(r.labels, iterative_test::reference_partition(labels, ncols, nrows, map, k))
-          << "round " << round << ", prefix " << k;
-    }
-  }
 }
 
 TEST_F(CreateLabelImage, ArgumentChecks) {

@@ -162,27 +162,4 @@ inline schedule reference_schedule(const std::vector<float> &image,
   return out;
 }
 
-// Region of every pixel after the first k merges of a label map, numbered
-// 0 ... n - 1 by the survivors' positions.
-inline std::vector<uint32_t> reference_partition(const std::vector<uint32_t> &labels,
-                                                 int32_t ncols, int32_t nrows,
-                                                 const std::vector<uint32_t> &label_map,
-                                                 size_t k) {
-  const auto pos = model_positions(labels, ncols, nrows);
-  std::map<uint32_t, uint32_t> owner;  // label -> surviving label
-  for (const auto &[l, p] : pos) owner[l] = l;
-  for (size_t m = 0; m < k; ++m) {
-    const uint32_t z = label_map[2 * m], a = label_map[2 * m + 1];
-    for (auto &[l, o] : owner)
-      if (o == z) o = a;
-  }
-  std::map<int32_t, uint32_t> survivors;  // position -> new label
-  for (const auto &[l, o] : owner) survivors[pos.at(o)] = 0;
-  uint32_t next = 0;
-  for (auto &[p, v] : survivors) v = next++;
-  std::vector<uint32_t> out(labels.size());
-  for (size_t i = 0; i < labels.size(); ++i) out[i] = survivors.at(pos.at(owner.at(labels[i])));
-  return out;
-}
-
 }  // namespace iterative_test

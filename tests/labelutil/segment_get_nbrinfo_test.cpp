@@ -97,18 +97,6 @@ class SegmentGetNbrinfo : public kavu_test::RoutineTest {
   fs::path dir;
 };
 
-// Exact layout: little-endian words, no header, records of 8 + 8n bytes.
-TEST_F(SegmentGetNbrinfo, ByteLayoutOfBothFiles) {
-  // Label 0x00010203 (bytes 3, 2, 1, 0 on disk) between 0 and 5.
-  const NbrFiles f = run<uint32_t>({0, 0x00010203, 5}, {3});
-  const Bytes data = {0, 0, 0, 0, 1, 0, 0, 0, 3, 2, 1, 0, 1, 0, 0, 0,  // 0: (0x00010203, 1)
-                      5, 0, 0, 0, 1, 0, 0, 0, 3, 2, 1, 0, 1, 0, 0, 0,  // 5: (0x00010203, 1)
-                      3, 2, 1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-  EXPECT_EQ(f.data, data);
-  const Bytes index = {0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 16, 0, 0, 0, 3, 2, 1, 0, 32, 0, 0, 0};
-  EXPECT_EQ(f.index, index);
-}
-
 TEST_F(SegmentGetNbrinfo, RandomImagesMatchPairCounts) {
   std::mt19937 rng(555);
   for (const Shape &s : labelutil_test::test_shapes(rng, 12)) {
