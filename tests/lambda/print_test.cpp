@@ -21,6 +21,23 @@ std::string printed(const std::function<void(FILE *)> &print) {
   return out;
 }
 
+TEST(Printers, RegionSetBeforeAndAfterAMerge) {
+  lambda_state s;
+  ASSERT_EQ(s.build({0, 1, 0, 1}, {1, 2, 1, 2}, 2, 2, 1), 0);
+  EXPECT_EQ(printed([&](FILE *f) {
+              t_print_region_set(s.n_positions, 1, s.regions, f, s.pairs, &s.hash, s.lists);
+            }),
+            "\nregion set (capacity = 4): \n"
+            "pos = 1, label = 1\n\tgval: 0.000000 \n\tarea: 2\n\tbest nbrreg: 2\n"
+            "pos = 2, label = 2\n\tgval: 1.000000 \n\tarea: 2\n\tbest nbrreg: 1\n");
+  s.merge_min();
+  EXPECT_EQ(printed([&](FILE *f) {
+              t_print_region_set(s.n_positions, 1, s.regions, f, s.pairs, &s.hash, s.lists);
+            }),
+            "\nregion set (capacity = 4): \n"
+            "pos = 1, label = 1\n\tgval: 0.500000 \n\tarea: 4\n\tbest nbr hash: error\n");
+}
+
 TEST(Printers, NeighbourTreeStopsAtKeyZero) {
   lambda_state s;
   ASSERT_EQ(s.build(std::vector<float>(6, 0), {0, 1, 2, 0, 1, 2}, 3, 2, 1), 0);
