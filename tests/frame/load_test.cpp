@@ -25,18 +25,6 @@ TEST(Load, RefusedMessageBlockRegistersNothing) {
   EXPECT_TRUE(qelhost::take_warnings().empty());
 }
 
-TEST(Load, RefusedRoutineTableIsReportedOnceAndStillLoads) {
-  qelhost::Refusals r;
-  r.routine_table = true;
-  EXPECT_EQ(load_with(r), 1);
-  EXPECT_TRUE(qelhost::routines().empty());
-  const auto warnings = qelhost::take_warnings();
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_EQ(warnings[0].name, "KAVU_MBLK_SEGMENT_ERROR");
-  EXPECT_NE(warnings[0].text.find("Error: Unable to initialize kavu_segmentation."), std::string::npos)
-      << warnings[0].text;
-}
-
 TEST(Load, RegistersTenFunctionsWithTheirArgumentCounts) {
   ASSERT_EQ(load_with({}), 1);
   std::string names;
