@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -129,6 +130,23 @@ TEST_F(Watershed, MergeListPairsComeOutLargerFirstInAscendingOrder) {
 }
 
 // ---- refusals ---------------------------------------------------------------
+
+// A checkerboard of 400 x 400: 79202 single-pixel minima, so 16-bit labels
+// stop at 65530 while LONG ones go on; its working arrays are large enough to
+// be mapped on pages of their own, where a read before one of them faults.
+TEST_F(Watershed, SixteenBitLabelsStopAt65530AndLongLabelsGoOn) {
+  const int64_t side = 400;
+  std::vector<uint16_t> lv;
+  for (int64_t r = 0; r < side; ++r)
+    for (int64_t c = 0; c < side; ++c) lv.push_back((r + c) % 2);
+  QEL_VPTR lev = levels(lv, side, side), img = zero_image(side, side);
+  QEL_VPTR maxl = vars.undefined("maxl");
+  const auto narrow = read_array<uint16_t>(call({lev, img}, {{"MAX_REGION_LABEL", maxl}})).data;
+  EXPECT_EQ(read_scalar<uint32_t>(maxl), 79202u);
+  EXPECT_EQ(*std::max_element(narrow.begin(), narrow.end()), 65530);
+  const auto wide = read_array<uint32_t>(call({lev, img}, {{"LONG", vars.lng("l", 1)}})).data;
+  EXPECT_EQ(*std::max_element(wide.begin(), wide.end()), 79202u);
+}
 
 TEST_F(Watershed, RefusesFaultyArgumentsInCheckOrder) {
   QEL_VPTR lev = levels(std::vector<uint16_t>(20, 1), 5, 4), img = zero_image(5, 4);
