@@ -22,8 +22,6 @@ int32_t aptree_compare(ap_pair a, ap_pair b) {
 
 aptree *aptree_create() { return rb::create(); }
 
-aptree *aptree_create_pooled() { return rb::create_pooled(); }
-
 aptree_node *aptree_insert(aptree *tree, ap_pair pair) {
   return rb::insert(tree, [&](aptree_node *n) {
     n->hash1 = pair.hash1;

@@ -26,8 +26,6 @@ struct aptree {
 };
 
 aptree *aptree_create();
-// A tree with a node pool of its own.
-aptree *aptree_create_pooled();
 aptree_node *aptree_insert(aptree *tree, ap_pair pair);
 aptree_node *aptree_exact_query(const aptree *tree, ap_pair pair);  // blen ignored
 int32_t aptree_node_not_null(const aptree *tree, const aptree_node *node);

@@ -17,8 +17,6 @@ using rb = rbtree<mg_traits>;
 
 mgtree *mgtree_create() { return rb::create(); }
 
-
-
 mgtree_node *mgtree_insert(mgtree *tree, mg_key key) {
   return rb::insert(tree, [&](mgtree_node *n) {
     n->cost = key.cost;

@@ -19,8 +19,6 @@ int32_t nptree_compare(int32_t a, int32_t b) { return a > b ? 1 : (a < b ? -1 : 
 
 nptree *nptree_create() { return rb::create(); }
 
-nptree *nptree_create_in(node_pool *pool) { return rb::create_in(pool); }
-
 nptree_node *nptree_insert(nptree *tree, int32_t nbr_pair, int32_t lbl_hash) {
   return rb::insert(tree, [&](nptree_node *n) {
     n->lbl_hash = lbl_hash;

@@ -27,9 +27,6 @@ struct nptree {
 };
 
 nptree *nptree_create();
-// A tree drawing its nodes from `pool`, which other trees may share: it takes
-// a reference, and the last tree destroyed frees the pool with all its slabs.
-nptree *nptree_create_in(struct node_pool *pool);
 nptree_node *nptree_insert(nptree *tree, int32_t nbr_pair, int32_t lbl_hash);
 nptree_node *nptree_exact_query(const nptree *tree, int32_t lbl_hash);
 int32_t nptree_node_not_null(const nptree *tree, const nptree_node *node);

@@ -21,9 +21,9 @@ def scene(tmp_path_factory):
 @pytest.mark.parametrize("height, width, tile, lam", [
     (37, 70, 23, 0),        # no side a multiple of the tile size
     (65, 65, 32, 1e12),     # a one-pixel-wide last column and last row of tiles
-    (1, 40, 7, 1e12),       # a single row
-    (40, 1, 7, 0),          # a single column
-    (3, 3, 1, 1e12),        # every pixel its own tile
+    (1, 40, 8, 1e12),       # a single row
+    (40, 1, 8, 0),          # a single column
+    (9, 9, 8, 1e12),        # a one-pixel-wide last column and row of tiles
     (300, 1100, 512, 2000), # written in several windows of 256 x 1024
 ])
 def test_odd_sizes_give_every_pixel_a_consecutive_label(tmp_path, height, width, tile, lam):
