@@ -1,6 +1,5 @@
-// Test helpers for the merging core: the full set of structures one driver
-// builds, built step by step from small images, merged one pair at a time, and
-// checked against the invariants that hold between merges.
+// Test helper for the merging core: the structures one driver builds, from a
+// small image, merged one pair at a time.
 #pragma once
 
 #include "lambda/merge_run.h"
@@ -9,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <map>
-#include <set>
 #include <vector>
 
 namespace lambda_test {
@@ -57,66 +54,6 @@ struct lambda_state {
     EXPECT_EQ(merge_run_merge_minimum(&run, &a, &z), 0);
     return k;
   }
-
-  bool live(int32_t p) const { return lists[p].head != nullptr; }
-
-  // Neighbour position -> pair index of region p.
-  std::map<int32_t, int32_t> neighbours(int32_t p) const {
-    std::map<int32_t, int32_t> out;
-    for (int32_t j = 0; j < regions[p].n_nbrs; ++j) out[regions[p].nbrs[j].nbr] = regions[p].nbrs[j].pair;
-    return out;
-  }
-
-  // Entries of the merge tree as (pair index -> cost).
-  std::map<int32_t, float> entries() const {
-    std::map<int32_t, float> out;
-    for (int32_t i = 0; i < tree->size; ++i) out[tree->keys[i].pair_index] = tree->keys[i].cost;
-    return out;
-  }
 };
-
-inline bool cheaper(const pair_rec *pairs, int32_t p, int32_t q) {
-  return pairs[p].t < pairs[q].t || (pairs[p].t == pairs[q].t && p < q);
-}
-
-// The invariants between merges: links are symmetric and live, every live
-// region's bestp is its cheapest pair, b and e are the votes, and the merge
-// tree holds exactly the mutually best pairs under their current cost.
-inline void expect_invariants(const lambda_state &s) {
-  std::set<int32_t> mutual;
-  for (int32_t p = 0; p < s.n_positions; ++p) {
-    if (!s.live(p)) continue;
-    const auto nbrs = s.neighbours(p);
-    int32_t best = -1;
-    for (const auto &[q, k] : nbrs) {
-      const pair_rec &pair = s.pairs[k];
-      EXPECT_TRUE(s.live(q)) << "region " << p << " points at absorbed " << q;
-      EXPECT_EQ(pair.removed, 0) << "pair " << k;
-      EXPECT_TRUE((pair.r0 == p && pair.r1 == q) || (pair.r0 == q && pair.r1 == p)) << "pair " << k;
-      EXPECT_EQ(s.neighbours(q).count(p), 1u) << "link " << p << "-" << q << " is one-sided";
-      EXPECT_EQ(pair.t, pair.s / static_cast<float>(pair.blen)) << "pair " << k;
-      const bool elected = s.regions[pair.r0].bestp == k || s.regions[pair.r1].bestp == k;
-      const bool both = s.regions[pair.r0].bestp == k && s.regions[pair.r1].bestp == k;
-      EXPECT_EQ(pair.b, elected ? 1 : 0) << "vote flag b of pair " << k;
-      EXPECT_EQ(pair.e, both ? 1 : 0) << "vote flag e of pair " << k;
-      if (best == -1 || cheaper(s.pairs, k, best)) best = k;
-    }
-    EXPECT_EQ(s.regions[p].bestp, best) << "region " << p;
-    if (best < 0) continue;
-    const pair_rec &pair = s.pairs[best];
-    const int32_t other = pair.r0 == p ? pair.r1 : pair.r0;
-    EXPECT_EQ(pair.b, 1) << "pair " << best;
-    if (s.regions[other].bestp == best) mutual.insert(best);
-  }
-  const auto entries = s.entries();
-  EXPECT_EQ(static_cast<int32_t>(entries.size()), s.count);
-  std::set<int32_t> in_tree;
-  for (const auto &[k, cost] : entries) {
-    in_tree.insert(k);
-    EXPECT_EQ(cost, s.pairs[k].t) << "stale cost of pair " << k;
-    EXPECT_EQ(s.pairs[k].e, 1) << "pair " << k;
-  }
-  EXPECT_EQ(in_tree, mutual);
-}
 
 }  // namespace lambda_test
