@@ -22,7 +22,6 @@ struct aptree_node {
 struct aptree {
   aptree_node *root;
   aptree_node *nil;
-  struct node_pool *pool;  // where its nodes and sentinels live
 };
 
 aptree *aptree_create();

@@ -23,7 +23,6 @@ struct mgtree_node {
 struct mgtree {
   mgtree_node *root;
   mgtree_node *nil;
-  struct node_pool *pool;  // where its nodes and sentinels live
 };
 
 mgtree *mgtree_create();

@@ -23,7 +23,6 @@ struct nptree_node {
 struct nptree {
   nptree_node *root;
   nptree_node *nil;
-  struct node_pool *pool;  // where its nodes and sentinels live
 };
 
 nptree *nptree_create();

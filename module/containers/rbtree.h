@@ -7,17 +7,14 @@
 // the successor node into the deleted node's place instead of copying keys, so
 // a node keeps its address for as long as it is in the tree.
 //
-// A tree from create allocates every node as a block of its own (the watershed
-// and the neighbour files count on one allocation per insert); one from
-// create_in draws nodes and sentinels from a node_pool, possibly shared by a
-// family of trees. The tree record itself is always a separate block.
+// Every node is a block of its own from the allocation layer (the watershed
+// counts on one allocation per insert); the tree record is a separate block.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "containers/allocation.h"
-#include "containers/node_pool.h"
 
 // Traits requirements:
 //   using node = ...; using tree = ...; using key = ...;
@@ -30,39 +27,18 @@ struct rbtree {
   using tree = typename Traits::tree;
   using key = typename Traits::key;
 
-  static_assert(sizeof(node) >= sizeof(void *), "a free node holds the free-list link");
 
   static tree *create() {
     tree *t = kavu_alloc_zeroed<tree>(1);
     return t ? add_sentinels(t) : nullptr;
   }
 
-  // A tree whose nodes come from `pool`, which it holds a reference to.
-  static tree *create_in(node_pool *pool) {
-    tree *t = kavu_alloc_zeroed<tree>(1);
-    if (!t) return nullptr;
-    node_pool_retain(pool);
-    t->pool = pool;
-    return add_sentinels(t);
-  }
-
-  // A tree with a node pool of its own: one slab allocation per many nodes
-  // for a tree that grows large.
-  static tree *create_pooled() {
-    node_pool *pool = node_pool_create(sizeof(node));
-    tree *t = pool ? create_in(pool) : nullptr;
-    node_pool_release(pool);  // the tree holds it now
-    return t;
-  }
-
-  // Black sentinels with zero keys; on failure the record and its pool
-  // reference are released.
+  // Black sentinels with zero keys; on failure the record is released.
   static tree *add_sentinels(tree *t) {
     node *nil = new_node(t);
     node *root = nil ? new_node(t) : nullptr;
     if (!root) {
       if (nil) free_node(t, nil);
-      node_pool_release(t->pool);
       kavu_free(t);
       return nullptr;
     }
@@ -75,16 +51,9 @@ struct rbtree {
     return t;
   }
 
-  static node *new_node(tree *t) {
-    return t->pool ? static_cast<node *>(node_pool_alloc(t->pool)) : kavu_alloc_array<node>(1);
-  }
+  static node *new_node(tree *) { return kavu_alloc_array<node>(1); }
 
-  static void free_node(tree *t, node *x) {
-    if (t->pool)
-      node_pool_free(t->pool, x);
-    else
-      kavu_free(x);
-  }
+  static void free_node(tree *, node *x) { kavu_free(x); }
 
   // Allocates a node, lets `fill` write its key and payload, links it in.
   template <typename Fill>
@@ -311,16 +280,11 @@ struct rbtree {
     free_node(t, x);
   }
 
-  // The last tree of a pool frees its slabs wholesale; other trees hand their
-  // nodes back one by one.
   static void destroy(tree *t) {
     if (!t) return;
-    if (!t->pool || t->pool->users > 1) {
-      dest_helper(t, t->root->left);
-      free_node(t, t->root);
-      free_node(t, t->nil);
-    }
-    node_pool_release(t->pool);
+    dest_helper(t, t->root->left);
+    free_node(t, t->root);
+    free_node(t, t->nil);
     kavu_free(t);
   }
 
