@@ -1,6 +1,7 @@
 """Everyday mistakes on the command line end in one clear line and the
 documented exit code, and awkward inputs give what a user would want."""
 
+import argparse
 import glob
 import os
 import resource
@@ -14,6 +15,7 @@ import pytest
 import rasterio
 
 from cli_support import fields, kavu_command, read_labels, run, write_raster
+from kavu.cli import build_parser
 
 
 @pytest.fixture(scope="module")
@@ -59,6 +61,17 @@ def test_refusals(data, args, code, message):
     assert (r.returncode, r.stderr.count("\n")) == (code, 1), r.stderr
     assert message in r.stderr and "error:" in r.stderr
     assert stat.S_ISCHR(os.stat(data["device"]).st_mode) and stat.S_ISFIFO(os.stat(data["fifo"]).st_mode)
+
+
+def test_bare_kavu_lists_commands_and_every_option_says_its_default():
+    r = run()
+    assert r.returncode == 2
+    assert all(c in r.stderr for c in ("segment", "schedule", "cut", "overlay", "stats"))
+    commands = build_parser()._subparsers._group_actions[0].choices
+    for name, parser in commands.items():
+        for a in parser._actions:
+            assert a.help and (a.default in (None, False, argparse.SUPPRESS)
+                               or "default" in a.help), (name, a.dest)
 
 
 def test_outputs_that_work_differently(data, tmp_path):
