@@ -23,10 +23,12 @@ from ._routines import (compute_reg_info, create_bound_from_label, create_increa
                         iter_lambda_create_label_image, iter_lambda_segment,
                         multilevel_label_region, replace_integer_data, segment_get_nbrinfo,
                         tile_lambda_segment, watershed)
+from .batch import SceneResult, batch
 from .image import segment
 
 __all__ = [
-    "OUT", "CallResult", "Error", "KavuWarning", "call", "routines", "segment",
+    "OUT", "CallResult", "Error", "KavuWarning", "call", "routines", "segment", "batch",
+    "SceneResult",
     "watershed", "tile_lambda_segment", "iter_lambda_segment", "iter_lambda_create_label_image",
     "compute_reg_info", "segment_get_nbrinfo", "create_bound_from_label", "create_increasing",
     "multilevel_label_region", "replace_integer_data",

@@ -1,4 +1,4 @@
-"""The `kavu` command line: segment, schedule, cut, overlay, stats.
+"""The `kavu` command line: segment, batch, schedule, cut, overlay, stats.
 
 Every failure a user can cause ends with one line on stderr,
 `kavu <command>: error: <what>`, and an exit code from kavu.exits; no
@@ -90,24 +90,36 @@ def _say(text):
     print(text, flush=True)
 
 
+def segment_options(args):
+    """The options `kavu segment` and `kavu batch` share, as SegmentOptions' keywords."""
+    return dict(lambda_threshold=args.lambda_threshold, regions=args.regions,
+                mean_area=args.mean_area, min_size=args.min_size, tile=args.tile,
+                connectivity=args.connectivity, merge_lines=args.merge_lines,
+                start_label=args.start_label)
+
+
 def cmd_segment(args):
     from .raster_io import check_extension
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
-    from .driver import OptionError, SegmentOptions
+    from .driver import SegmentOptions
     from .raster_segment import segment_raster
-    options = SegmentOptions(lambda_threshold=args.lambda_threshold, regions=args.regions,
-                             mean_area=args.mean_area, min_size=args.min_size, tile=args.tile,
-                             connectivity=args.connectivity, merge_lines=args.merge_lines,
-                             start_label=args.start_label)
-    try:
-        summary = segment_raster(args.input, args.output, options, args.bands, args.mask,
-                                 _progress_factory())
-    except OptionError as e:
-        flag = "--lambda" if e.option == "lambda_threshold" else "--" + e.option.replace("_", "-")
-        raise CliError(f"{flag} {e.value}: {e.reason}", EXIT_USAGE) from None
+    summary = segment_raster(args.input, args.output, SegmentOptions(**segment_options(args)),
+                             args.bands, args.mask, _progress_factory())
     _say(f"{args.output}: {summary['regions']} regions, {summary['tiles']} tiles, "
          f"lambda {summary['lambda_threshold']:.7g}, "
          f"{summary['pixels'] / summary['seconds'] / 1e6:.2f} Mpixel/s")
+
+
+def cmd_batch(args):
+    from .batch import TABLE, batch, format_table
+    rows = batch(args.inputs, args.out_dir, client=args.scheduler, workers=args.workers,
+                 progress=sys.stderr.isatty(), bands=args.bands, mask=args.mask,
+                 **segment_options(args))
+    print(format_table(rows))
+    failed = sum(row.status == "failed" for row in rows)
+    if failed:
+        raise CliError(f"{failed} of {len(rows)} scenes failed; the table is in "
+                       f"{os.path.join(args.out_dir, TABLE)}")
 
 
 def cmd_schedule(args):
@@ -140,16 +152,10 @@ def cmd_stats(args):
     write_stats(args.input, args.labels, args.output, bands=args.bands)
 
 
-def build_parser():
+def add_segment_options(p):
+    """The options of `kavu segment`, which `kavu batch` takes too."""
     from .driver import DEFAULT_MIN_SIZE, DEFAULT_TILE
     from .tiling import SMALLEST_TILE
-    parser = OneLineParser(prog="kavu", description="Segment rasters into regions: watershed "
-                           "and lambda-schedule merging, tile by tile for images of any size.")
-    sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=OneLineParser)
-
-    p = sub.add_parser("segment", help="segment a raster into a uint32 label GeoTIFF")
-    p.add_argument("input", metavar="IN", help="raster GDAL reads (GeoTIFF, ...)")
-    p.add_argument("output", metavar="OUT", help="label GeoTIFF to write (replaced at the end)")
     choice = p.add_mutually_exclusive_group()
     choice.add_argument("--lambda", dest="lambda_threshold", type=_threshold, metavar="T",
                         help="merge regions while the cheapest merge costs less than T "
@@ -176,7 +182,32 @@ def build_parser():
                    "pixels count; NaN pixels are always left out")
     p.add_argument("--start-label", type=_positive_int, default=1, metavar="L",
                    help="first label of the output (default 1; 0 is no region)")
+
+
+def build_parser():
+    parser = OneLineParser(prog="kavu", description="Segment rasters into regions: watershed "
+                           "and lambda-schedule merging, tile by tile for images of any size.")
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=OneLineParser)
+
+    p = sub.add_parser("segment", help="segment a raster into a uint32 label GeoTIFF")
+    p.add_argument("input", metavar="IN", help="raster GDAL reads (GeoTIFF, ...)")
+    p.add_argument("output", metavar="OUT", help="label GeoTIFF to write (replaced at the end)")
+    add_segment_options(p)
     p.set_defaults(run=cmd_segment)
+
+    p = sub.add_parser("batch", help="segment many rasters with the same options on a Dask "
+                       "cluster (local worker processes by default)")
+    p.add_argument("inputs", metavar="IN", nargs="+", help="rasters to segment")
+    p.add_argument("--out-dir", required=True, metavar="DIR",
+                   help="where IN's labels go, as DIR/<IN's name>.labels.tif, with the table "
+                   "DIR/batch.csv; scenes finished there with the same options are skipped")
+    where = p.add_mutually_exclusive_group()
+    where.add_argument("--workers", type=_positive_int, metavar="N",
+                       help="worker processes on this machine (default: one per core)")
+    where.add_argument("--scheduler", metavar="ADDRESS",
+                       help="run on the Dask cluster of this scheduler (tcp://host:8786)")
+    add_segment_options(p)
+    p.set_defaults(run=cmd_batch)
 
     p = sub.add_parser("schedule", help="full merge schedule of an image, to choose a level")
     p.add_argument("input", metavar="IN", help="raster GDAL reads, held in memory whole")
@@ -230,9 +261,7 @@ def main(argv=None):
     logging.getLogger("rasterio").propagate = False
     for signum in STOP_SIGNALS:
         signal.signal(signum, _interrupt)
-    # The commands make their arrays in the host's layout themselves: a narrow
-    # last tile of a many-band image is not an (H, W, C) mistake.
-    warnings.filterwarnings("ignore", category=KavuWarning, message=".* is read as .* bands of")
+    ignore_layout_hints()
     parser = build_parser()
     command, args = "kavu", None
     try:
@@ -245,30 +274,51 @@ def main(argv=None):
             raise UsageError(command, f"unrecognized arguments: {' '.join(extra)}")
         args.run(args)
         return EXIT_OK
-    except CliError as e:
-        _fail(getattr(e, "prog", command), str(e))
-        return e.code
-    except Error as e:                      # a routine refused: its own message names it
-        _fail(command, e.text)
-        # The only files the routines write are the work files beside OUT.
-        return EXIT_OUTPUT if e.name == "KAVU_MBLK_SEGMENT_FILE_ERR" else EXIT_FAILURE
     except KeyboardInterrupt as e:
         _fail(command, "interrupted")
         return 128 + e.signum if isinstance(e, Interrupted) else EXIT_INTERRUPTED
-    except MemoryError as e:
-        _fail(command, f"out of memory{': ' + str(e) if str(e) else ''}; try a smaller --tile")
-        return EXIT_FAILURE
     except BrokenPipeError:
         return EXIT_OUTPUT
     except Exception as e:  # noqa: BLE001 - the promise is one line, never a traceback
-        if isinstance(e, OSError) and e.errno in FULL_ERRNOS:
-            _fail(command, f"cannot write {getattr(args, 'output', None) or 'the output'}: "
-                  f"{e.strerror}")
-            return EXIT_OUTPUT
-        if os.environ.get("KAVU_TRACEBACK"):
+        known = describe(e, getattr(args, "output", None))
+        if known is None and os.environ.get("KAVU_TRACEBACK"):
             raise
-        _fail(command, f"{type(e).__name__}: {' '.join(str(e).split())}")
-        return EXIT_FAILURE
+        message, code = known or as_one_line(e)
+        _fail(getattr(e, "prog", command), message)
+        return code
+
+
+def ignore_layout_hints():
+    # The commands make their arrays in the host's layout themselves: a narrow
+    # last tile of a many-band image is not an (H, W, C) mistake.
+    warnings.filterwarnings("ignore", category=KavuWarning, message=".* is read as .* bands of")
+
+
+def describe(error, output=None):
+    """(the line a user reads, exit code) of a failure a user can cause, or
+    None for anything else."""
+    from .driver import OptionError
+    if isinstance(error, CliError):
+        return str(error), error.code
+    if isinstance(error, OptionError):      # named as the command line spells the option
+        flag = "--" + ("lambda" if error.option == "lambda_threshold" else
+                       error.option.replace("_", "-"))
+        return f"{flag} {error.value}: {error.reason}", EXIT_USAGE
+    if isinstance(error, Error):            # a routine refused: its own message names it
+        # The only files the routines write are the work files beside OUT.
+        return error.text, (EXIT_OUTPUT if error.name == "KAVU_MBLK_SEGMENT_FILE_ERR"
+                            else EXIT_FAILURE)
+    if isinstance(error, MemoryError):
+        detail = f": {error}" if str(error) else ""
+        return f"out of memory{detail}; try a smaller --tile", EXIT_FAILURE
+    if isinstance(error, OSError) and error.errno in FULL_ERRNOS:
+        return f"cannot write {output or 'the output'}: {error.strerror}", EXIT_OUTPUT
+    return None
+
+
+def as_one_line(error):
+    """Any other failure: its type and message on one line."""
+    return f"{type(error).__name__}: {' '.join(str(error).split())}", EXIT_FAILURE
 
 
 def _fail(command, message):

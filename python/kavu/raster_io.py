@@ -4,6 +4,7 @@ image), the label GeoTIFF's profile, and an output that only appears under its
 name once it is complete."""
 
 import atexit
+import glob
 import os
 import shutil
 import signal
@@ -214,13 +215,26 @@ class AtomicOutput:
         parent = os.path.dirname(self.out_path)
         held = signal.pthread_sigmask(signal.SIG_BLOCK, HELD_SIGNALS)
         try:
-            self.dir = tempfile.mkdtemp(prefix=f".{os.path.basename(out_path)}.", dir=parent)
+            self.dir = tempfile.mkdtemp(prefix=self._prefix(out_path), dir=parent)
             _work_dirs.add(self.dir)
         except OSError as e:
             raise CliError(f"cannot write {out_path}: {e.strerror}", EXIT_OUTPUT) from None
         finally:
             signal.pthread_sigmask(signal.SIG_SETMASK, held)
         self.path = os.path.join(self.dir, "out" + os.path.splitext(out_path)[1])
+
+    @staticmethod
+    def _prefix(out_path):
+        return f".{os.path.basename(out_path)}."
+
+    @classmethod
+    def work_dirs(cls, out_path):
+        """Work directories of runs on OUT that were killed before they could
+        remove their own."""
+        parent = os.path.dirname(os.path.realpath(out_path))
+        return [p for p in glob.glob(os.path.join(glob.escape(parent),
+                                                  glob.escape(cls._prefix(out_path)) + "*"))
+                if os.path.isdir(p)]
 
     def work_file(self, name):
         return os.path.join(self.dir, name)
