@@ -82,7 +82,9 @@ bench: deps
 DEMO_SCENE := data/L7_ETMs.tif
 DEMO_OUT := demo-output
 KAVU := $(BUILD)/bin/kavu
-demo: build
+# Builds the package and the command line alone, none of the tests.
+demo: configure
+	cmake --build $(BUILD) -j$(JOBS) --target kavu_python
 	scripts/fetch-sample.sh $(DEMO_SCENE)
 	mkdir -p $(DEMO_OUT)
 	$(KAVU) segment $(DEMO_SCENE) $(DEMO_OUT)/labels.tif --tile 128 --regions 1000
