@@ -4,6 +4,7 @@
 #pragma once
 
 #include "qelhost.h"
+#include "test_controls.h"
 
 #include <cstdint>
 #include <atomic>

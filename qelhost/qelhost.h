@@ -88,14 +88,6 @@ struct RoutineInfo {
 };
 std::vector<RoutineInfo> routines();
 
-// Test controls: make the host refuse things so that failure paths can be run.
-struct Refusals {
-  bool message_block = false;   // QEL_MessageDefineBlock returns null
-  bool routine_table = false;   // QEL_SysRtnAdd returns 0
-  int64_t fail_temp_at = 0;     // the n-th temporary array or scratch block from now (1-based) is refused; 0 never
-};
-void set_refusals(const Refusals &r);
-
 // Runs the registered exit handlers and forgets loaded routines (as the host does at exit).
 void shutdown();
 

@@ -2,17 +2,11 @@
 
 import warnings
 
-import numpy as np
-
 from . import _kavu
 from ._errors import Error, KavuWarning
 
 #: Pass as a positional argument or keyword value to request that output.
 OUT = _kavu.OUT
-
-# Inputs that a routine writes into (the tiled mode renumbers its input label
-# image); a read-only array passed there is lent as a copy, never written.
-_WRITTEN_KEYWORDS = {"KAVU_TILE_LAMBDA_SEGMENT": "IN_LABEL_IMG"}
 
 
 class CallResult:
@@ -44,23 +38,10 @@ class CallResult:
         return f"CallResult(value={self.value!r}, args={self.args!r}, keywords={self.keywords!r})"
 
 
-def _protect_written_inputs(routine, keywords):
-    written = _WRITTEN_KEYWORDS.get(routine.upper())
-    if written is None:
-        return keywords
-    protected = dict(keywords)
-    for key, value in keywords.items():
-        # A unique prefix reaches the keyword; "IN_" alone is ambiguous and refused.
-        if (len(key) > 3 and written.startswith(key.upper()) and isinstance(value, np.ndarray)
-                and not value.flags.writeable):
-            protected[key] = value.copy()
-    return protected
-
-
 def invoke(routine, args, arg_names, keywords, stacklevel):
     """Runs one call; warnings are attributed `stacklevel` frames up."""
     value, args_out, keywords_out, messages, error = _kavu.call(
-        routine, args, arg_names, _protect_written_inputs(routine, keywords))
+        routine, args, arg_names, keywords)
     for message in messages:
         warnings.warn(KavuWarning(*message), stacklevel=stacklevel + 1)
     if error is not None:

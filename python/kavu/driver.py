@@ -18,6 +18,7 @@ from typing import Optional
 
 import numpy as np
 
+from . import _kavu
 from .lambdas import BandSpread, default_lambda, lambda_for_regions, sample_schedules
 from .levels import Quantiser
 from .pieces import observe_scale, read_window, segment_window
@@ -26,7 +27,7 @@ from .stitching import Stitcher
 from .tiling import SMALLEST_TILE, grid
 from .unions import LabelBook
 
-LABEL_LIMIT = 0xFFFFFFFA       # labels of a run stay below the reserved words
+LABEL_LIMIT = _kavu.WATERSHED_LABEL_MAX_32   # labels of a run stay below the reserved words
 DEFAULT_TILE = 1024
 DEFAULT_MIN_SIZE = 10
 

@@ -3,6 +3,7 @@
 #include "call.h"
 #include "host_access.h"
 #include "variables.h"
+#include "watershed/labels.h"
 
 #include <cstdint>
 
@@ -27,6 +28,10 @@ PYBIND11_MODULE(_kavu, m) {
       .def("__repr__", [](const OutMarker &) { return "kavu.OUT"; })
       .def("__reduce__", [](const OutMarker &) { return "OUT"; });
   m.attr("OUT") = py::cast(OutMarker{});
+  // The module's own limits, so that the package never restates them: the
+  // largest label the watershed hands out with 16-bit and with 32-bit labels.
+  m.attr("WATERSHED_LABEL_MAX_16") = LBL_MAX_REAL<uint16_t>;
+  m.attr("WATERSHED_LABEL_MAX_32") = LBL_MAX_REAL<uint32_t>;
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {
@@ -50,28 +55,4 @@ PYBIND11_MODULE(_kavu, m) {
   });
   m.def("take_warnings",
         [] { return warnings_as_python(without_gil([] { return qelhost::take_warnings(); })); });
-  m.def("live_temporaries", [] { return without_gil([] { return qelhost::live_temporaries(); }); });
-  m.def(
-      "set_refusals",
-      [](bool message_block, bool routine_table, int64_t fail_temp_at) {
-        without_gil([&] { qelhost::set_refusals({message_block, routine_table, fail_temp_at}); });
-      },
-      py::kw_only(), py::arg("message_block") = false, py::arg("routine_table") = false,
-      py::arg("fail_temp_at") = 0, "Test control: makes the host refuse things.");
-  m.def(
-      "lent_address",
-      [](const py::handle &value) {
-        // The data address the host sees for `value`: the array's own
-        // address exactly when it is lent without a copy.
-        py::list keep_alive;
-        const kavu_py::VariableSpec spec = kavu_py::describe_variable("value", value, keep_alive);
-        return without_gil([&] {
-          QEL_VPTR v = kavu_py::make_variable(spec);
-          const auto address =
-              v->flags & QEL_V_ARR ? reinterpret_cast<std::uintptr_t>(v->value.arr->data) : 0;
-          qelhost::release(v);
-          return address;
-        });
-      },
-      py::arg("value"));
 }

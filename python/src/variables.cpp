@@ -96,14 +96,18 @@ int host_type_of(const py::dtype &dtype, const std::string &name) {
 }
 
 // The array that is lent to the host: `obj` itself when it is C-contiguous,
-// aligned and in native byte order, else a contiguous native copy.
+// aligned, in native byte order and writable, else a contiguous native copy.
+// A routine may write an input it is lent (the tiled mode renumbers its
+// IN_LABEL_IMG), so a read-only array, perhaps a read-only mapping of a file,
+// is never lent itself, whichever keyword it goes to.
 py::array lendable_array(const py::array &obj) {
   const bool c_contiguous = obj.flags() & py::array::c_style;
   const bool aligned = obj.flags() & npy_aligned;
   const bool native = obj.dtype().byteorder() != foreign_byte_order;
-  if (c_contiguous && aligned && native) return obj;
+  const bool writable = obj.writeable();
+  if (c_contiguous && aligned && native && writable) return obj;
   py::object native_dtype = obj.dtype().attr("newbyteorder")("=");
-  return py::module_::import("numpy").attr("ascontiguousarray")(obj, native_dtype);
+  return py::module_::import("numpy").attr("array")(obj, native_dtype, py::arg("order") = "C");
 }
 
 VariableSpec array_spec(const std::string &name, const py::array &arr, py::list &keep_alive) {

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import kavu
-from kavu import _kavu
+import host_controls
 
 
 def region_statistics(seed):
@@ -62,4 +62,4 @@ def test_two_threads_give_the_results_of_sequential_calls():
         assert len(results[k]) == 10
         for r in results[k]:
             assert_same_results(r, expected[k])
-    assert _kavu.live_temporaries() == 0
+    assert host_controls.live_temporaries() == 0

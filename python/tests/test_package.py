@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 import kavu
+import host_controls
 from kavu import _kavu
 
 ROUTINES = ["KAVU_WATERSHED", "KAVU_SEGMENT_GET_NBRINFO", "KAVU_TILE_LAMBDA_SEGMENT",
@@ -39,13 +40,13 @@ def test_every_supported_dtype_reaches_the_routine_with_its_values(dtype):
 @pytest.mark.parametrize("dtype", list(SUPPORTED))
 def test_contiguous_supported_dtypes_are_lent_in_place(dtype):
     a = np.zeros((3, 4), dtype=dtype)
-    assert _kavu.lent_address(a) == a.ctypes.data
+    assert host_controls.lent_address(a) == a.ctypes.data
 
 
 def test_layouts_the_host_cannot_read_are_lent_as_contiguous_copies():
     base = np.arange(24, dtype=np.uint32).reshape(4, 6)
     for a in (base[:, ::2], base.T, base.astype(">u4")):
-        assert _kavu.lent_address(a) != a.ctypes.data
+        assert host_controls.lent_address(a) != a.ctypes.data
         r = kavu.compute_reg_info(a, np.ones(a.shape, np.float32))
         np.testing.assert_array_equal(r.regarea, np.bincount(np.asarray(a, np.int64).ravel()))
 
@@ -82,7 +83,7 @@ def test_results_own_host_memory_through_a_capsule():
     gc.collect()
     regsum += 1  # the memory stays valid and writable after the result is gone
     np.testing.assert_array_equal(regsum, np.full((2, 6), 2, np.float32))
-    assert _kavu.live_temporaries() == 0
+    assert host_controls.live_temporaries() == 0
 
 
 def test_result_dims_are_the_host_dims_reversed():
@@ -96,8 +97,8 @@ def test_print_and_return_messages_become_warnings():
     # goes on; run apart so that this process keeps its routines.
     script = """
 import warnings, kavu
-from kavu import _kavu
-_kavu.set_refusals(routine_table=True)
+import host_controls
+host_controls.set_refusals(routine_table=True)
 with warnings.catch_warnings(record=True) as caught:
     warnings.simplefilter("always")
     assert kavu._load(kavu.MODULE_PATH) == 1

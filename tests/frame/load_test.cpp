@@ -1,5 +1,6 @@
 // Loading the module into the embedded host, with the host refusing each step.
 #include "qelhost.h"
+#include "test_controls.h"
 
 #include <gtest/gtest.h>
 
