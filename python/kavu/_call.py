@@ -1,6 +1,7 @@
 """kavu.call: any routine with the host's own calling convention."""
 
 import warnings
+from typing import Any, Union
 
 from . import _kavu
 from ._errors import Error, KavuWarning
@@ -21,12 +22,12 @@ class CallResult:
 
     __slots__ = ("value", "args", "keywords")
 
-    def __init__(self, value, args, keywords):
+    def __init__(self, value: Any, args: tuple, keywords: dict[str, Any]):
         self.value = value
         self.args = args
         self.keywords = keywords
 
-    def __getitem__(self, key):
+    def __getitem__(self, key: Union[int, str]) -> Any:
         if isinstance(key, str):
             for name, output in self.keywords.items():
                 if name.upper() == key.upper():
@@ -49,7 +50,7 @@ def invoke(routine, args, arg_names, keywords, stacklevel):
     return CallResult(value, tuple(args_out), keywords_out)
 
 
-def call(name, *args, **keywords):
+def call(name: str, *args: Any, **keywords: Any) -> CallResult:
     """Calls the routine ``name`` (for example ``"KAVU_COMPUTE_REG_INFO"``).
 
     Positional arguments and keywords are passed as the host passes them:
@@ -69,6 +70,6 @@ def call(name, *args, **keywords):
     return invoke(name, args, (), keywords, stacklevel=2)
 
 
-def routines():
+def routines() -> list[tuple[str, int, int, int, bool]]:
     """The registered routines as (name, arg_min, arg_max, flags, is_function)."""
     return _kavu.routines()

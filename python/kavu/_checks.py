@@ -7,9 +7,11 @@ import warnings
 
 import numpy as np
 
+from . import _kavu
 from ._errors import KavuWarning
 
-LABELS_16BIT_LAST = 0xFFFA        # every 16-bit basin from this label on gets this label
+# Every 16-bit basin from this label on gets this label.
+LABELS_16BIT_LAST = _kavu.WATERSHED_LABEL_MAX_16
 # Label tables up to this many entries are made for any image; beyond it only
 # for images with at least a quarter as many pixels.
 LABEL_TABLE_FLOOR = 1 << 22

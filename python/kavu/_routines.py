@@ -10,14 +10,21 @@ NaN or infinite values where a routine cannot leave them out, and they warn
 (kavu.KavuWarning) about a 3-D image that looks like (H, W, C)."""
 
 import os
+from typing import Optional, Union
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _checks as checks
 from ._call import OUT, invoke
 from ._results import (BoundResult, IncreasingResult, IterLambdaResult, LabelImageResult,
                        MultilevelResult, NbrInfoResult, RegInfoResult, ReplaceResult,
                        TileLambdaResult, WatershedResult)
+
+ArrayLike = npt.ArrayLike
+PathName = Union[str, os.PathLike]
+Mask = Optional[npt.NDArray[Union[np.uint8, np.bool_]]]
+Labels32 = Optional[npt.NDArray[np.uint32]]
 
 
 def _run(routine, args, names, keywords):
@@ -45,8 +52,10 @@ def _nonempty(merge_list):
     return None if merge_list is not None and merge_list.size == 0 else merge_list
 
 
-def watershed(levels, image, *, connectivity=4, long=True, merge_bd=False, start_lbl=0,
-              mask=None, margin_hlbl=None, margin_vlbl=None, in_merge_list=None):
+def watershed(levels: ArrayLike, image: ArrayLike, *, connectivity: int = 4, long: bool = True,
+              merge_bd: bool = False, start_lbl: int = 0, mask: Mask = None,
+              margin_hlbl: Labels32 = None, margin_vlbl: Labels32 = None,
+              in_merge_list: Labels32 = None) -> WatershedResult:
     """Watershed segmentation of quantised levels into labelled basins (KAVU_WATERSHED).
 
     levels: (nrows, ncols) array of any supported dtype, converted to uint16 by
@@ -108,9 +117,12 @@ def _label_input(in_label_img, in_place):
     return np.array(a, order="C", copy=True) if a.dtype == np.uint32 else a
 
 
-def tile_lambda_segment(image, *, in_label_img=None, in_place=False, lambda_threshold=0.0,
-                        share_file_name=None, start_lbl=1, mask=None, margin_hlbl=None,
-                        margin_vlbl=None, in_merge_list=None):
+def tile_lambda_segment(image: ArrayLike, *, in_label_img: Labels32 = None,
+                        in_place: bool = False, lambda_threshold: float = 0.0,
+                        share_file_name: Optional[PathName] = None, start_lbl: int = 1,
+                        mask: Mask = None, margin_hlbl: Labels32 = None,
+                        margin_vlbl: Labels32 = None,
+                        in_merge_list: Labels32 = None) -> TileLambdaResult:
     """Lambda-schedule merging of one tile (or a whole image) (KAVU_TILE_LAMBDA_SEGMENT).
 
     image: (nbands, nrows, ncols) or (nrows, ncols), any supported dtype,
@@ -151,7 +163,7 @@ def tile_lambda_segment(image, *, in_label_img=None, in_place=False, lambda_thre
     return TileLambdaResult(r.value, r.args[1], _pairs(r.keywords["out_merge_list"]))
 
 
-def iter_lambda_segment(image, *, in_label_img=None):
+def iter_lambda_segment(image: ArrayLike, *, in_label_img: Labels32 = None) -> IterLambdaResult:
     """The complete lambda merge schedule of an image (KAVU_ITER_LAMBDA_SEGMENT).
 
     image: (nbands, nrows, ncols) or (nrows, ncols), any supported dtype,
@@ -161,10 +173,9 @@ def iter_lambda_segment(image, *, in_label_img=None):
     in_label_img: (nrows, ncols) uint32 initial labels (exact dtype), read only;
         default: every pixel its own region (label = pixel index).
 
-    Returns IterLambdaResult(value, lambdas, label_map): value is 0; lambdas the
-    (M,) float32 cost of each merge in merge order; label_map the (2M,) uint32
-    absorbed and surviving label of each merge. Both are empty when there is
-    one region only.
+    Returns IterLambdaResult(lambdas, label_map): lambdas the (M,) float32
+    cost of each merge in merge order; label_map the (2M,) uint32 absorbed and
+    surviving label of each merge. Both are empty when there is one region only.
     """
     image = _array(image)
     checks.image_layout("KAVU_ITER_LAMBDA_SEGMENT", image)
@@ -172,17 +183,18 @@ def iter_lambda_segment(image, *, in_label_img=None):
     return merge_schedule(image, in_label_img)
 
 
-def merge_schedule(image, in_label_img=None):
+def merge_schedule(image: ArrayLike, in_label_img: Labels32 = None) -> IterLambdaResult:
     """iter_lambda_segment without its checks: merges that NaN pixels take
     part in cost NaN, and the schedule may end before one region is left."""
     r = _run("KAVU_ITER_LAMBDA_SEGMENT", (_array(image),), ("image",), dict(
         in_label_img=_array(in_label_img), lambdas=OUT, label_map=OUT))
     lambdas, label_map = r.keywords["lambdas"], r.keywords["label_map"]
-    return IterLambdaResult(r.value, np.empty(0, np.float32) if lambdas is None else lambdas,
+    return IterLambdaResult(np.empty(0, np.float32) if lambdas is None else lambdas,
                             np.empty(0, np.uint32) if label_map is None else label_map)
 
 
-def iter_lambda_create_label_image(label_image, label_map):
+def iter_lambda_create_label_image(label_image: npt.NDArray[np.uint32],
+                                   label_map: npt.NDArray[np.uint32]) -> LabelImageResult:
     """The segmentation after the first merges of a schedule (KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE).
 
     label_image: (nrows, ncols) uint32 initial labels given to
@@ -198,7 +210,7 @@ def iter_lambda_create_label_image(label_image, label_map):
     return LabelImageResult(r.value, r.args[2])
 
 
-def compute_reg_info(labels, image, *, max_lbl=0):
+def compute_reg_info(labels: ArrayLike, image: ArrayLike, *, max_lbl: int = 0) -> RegInfoResult:
     """Pixel count and per-band sums of every label (KAVU_COMPUTE_REG_INFO).
 
     labels: (nrows, ncols) or (npix,) labels of any supported dtype, converted
@@ -227,7 +239,8 @@ def compute_reg_info(labels, image, *, max_lbl=0):
     return RegInfoResult(r.value, r.keywords["regarea"], r.keywords["regsum"])
 
 
-def segment_get_nbrinfo(labels, file_name, *, max_lbl=0):
+def segment_get_nbrinfo(labels: ArrayLike, file_name: PathName, *,
+                        max_lbl: int = 0) -> NbrInfoResult:
     """Writes the region adjacency of a label image to two files (KAVU_SEGMENT_GET_NBRINFO).
 
     labels: (nrows, ncols) or (ncols,) labels of any supported dtype,
@@ -235,16 +248,16 @@ def segment_get_nbrinfo(labels, file_name, *, max_lbl=0):
     file_name: str or path of the neighbour data file; the index is file_name + ".idx".
     max_lbl: the largest label; 0 finds it in the data.
 
-    Returns NbrInfoResult(value, data_file, index_file) with value 0.
+    Returns NbrInfoResult(data_file, index_file).
     """
     file_name, labels = os.fspath(file_name), _array(labels)
     checks.refuse_non_finite("KAVU_SEGMENT_GET_NBRINFO", "labels", labels)
-    r = _run("KAVU_SEGMENT_GET_NBRINFO", (labels, file_name), ("labels", "file_name"),
-             dict(max_lbl=max_lbl))
-    return NbrInfoResult(r.value, file_name, file_name + ".idx")
+    _run("KAVU_SEGMENT_GET_NBRINFO", (labels, file_name), ("labels", "file_name"),
+         dict(max_lbl=max_lbl))
+    return NbrInfoResult(file_name, file_name + ".idx")
 
 
-def create_bound_from_label(labels):
+def create_bound_from_label(labels: ArrayLike) -> BoundResult:
     """The region boundaries of a label image (KAVU_CREATE_BOUND_FROM_LABEL).
 
     labels: label image of any supported dtype, converted to uint32, read only;
@@ -261,7 +274,7 @@ def create_bound_from_label(labels):
     return BoundResult(r.value, r.args[1])
 
 
-def create_increasing(values):
+def create_increasing(values: ArrayLike) -> IncreasingResult:
     """Flags the elements that break a non-decreasing order (KAVU_CREATE_INCREASING).
 
     values: (n,) vector of any supported dtype, converted to float32. Read only.
@@ -274,7 +287,8 @@ def create_increasing(values):
     return IncreasingResult(r.value, r.keywords["bad_flags"])
 
 
-def multilevel_label_region(image, *, mask_ptr=None):
+def multilevel_label_region(image: ArrayLike, *,
+                            mask_ptr: Optional[npt.NDArray[np.int32]] = None) -> MultilevelResult:
     """4-connected regions of equal value (KAVU_MULTILEVEL_LABEL_REGION).
 
     image: (nrows, ncols) or (ncols,) values of any supported dtype, converted
@@ -294,7 +308,7 @@ def multilevel_label_region(image, *, mask_ptr=None):
     return MultilevelResult(r.value, r.args[1])
 
 
-def replace_integer_data(data, old, new):
+def replace_integer_data(data: ArrayLike, old: ArrayLike, new: ArrayLike) -> ReplaceResult:
     """Replaces values by a lookup list (KAVU_REPLACE_INTEGER_DATA).
 
     data: array of any shape and supported dtype, converted to uint32. Read

@@ -2,7 +2,10 @@
 conventions (channels last by default, labels from 1 with 0 for masked
 pixels), giving what `kavu segment` gives for the same pixels."""
 
+from typing import Optional
+
 import numpy as np
+import numpy.typing as npt
 
 from .driver import DEFAULT_MIN_SIZE, DEFAULT_TILE, SegmentOptions, TiledSegmentation
 from .label_store import LabelArray
@@ -32,8 +35,11 @@ def _mask(mask, shape):
     return np.ascontiguousarray(mask != 0).view(np.uint8)
 
 
-def segment(image, lambda_threshold=None, *, channel_axis=-1, mask=None, regions=None,
-            mean_area=None, min_size=DEFAULT_MIN_SIZE, tile=DEFAULT_TILE, connectivity=4):
+def segment(image: npt.ArrayLike, lambda_threshold: Optional[float] = None, *,
+            channel_axis: Optional[int] = -1, mask: Optional[npt.ArrayLike] = None,
+            regions: Optional[int] = None, mean_area: Optional[float] = None,
+            min_size: int = DEFAULT_MIN_SIZE, tile: int = DEFAULT_TILE,
+            connectivity: int = 4) -> npt.NDArray[np.uint32]:
     """Segments an image into regions: watershed basins of its gradient,
     merged cheapest first while the merge cost stays below lambda, specks
     absorbed, tile by tile as `kavu segment` does.
