@@ -127,8 +127,10 @@ def _connect(client, workers):
     import signal
     previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
     try:
+        # The scheduler serves HTTP whatever its dashboard; on a free port of
+        # the loopback, so that it never meets another cluster's 8787.
         cluster = LocalCluster(n_workers=workers or os.cpu_count(), threads_per_worker=1,
-                               processes=True, host="127.0.0.1", dashboard_address=None,
+                               processes=True, host="127.0.0.1", dashboard_address="127.0.0.1:0",
                                silence_logs=logging.ERROR)
     finally:
         signal.signal(signal.SIGINT, previous)
