@@ -66,6 +66,8 @@ def batch(paths, out_dir, client=None, *, workers=None, progress=False, bands=No
     # unknown option or one out of range fails here, before any cluster starts.
     segment = SegmentOptions(**options)
     check_options(segment)
+    if mask not in ("auto", "none", "nodata"):       # a mask raster, read by the workers
+        mask = os.path.abspath(mask)
     options = dict(asdict(segment), bands=bands, mask=mask)
     jobs = _jobs(paths, out_dir)
     os.makedirs(out_dir, exist_ok=True)
