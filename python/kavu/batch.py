@@ -173,7 +173,8 @@ def _segment_scene(scene, output, options):
     bands, mask = options.pop("bands"), options.pop("mask")
     started = time.monotonic()
     try:
-        summary = segment_raster(scene, output, SegmentOptions(**options), bands, mask)
+        # One scene a process already keeps the cores busy: no threads on top.
+        summary = segment_raster(scene, output, SegmentOptions(**options, workers=1), bands, mask)
     except Exception as e:                # noqa: BLE001 - reported in the scene's row
         return dict(error=(describe(e, output) or as_one_line(e))[0],
                     seconds=time.monotonic() - started)

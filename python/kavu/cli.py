@@ -103,7 +103,8 @@ def cmd_segment(args):
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     from .driver import SegmentOptions
     from .raster_segment import segment_raster
-    summary = segment_raster(args.input, args.output, SegmentOptions(**segment_options(args)),
+    summary = segment_raster(args.input, args.output,
+                             SegmentOptions(**segment_options(args), workers=args.workers),
                              args.bands, args.mask, _progress_factory())
     _say(f"{args.output}: {summary['regions']} regions, {summary['tiles']} tiles, "
          f"lambda {summary['lambda_threshold']:.7g}, "
@@ -185,6 +186,7 @@ def add_segment_options(p):
 
 
 def build_parser():
+    from .pipeline import default_workers
     parser = OneLineParser(prog="kavu", description="Segment rasters into regions: watershed "
                            "and lambda-schedule merging, tile by tile for images of any size.")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=OneLineParser)
@@ -193,6 +195,10 @@ def build_parser():
     p.add_argument("input", metavar="IN", help="raster GDAL reads (GeoTIFF, ...)")
     p.add_argument("output", metavar="OUT", help="label GeoTIFF to write (replaced at the end)")
     add_segment_options(p)
+    p.add_argument("--workers", type=_positive_int, metavar="N",
+                   help="threads segmenting the next tiles while the current one is joined "
+                   f"and stored (default: one a core, here {default_workers()}); the labels are "
+                   "the same for every N")
     p.set_defaults(run=cmd_segment)
 
     p = sub.add_parser("batch", help="segment many rasters with the same options on a Dask "

@@ -22,6 +22,7 @@ from . import _kavu
 from .lambdas import BandSpread, default_lambda, lambda_for_regions, sample_schedules
 from .levels import Quantiser
 from .pieces import observe_scale, read_window, segment_window
+from .pipeline import default_workers, ordered_map
 from .settle import RegionTally, settle_specks
 from .stitching import Stitcher
 from .tiling import SMALLEST_TILE, grid
@@ -43,6 +44,7 @@ class SegmentOptions:
     connectivity: int = 4
     merge_lines: bool = True
     start_label: int = 1
+    workers: Optional[int] = None              # threads reading and segmenting ahead; None: a core each
 
 
 def stability_margin(tile):
@@ -85,6 +87,7 @@ def check_options(options):
          "slower for nothing"),
         ("connectivity", o.connectivity in (4, 8), "needs to be 4 or 8"),
         ("start_label", 1 <= o.start_label <= 0xFFFFFFFF, "needs to be 1 to 4294967295"),
+        ("workers", o.workers is None or o.workers >= 1, "needs to be at least 1"),
     ]
     for option, fine, reason in checks:
         if not fine:
@@ -108,9 +111,20 @@ class TiledSegmentation:
         self.tally = RegionTally(source.nbands)
         self.next_label = 1
         self.lambda_threshold = options.lambda_threshold
+        self.workers = default_workers() if options.workers is None else options.workers
 
-    def measure_scale(self, tile):
-        observe_scale(self.source, tile, self.quantiser, self.spread)
+    def measure_scale(self):
+        """The scale pass; yields each tile once it is taken into account.
+        Tiles are measured ahead by the workers and folded in grid order (the
+        band sums are floating point: their order is part of the result)."""
+        def measure(tile):
+            quantiser, spread = Quantiser(), BandSpread()
+            observe_scale(self.source, tile, quantiser, spread)
+            return quantiser, spread
+        for tile, (quantiser, spread) in ordered_map(measure, self.tiles, self.workers):
+            self.quantiser.join(quantiser)
+            self.spread.join(spread)
+            yield tile
 
     def choose_lambda(self):
         """The threshold of this run: given, or for the wanted regions, or the
@@ -130,9 +144,16 @@ class TiledSegmentation:
                                           o.merge_lines)
         return self.lambda_threshold
 
-    def segment(self, tile):
-        pixels = read_window(self.source, tile)
-        self.keep(tile, segment_window(pixels, self.quantiser, self.run_options), pixels)
+    def segment(self):
+        """The segmenting pass; yields each tile once it is kept. Windows are
+        read and segmented ahead by the workers, each on its own; keeping
+        (numbering, stitching, storing) follows grid order as with one worker."""
+        def window(tile):
+            pixels = read_window(self.source, tile)
+            return segment_window(pixels, self.quantiser, self.run_options), pixels
+        for tile, (local, pixels) in ordered_map(window, self.tiles, self.workers):
+            self.keep(tile, local, pixels)
+            yield tile
 
     def keep(self, tile, local, pixels):
         """The owned pixels under labels of the run, their statistics, and the

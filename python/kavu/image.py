@@ -68,10 +68,10 @@ def segment(image: npt.ArrayLike, lambda_threshold: Optional[float] = None, *,
     run = TiledSegmentation(source, SegmentOptions(
         lambda_threshold=lambda_threshold, regions=regions, mean_area=mean_area,
         min_size=min_size, tile=tile, connectivity=connectivity), store)
-    for tile_ in run.tiles:
-        run.measure_scale(tile_)
+    for _ in run.measure_scale():
+        pass
     run.choose_lambda()
-    for tile_ in run.tiles:
-        run.segment(tile_)
+    for _ in run.segment():
+        pass
     table, _ = run.final_labels()
     return table[store.labels]

@@ -34,6 +34,12 @@ class BandSpread:
         self.sums = self.sums + values.sum(axis=1)
         self.squares = self.squares + (values * values).sum(axis=1)
 
+    def join(self, other):
+        """Adds what another spread observed, as if observed here next."""
+        self.count += other.count
+        self.sums = self.sums + other.sums
+        self.squares = self.squares + other.squares
+
     def variance(self):
         if self.count == 0:
             return 0.0

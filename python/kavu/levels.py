@@ -53,6 +53,10 @@ class Quantiser:
         if values.size:
             self.largest = max(self.largest, largest)
 
+    def join(self, other):
+        """Takes in what another quantiser observed (of other pixels)."""
+        self.largest = max(self.largest, other.largest)
+
     def levels(self, magnitude):
         """uint16 levels of a float32 magnitude array (overwritten on the way)."""
         factor = np.float32(MAX_LEVEL / self.largest) if self.largest > 0 else np.float32(0)

@@ -20,12 +20,11 @@ OUT_WINDOW = 4 * OUT_BLOCK  # width of the windows relabelled and written at a t
 
 def run_tiles(run, progress):
     """Both passes over the tiles of a TiledSegmentation, with progress bars."""
-    for stage, step in (("scale", run.measure_scale), ("segmenting", run.segment)):
-        if step == run.segment:
+    for stage, tiles in (("scale", run.measure_scale), ("segmenting", run.segment)):
+        if tiles == run.segment:
             run.choose_lambda()
         bar = progress(len(run.tiles), stage)
-        for tile in run.tiles:
-            step(tile)
+        for _ in tiles():
             bar.update()
         bar.close()
 
