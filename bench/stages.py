@@ -27,7 +27,8 @@ def timed(owner, name, stage):
     setattr(owner, name, wrapper)
 
 
-STAGES = [(driver, "observe_scale", "scale pass (read, gradient, band sums)"),
+STAGES = [(driver, "observe_scale", "scale pass (gradient, band sums)"),
+          (driver, "read_scale_block", "reading windows"),
           (driver, "read_window", "reading windows"),
           (pieces, "flood", "level image and watershed"),
           (pieces, "merge", "merging"),

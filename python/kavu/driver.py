@@ -21,7 +21,7 @@ import numpy as np
 from . import _kavu
 from .lambdas import BandSpread, default_lambda, lambda_for_regions, sample_schedules
 from .levels import Quantiser
-from .pieces import observe_scale, read_window, segment_window
+from .pieces import observe_scale, read_scale_block, read_window, segment_window
 from .pipeline import default_workers, ordered_map
 from .settle import RegionTally, settle_specks
 from .stitching import Stitcher
@@ -115,13 +115,15 @@ class TiledSegmentation:
 
     def measure_scale(self):
         """The scale pass; yields each tile once it is taken into account.
-        Tiles are measured ahead by the workers and folded in grid order (the
-        band sums are floating point: their order is part of the result)."""
-        def measure(tile):
+        Tiles are measured ahead by the workers and added up in grid order
+        (the band sums are floating point: their order is part of the result)."""
+        def measure(pixels):
             quantiser, spread = Quantiser(), BandSpread()
-            observe_scale(self.source, tile, quantiser, spread)
+            observe_scale(pixels, quantiser, spread)
             return quantiser, spread
-        for tile, (quantiser, spread) in ordered_map(measure, self.tiles, self.workers):
+        blocks = (read_scale_block(self.source, tile) for tile in self.tiles)
+        for tile, (_, (quantiser, spread)) in zip(self.tiles, ordered_map(measure, blocks,
+                                                                           self.workers)):
             self.quantiser.join(quantiser)
             self.spread.join(spread)
             yield tile
@@ -145,13 +147,14 @@ class TiledSegmentation:
         return self.lambda_threshold
 
     def segment(self):
-        """The segmenting pass; yields each tile once it is kept. Windows are
-        read and segmented ahead by the workers, each on its own; keeping
-        (numbering, stitching, storing) follows grid order as with one worker."""
-        def window(tile):
-            pixels = read_window(self.source, tile)
-            return segment_window(pixels, self.quantiser, self.run_options), pixels
-        for tile, (local, pixels) in ordered_map(window, self.tiles, self.workers):
+        """The segmenting pass; yields each tile once it is kept. The workers
+        segment the next windows, each on its own; keeping (numbering,
+        stitching, storing) follows grid order as with one worker."""
+        def segment(pixels):
+            return segment_window(pixels, self.quantiser, self.run_options)
+        windows = (read_window(self.source, tile) for tile in self.tiles)
+        for tile, (pixels, local) in zip(self.tiles, ordered_map(segment, windows,
+                                                                  self.workers)):
             self.keep(tile, local, pixels)
             yield tile
 

@@ -35,12 +35,19 @@ def read_window(source, tile):
     return WindowPixels(block, with_finite(mask, block[:, 1:-1, 1:-1]))
 
 
-def observe_scale(source, tile, quantiser, spread):
-    """The first pass over a tile's owned pixels: the largest gradient for the
-    levels' scale and the band statistics for the default lambda."""
+def read_scale_block(source, tile):
+    """A tile's owned pixels and one more on every side, for the scale pass."""
     y0, y1, x0, x1 = tile.y0, tile.y1, tile.x0, tile.x1
     block = source.bands(y0 - 1, y1 + 1, x0 - 1, x1 + 1)
-    mask = with_finite(source.mask(y0 - 1, y1 + 1, x0 - 1, x1 + 1, outside="edge"), block)
+    mask = source.mask(y0 - 1, y1 + 1, x0 - 1, x1 + 1, outside="edge")
+    return WindowPixels(block, with_finite(mask, block))
+
+
+def observe_scale(pixels, quantiser, spread):
+    """The first pass over a tile's owned pixels (read_scale_block): the
+    largest gradient for the levels' scale and the band statistics for the
+    default lambda."""
+    block, mask = pixels
     quantiser.observe(gradient_magnitude(block), None if mask is None else interior_valid(mask))
     spread.observe(block[:, 1:-1, 1:-1], None if mask is None else mask[1:-1, 1:-1])
 

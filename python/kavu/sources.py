@@ -3,12 +3,7 @@
 (`ArraySource`). Both give float32 bands (nbands, rows, cols) that repeat the
 nearest edge pixel outside the image, so that a filter sees the same values
 whichever window covers a pixel, and a uint8 mask (1: takes part), or None
-when every pixel does.
-
-Sources are read from several threads at once (pipeline.py); a GDAL dataset
-is not, so a raster's reads take turns."""
-
-import threading
+when every pixel does."""
 
 import numpy as np
 
@@ -19,17 +14,12 @@ class RasterSource:
     def __init__(self, ds, bands, mask):
         self.ds, self.band_list, self.valid = ds, bands, mask
         self.height, self.width, self.nbands = ds.height, ds.width, len(bands)
-        self.reading = threading.Lock()
 
     def bands(self, y0, y1, x0, x1):
-        with self.reading:
-            return read_bands(self.ds, self.band_list, y0, y1, x0, x1)
+        return read_bands(self.ds, self.band_list, y0, y1, x0, x1)
 
     def mask(self, y0, y1, x0, x1, outside="constant"):
-        if self.valid is None:
-            return None
-        with self.reading:
-            return self.valid.read(y0, y1, x0, x1, outside=outside)
+        return None if self.valid is None else self.valid.read(y0, y1, x0, x1, outside=outside)
 
 
 def _padded(array, y0, y1, x0, x1, height, width):
