@@ -69,6 +69,7 @@ def batch(paths, out_dir, client=None, *, workers=None, progress=False, bands=No
     if mask not in ("auto", "none", "nodata"):       # a mask raster, read by the workers
         mask = os.path.abspath(mask)
     options = dict(asdict(segment), bands=bands, mask=mask)
+    del options["workers"]          # threads within a scene: the labels do not depend on them
     jobs = _jobs(paths, out_dir)
     os.makedirs(out_dir, exist_ok=True)
     record = _Record(out_dir, options)
