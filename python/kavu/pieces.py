@@ -10,7 +10,7 @@ import numpy as np
 
 from . import _routines as routines
 from .levels import gradient_magnitude, interior_valid
-from .specks import absorb_specks
+from .small_regions import absorb_specks
 from .unions import join_pairs
 
 

@@ -6,7 +6,7 @@ read strip by strip; only the pairs that touch such a region are held."""
 
 import numpy as np
 
-from .specks import cheapest_hosts, neighbour_pairs, region_sums
+from .small_regions import cheapest_hosts, neighbour_pairs, region_sums
 from .unions import join_pairs
 
 STRIP = 256
