@@ -3,14 +3,13 @@
 // hands back the output label image, the last label and the merge list.
 #include "containers/allocation.h"
 #include "containers/aptree.h"
-#include "containers/id_arrays.h"
 #include "containers/open_hash.h"
 #include "frame/keywords.h"
 #include "frame/routines.h"
 #include "frame/wrapper.h"
 #include "tile/tile_lambda_segment.h"
+#include "watershed/merge_list_array.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -45,49 +44,21 @@ char *share_file_name(const QEL_STRING &base, const char *suffix, QEL_VPTR *bloc
   return name;
 }
 
-// The pairs of IN_MERGE_LIST, larger label first, in list order; a trailing
-// odd element is ignored and duplicates are kept.
+// The pairs of IN_MERGE_LIST (none without it) in the pair tree.
 aptree *load_merge_pairs(QEL_VPTR in_merge_list) {
   aptree *tree = aptree_create();
   if (!tree) kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
-  if (!in_merge_list) return tree;
-  const uint32_t *labels = data_of<uint32_t>(in_merge_list);
-  const int64_t n_pairs = in_merge_list->value.arr->n_elts / 2;
-  for (int64_t i = 0; i < n_pairs; ++i) {
-    const uint32_t a = labels[2 * i], b = labels[2 * i + 1];
-    if (!aptree_insert(tree, ap_pair{int32_t(std::max(a, b)), int32_t(std::min(a, b)), 0})) {
-      aptree_destroy(tree);
-      kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
-    }
+  if (in_merge_list && merge_list_load(tree, in_merge_list) != 0) {
+    aptree_destroy(tree);
+    kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
   }
   return tree;
 }
 
-// Flattens the pairs in key order into a new merge-list array (null when the
-// tree is empty) and destroys the tree.
+// The pairs as a new merge-list array (null when there are none).
 QEL_VPTR merge_list_of(aptree *tree) {
-  ap_ids *pairs = nullptr;
-  int32_t n = 0;
-  if (init_ap_ids(&pairs, 100000) != 0 || aptree_traverse(tree, &n, pairs) != 0) {
-    free_ap_ids(pairs);
-    aptree_destroy(tree);
-    kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
-  }
-  aptree_destroy(tree);
   QEL_VPTR list = nullptr;
-  if (n > 0) {
-    const QEL_MEMINT dims[] = {2 * QEL_MEMINT(n)};
-    auto *out = reinterpret_cast<uint32_t *>(QEL_MakeTempArray(QEL_TYP_ULONG, 1, dims, QEL_ARR_INI_NOP, &list));
-    if (!out) {
-      free_ap_ids(pairs);
-      kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
-    }
-    for (int32_t i = 0; i < n; ++i) {
-      out[2 * i] = uint32_t(pairs->ids[i].hash1);
-      out[2 * i + 1] = uint32_t(pairs->ids[i].hash2);
-    }
-  }
-  free_ap_ids(pairs);
+  if (merge_list_flatten(tree, &list) != 0) kavu_abort(KAVU_MBLK_SEGMENT_MEMORY_ALLOC_FAIL);
   return list;
 }
 

@@ -3,20 +3,18 @@
 // label, the merge list and the watershed mask. Unlike every other routine it
 // reports resource failures by returning LONG -1, without a message.
 #include "containers/aptree.h"
-#include "containers/id_arrays.h"
 #include "frame/keywords.h"
 #include "frame/routines.h"
 #include "frame/wrapper.h"
 #include "watershed/flooding.h"
 #include "watershed/labels.h"
-#include "watershed/merge_pairs.h"
+#include "watershed/merge_list_array.h"
 #include "containers/status.h"
 
 #include <cstdio>
 
 namespace {
 
-constexpr int32_t kPairCapacity = 100000;
 
 // The `need` margin labels the worker reads, as its label type stores them:
 // 0 or real labels, never one of its markers.
@@ -69,48 +67,6 @@ QEL_VPTR failure_result(const watershed_temps &t, QEL_VPTR levels, QEL_VPTR leve
   return QEL_GettmpLong(-1);
 }
 
-// The pairs of a merge-list array, read in either order; a trailing odd element
-// is ignored and duplicates are kept. -1 when the tree refuses one.
-int32_t load_merge_list(aptree *pairs, QEL_VPTR list) {
-  const uint32_t *e = data_of<uint32_t>(list);
-  const int64_t n_pairs = list->value.arr->n_elts / 2;
-  for (int64_t i = 0; i < n_pairs; ++i)
-    if (!aptree_insert(pairs, merge_pair_key(e[2 * i], e[2 * i + 1]))) return KAVU_NO_MEMORY;
-  return 0;
-}
-
-// The tree's pairs in key order as a merge-list array, moved into `out_kw` (or
-// dropped); the tree is destroyed once read. No pair leaves `out_kw` as it was.
-// -1 when memory runs out.
-int32_t store_merge_list(aptree *pairs, QEL_VPTR out_kw) {
-  ap_ids *ids = nullptr;
-  int32_t count = 0;
-  const bool read =
-      init_ap_ids(&ids, kPairCapacity) == 0 && aptree_traverse(pairs, &count, ids) == 0;
-  aptree_destroy(pairs);
-  if (!read) {
-    free_ap_ids(ids);
-    return KAVU_NO_MEMORY;
-  }
-  if (count != 0) {
-    const QEL_MEMINT n = 2 * QEL_MEMINT{count};
-    QEL_VPTR list = nullptr;
-    auto *e = reinterpret_cast<uint32_t *>(
-        QEL_MakeTempArray(QEL_TYP_ULONG, 1, &n, QEL_ARR_INI_NOP, &list));
-    if (!e) {
-      free_ap_ids(ids);
-      return KAVU_NO_MEMORY;
-    }
-    for (int32_t i = 0; i < count; ++i) {
-      e[2 * i] = static_cast<uint32_t>(ids->ids[i].hash1);
-      e[2 * i + 1] = static_cast<uint32_t>(ids->ids[i].hash2);
-    }
-    store_output(out_kw, list);
-  }
-  free_ap_ids(ids);
-  return 0;
-}
-
 }  // namespace
 
 KAVU_ROUTINE(kavu_watershed) {
@@ -160,7 +116,7 @@ KAVU_ROUTINE(kavu_watershed) {
 
   aptree *pairs = aptree_create();
   if (!pairs) return fail();
-  if (kw.in_merge_list && load_merge_list(pairs, kw.in_merge_list) != 0) {
+  if (kw.in_merge_list && merge_list_load(pairs, kw.in_merge_list) != 0) {
     aptree_destroy(pairs);
     return fail();
   }
@@ -193,7 +149,9 @@ KAVU_ROUTINE(kavu_watershed) {
     QEL_StoreScalarZero(kw.max_region_label, QEL_TYP_ULONG);
     kw.max_region_label->value.ul = label_count;
   }
-  if (store_merge_list(pairs, kw.out_merge_list) != 0) return fail();
+  QEL_VPTR merge_list = nullptr;
+  if (merge_list_flatten(pairs, &merge_list) != 0) return fail();
+  if (merge_list) store_output(kw.out_merge_list, merge_list);
 
   store_output(kw.wshedmask, t.wshed_mask);
   QEL_Deltmp(t.scratch);
