@@ -19,6 +19,7 @@ from typing import Optional
 import numpy as np
 
 from . import _kavu
+from .connected import connected_parts
 from .lambdas import BandSpread, default_lambda, lambda_for_regions, sample_schedules
 from .levels import Quantiser
 from .pieces import observe_scale, read_scale_block, read_window, segment_window
@@ -161,18 +162,15 @@ class TiledSegmentation:
     def keep(self, tile, local, pixels):
         """The owned pixels under labels of the run, their statistics, and the
         joins at the borders."""
-        owned = local[tile.owned]
-        used, inverse = np.unique(owned, return_inverse=True)
-        first = 1 if used[0] == 0 else 0                 # 0 (no region) stays 0
-        numbers = np.zeros(len(used), np.uint32)
-        numbers[first:] = self.next_label + np.arange(len(used) - first, dtype=np.uint32)
-        if self.next_label + len(used) > LABEL_LIMIT:
+        parts = connected_parts(local[tile.owned], self.options.connectivity)
+        n = int(parts.max())
+        if self.next_label + n > LABEL_LIMIT:
             raise ValueError("more regions than 32-bit labels can number; use a larger lambda")
-        kept = numbers[inverse.reshape(owned.shape)]
+        kept = np.where(parts != 0, parts + np.uint32(self.next_label - 1), np.uint32(0))
         image = pixels.block[(slice(None),) + tuple(slice(s.start + 2, s.stop + 2)
                                                     for s in tile.owned)]
         self.tally.add(self.next_label, kept, image)
-        self.next_label += len(used) - first
+        self.next_label += n
         for pairs in self.stitcher.pairs(tile, local, kept):
             self.book.add_pairs(pairs)
         self.stitcher.keep(tile, local, kept)

@@ -4,8 +4,11 @@ no part, and the same labels as `kavu segment` gives for the same pixels."""
 
 import numpy as np
 import pytest
+import skimage.data
+from scipy import ndimage
 
 import kavu
+from kavu.connected import connected_parts
 from cli_support import fields, segment, write_raster
 
 
@@ -38,3 +41,23 @@ def test_layouts_masks_and_labels(tmp_path):
 def test_refused_arguments(image, keywords):
     with pytest.raises(ValueError):
         kavu.segment(image, **keywords)
+
+
+@pytest.mark.parametrize("name, lambda_threshold, tile, connectivity", [
+    ("coffee", 3000, 128, 4),       # window regions that met in the margin only kept one label
+    ("camera", 500, 64, 4),
+    ("immunohistochemistry", None, 64, 8),
+])
+def test_every_label_one_connected_region(name, lambda_threshold, tile, connectivity):
+    image = getattr(skimage.data, name)()
+    labels = kavu.segment(image, lambda_threshold, tile=tile, connectivity=connectivity,
+                          channel_axis=-1 if image.ndim == 3 else None)
+    touching = ndimage.generate_binary_structure(2, 1 if connectivity == 4 else 2)
+    for label, box in enumerate(ndimage.find_objects(labels), 1):
+        assert ndimage.label(labels[box] == label, touching)[1] == 1, label
+
+
+def test_parts_that_touch_at_a_corner():
+    labels = np.array([[1, 2, 2], [2, 1, 1], [0, 2, 1]], np.uint32)
+    np.testing.assert_array_equal(connected_parts(labels, 4), [[1, 3, 3], [4, 2, 2], [0, 5, 2]])
+    np.testing.assert_array_equal(connected_parts(labels, 8), [[1, 2, 2], [2, 1, 1], [0, 2, 1]])
