@@ -276,6 +276,7 @@ def main(argv=None):
             parser.print_help(sys.stderr)
             return EXIT_USAGE
         command = f"kavu {args.command}"
+        warnings.showwarning = _warning_line(command)
         if extra:                           # named after the command, not the top parser
             raise UsageError(command, f"unrecognized arguments: {' '.join(extra)}")
         args.run(args)
@@ -292,6 +293,14 @@ def main(argv=None):
         message, code = known or as_one_line(e)
         _fail(getattr(e, "prog", command), message)
         return code
+
+
+def _warning_line(command):
+    """Warnings as one line each, like the error line: `kavu <command>: warning: <what>`."""
+    def show(message, category, filename, lineno, file=None, line=None):
+        text = message.text if isinstance(message, KavuWarning) else str(message)
+        print(f"{command}: warning: {text}", file=sys.stderr, flush=True)
+    return show
 
 
 def ignore_layout_hints():

@@ -13,12 +13,14 @@ Then specks that a tile border cut are settled over the whole image
 for the caller's writer."""
 
 import math
+import warnings
 from dataclasses import dataclass
 from typing import Optional
 
 import numpy as np
 
 from . import _kavu
+from ._errors import KavuWarning
 from .connected import connected_parts
 from .lambdas import BandSpread, default_lambda, lambda_for_regions, sample_schedules
 from .levels import Quantiser
@@ -179,6 +181,10 @@ class TiledSegmentation:
     def final_labels(self):
         """(table: run label -> output label, number of regions)."""
         table, n = self.book.final_labels(self.next_label - 1, 1)
+        if n == 0:
+            warnings.warn(KavuWarning("KAVU_NO_PIXELS", None, "no pixel takes part (every pixel "
+                                      "is masked, nodata or not finite): the labels are all 0"),
+                          stacklevel=2)
         if self.options.min_size > 1:
             table = settle_specks(table.astype(np.uint32), self.tally, self.store,
                                   self.source.height, self.source.width, self.options.min_size)

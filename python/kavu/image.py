@@ -39,7 +39,7 @@ def segment(image: npt.ArrayLike, lambda_threshold: Optional[float] = None, *,
             channel_axis: Optional[int] = -1, mask: Optional[npt.ArrayLike] = None,
             regions: Optional[int] = None, mean_area: Optional[float] = None,
             min_size: int = DEFAULT_MIN_SIZE, tile: int = DEFAULT_TILE,
-            connectivity: int = 4) -> npt.NDArray[np.uint32]:
+            connectivity: int = 4, start_label: int = 1) -> npt.NDArray[np.uint32]:
     """Segments an image into regions: watershed basins of its gradient,
     merged cheapest first while the merge cost stays below lambda, specks
     absorbed, tile by tile as `kavu segment` does.
@@ -57,9 +57,10 @@ def segment(image: npt.ArrayLike, lambda_threshold: Optional[float] = None, *,
     min_size: regions smaller than this many pixels join the neighbour that
         is cheapest to merge with (0 or 1: none do).
     tile: tile size in pixels; memory follows it.
+    start_label: the first label (as in skimage.segmentation.slic).
 
-    Returns (rows, cols) uint32 labels 1 .. N, 0 only where no pixel takes
-    part. Raises ValueError for arguments out of range.
+    Returns (rows, cols) uint32 labels start_label .. start_label + N - 1,
+    0 only where no pixel takes part. Raises ValueError for arguments out of range.
     """
     bands = _bands(image, channel_axis)
     height, width = bands.shape[1:]
@@ -67,7 +68,8 @@ def segment(image: npt.ArrayLike, lambda_threshold: Optional[float] = None, *,
     store = LabelArray(height, width)
     run = TiledSegmentation(source, SegmentOptions(
         lambda_threshold=lambda_threshold, regions=regions, mean_area=mean_area,
-        min_size=min_size, tile=tile, connectivity=connectivity), store)
+        min_size=min_size, tile=tile, connectivity=connectivity,
+        start_label=start_label), store)
     for _ in run.measure_scale():
         pass
     run.choose_lambda()

@@ -61,3 +61,12 @@ def test_parts_that_touch_at_a_corner():
     labels = np.array([[1, 2, 2], [2, 1, 1], [0, 2, 1]], np.uint32)
     np.testing.assert_array_equal(connected_parts(labels, 4), [[1, 3, 3], [4, 2, 2], [0, 5, 2]])
     np.testing.assert_array_equal(connected_parts(labels, 8), [[1, 2, 2], [2, 1, 1], [0, 2, 1]])
+
+
+def test_start_label_and_an_image_with_nothing_to_segment():
+    image = fields(40, 50, seed=2)
+    first = kavu.segment(image, 3000, channel_axis=0, tile=16)
+    moved = kavu.segment(image, 3000, channel_axis=0, tile=16, start_label=1000)
+    np.testing.assert_array_equal(moved, first + 999)
+    with pytest.warns(kavu.KavuWarning, match="no pixel takes part"):
+        assert not kavu.segment(np.full((20, 30), np.nan), 10).any()
