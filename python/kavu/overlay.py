@@ -1,9 +1,9 @@
 """`kavu overlay` and `kavu stats`: looking at a label raster against its
 image. The overlay is a percentile-stretched RGB composite with the region
 boundaries drawn on it (decimated when the raster is large); the statistics
-are each region's area and band means, accumulated strip by strip over the
-labels each strip holds, so that label values of any size cost no more than
-the regions present."""
+are each region's area and band means, summed in float64 from the bands' own
+values strip by strip over the labels each strip holds, so that label values
+of any size cost no more than the regions present."""
 
 import csv
 import sys
@@ -91,17 +91,20 @@ def _save_png(out_path, rgb):
 
 
 def _strip_sums(labels, image):
-    """(labels present, their areas, their band sums) of one strip. Labels
-    index the routine's tables directly while those stay within a few entries
+    """(labels present, their areas, their float64 band sums) of one strip.
+    Labels index the tables directly while those stay within a few entries
     per pixel; larger ones are numbered 0 .. k first."""
+    present = None
     if int(labels.max(initial=0)) < 4 * labels.size:
-        info = routines.compute_reg_info(labels.astype(np.uint32), image)
-        present = np.flatnonzero(info.regarea)
-        return present, info.regarea[present], info.regsum[:, present]
-    present, compact = np.unique(labels, return_inverse=True)
-    info = routines.compute_reg_info(compact.reshape(labels.shape).astype(np.uint32), image,
-                                     max_lbl=len(present) - 1)
-    return present, info.regarea, info.regsum
+        labels = labels.ravel().astype(np.intp)
+    else:
+        present, labels = np.unique(labels, return_inverse=True)
+    area = np.bincount(labels)
+    sums = np.array([np.bincount(labels, band.ravel(), len(area)) for band in image])
+    if present is None:
+        present = np.flatnonzero(area)
+        return present, area[present], sums[:, present]
+    return present, area, sums
 
 
 def region_stats(ds, labels_ds, bands):
@@ -113,16 +116,17 @@ def region_stats(ds, labels_ds, bands):
         window = Window(0, y0, ds.width, min(OUT_BLOCK, ds.height - y0))
         try:
             labels = labels_ds.read(1, window=window)
-            image = ds.read(bands, window=window, out_dtype=np.float32)
+            image = [ds.read(b, window=window) for b in bands]     # each in its own type
         except (RasterioError, RasterioIOError) as e:
             raise CliError(f"cannot read {ds.name}: {e}", EXIT_INPUT) from None
         if labels.min() < 0:
             raise CliError(f"LABELS must be an integer label raster: {labels_ds.name} holds "
                            f"label {labels.min()}", EXIT_USAGE)
-        bad = ~np.isfinite(image)
-        if bad.any():
-            image[bad] = 0
-            labels[bad.any(axis=0)] = 0
+        for band in image:
+            bad = ~np.isfinite(band)
+            if bad.any():
+                band[bad] = 0
+                labels[bad] = 0
         found.append(_strip_sums(labels, image))
     labels, where = np.unique(np.concatenate([f[0] for f in found]), return_inverse=True)
     area = np.bincount(where, np.concatenate([f[1] for f in found]))

@@ -1,7 +1,7 @@
 """Raster input and output of the command line: windowed reads of the chosen
-bands and of a validity mask (edge-replicated or zero-filled outside the
-image), the label GeoTIFF's profile, and an output that only appears under its
-name once it is complete."""
+bands as float32 values (edge-replicated outside the image) and of a validity
+mask (edge-replicated or zero-filled), the label GeoTIFF's profile, and an
+output that only appears under its name once it is complete."""
 
 import atexit
 import glob
@@ -13,10 +13,11 @@ import warnings
 
 import numpy as np
 import rasterio
-from rasterio.enums import ColorInterp, MaskFlags
+from rasterio.enums import ColorInterp, MaskFlags, Resampling
 from rasterio.errors import NotGeoreferencedWarning, RasterioError, RasterioIOError
 from rasterio.windows import Window
 
+from ._errors import KavuWarning
 from .exits import EXIT_INPUT, EXIT_OUTPUT, EXIT_USAGE, CliError
 
 # GDAL's block cache otherwise grows to 5 % of the machine's memory while the
@@ -26,6 +27,11 @@ GDAL_CACHE_BYTES = 64 << 20
 OUT_BLOCK = 256
 # Signals that stop a run; a work directory is made and recorded with them held.
 HELD_SIGNALS = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+# Band types whose every value float32 holds exactly; the others are shifted
+# by a value of the band before the conversion (see band_offsets).
+EXACT_IN_FLOAT32 = {"uint8", "int8", "uint16", "int16", "float32"}
+# Side of the grid of pixels band_offsets samples.
+OFFSET_SAMPLE = 16
 # Work directories not yet removed: what a signal between making one and
 # entering its `with` block leaves is removed at exit.
 _work_dirs = set()
@@ -63,7 +69,7 @@ def parse_bands(spec, ds):
     count = ds.count
     if spec is None:
         bands = [b for b, c in enumerate(ds.colorinterp, 1) if c != ColorInterp.alpha]
-        return bands or list(range(1, count + 1))
+        return _real(ds, bands or list(range(1, count + 1)))
     bands = []
     try:
         for part in spec.split(","):
@@ -83,6 +89,16 @@ def parse_bands(spec, ds):
     twice = [b for i, b in enumerate(bands) if b in bands[:i]]
     if twice:
         raise CliError(f"--bands {spec!r}: band {twice[0]} is named twice", EXIT_USAGE)
+    return _real(ds, bands)
+
+
+def _real(ds, bands):
+    """bands, refused when one is complex: read as a real type, it would
+    silently keep its real part only."""
+    for b in bands:
+        if ds.dtypes[b - 1].startswith("complex"):
+            raise CliError(f"{ds.name}: band {b} is {ds.dtypes[b - 1]}: complex bands cannot be "
+                           "segmented; take the modulus or a part first", EXIT_INPUT)
     return bands
 
 
@@ -115,11 +131,73 @@ def _read(ds, fn, row0, row1, col0, col1, mode, **kw):
     return data
 
 
-def read_bands(ds, bands, row0, row1, col0, col1):
-    """float32 (nbands, rows, cols) of the window; outside the image each pixel
-    repeats the nearest edge pixel, so that a filter sees the same values
-    whichever window covers a pixel."""
-    return _read(ds, ds.read, row0, row1, col0, col1, "edge", indexes=bands, out_dtype=np.float32)
+def band_offsets(ds, bands):
+    """The value read_bands subtracts from each band: 0 when float32 holds the
+    band's values, else the median of a grid of its valid pixels. Segmenting
+    sees only differences of values, and float32 then keeps 24 bits of the
+    band's spread rather than of its magnitude (timestamps, coordinates).
+    Computed once per raster, so that every window is shifted alike."""
+    offsets = []
+    for b in bands:
+        offset = 0
+        if ds.dtypes[b - 1] not in EXACT_IN_FLOAT32:
+            shape = (min(OFFSET_SAMPLE, ds.height), min(OFFSET_SAMPLE, ds.width))
+            sample = _read(ds, ds.read, 0, ds.height, 0, ds.width, "edge", indexes=b,
+                           out_shape=shape, resampling=Resampling.nearest)
+            valid = _read(ds, ds.read_masks, 0, ds.height, 0, ds.width, "edge", indexes=b,
+                          out_shape=shape) != 0
+            values = np.sort(sample[valid & np.isfinite(sample)])
+            if not _float32_exact(values):
+                offset = values[values.size // 2].item()
+        offsets.append(offset)
+    return offsets
+
+
+def _float32_exact(values):
+    with np.errstate(invalid="ignore", over="ignore"):
+        return np.array_equal(values.astype(np.float32).astype(values.dtype), values)
+
+
+def read_bands(ds, bands, row0, row1, col0, col1, offsets=None):
+    """float32 (nbands, rows, cols) of the window, each band's values less
+    its offset (band_offsets, computed here unless given); outside the image
+    each pixel repeats the nearest edge pixel, so that a filter sees the same
+    values whichever window covers a pixel. Warns (KAVU_VALUES_ROUNDED) when
+    float32 cannot hold a band's values even so."""
+    if len({ds.dtypes[b - 1] for b in bands}) == 1:
+        data = _read(ds, ds.read, row0, row1, col0, col1, "edge", indexes=bands)
+    else:           # read as one type, an int8 band would be converted as 0..255
+        data = [_read(ds, ds.read, row0, row1, col0, col1, "edge", indexes=b) for b in bands]
+    if all(ds.dtypes[b - 1] in EXACT_IN_FLOAT32 for b in bands):
+        return np.array(data, np.float32)
+    offsets = band_offsets(ds, bands) if offsets is None else offsets
+    out = np.empty((len(bands),) + data[0].shape, np.float32)
+    for i, (b, offset) in enumerate(zip(bands, offsets)):
+        out[i], lost = _shifted(data[i], offset)
+        if lost:
+            less = f" less {offset}" if offset else ""
+            warnings.warn(KavuWarning(
+                "KAVU_VALUES_ROUNDED", None,
+                f"{ds.name}: band {b} ({ds.dtypes[b - 1]}): its values{less} need more than "
+                "float32's 24 significant bits; they are segmented rounded to them (beyond "
+                "±3.4e38: left out)"), stacklevel=2)
+    return out
+
+
+def _shifted(band, offset):
+    """(float32 of band - offset, whether any value is not exactly that)."""
+    if band.dtype.name in EXACT_IN_FLOAT32:
+        return band, False
+    with np.errstate(over="ignore", invalid="ignore"):     # what is lost is told, not warned
+        if band.dtype.kind == "f":
+            out = (band - offset).astype(np.float32)
+            return out, bool((np.isinf(out) & np.isfinite(band)).any())
+        wide = band.astype(np.int64) if band.dtype.itemsize < 8 else band
+        diff = (wide - wide.dtype.type(offset)).view(np.int64)       # modulo 2^64
+        out = diff.astype(np.float32)
+        wrapped = (band > band.dtype.type(offset)) != (diff > 0)      # a spread of 2^63 or more
+        out[wrapped] = diff[wrapped] - np.sign(diff[wrapped]) * 2.0 ** 64
+        return out, bool(wrapped.any() or (out.astype(np.int64) != diff).any())
 
 
 class Mask:

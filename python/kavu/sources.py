@@ -7,16 +7,20 @@ when every pixel does."""
 
 import numpy as np
 
-from .raster_io import read_bands
+from .raster_io import band_offsets, read_bands
 
 
 class RasterSource:
+    """The raster's values less each band's offset (raster_io.band_offsets),
+    the same for every window."""
+
     def __init__(self, ds, bands, mask):
         self.ds, self.band_list, self.valid = ds, bands, mask
         self.height, self.width, self.nbands = ds.height, ds.width, len(bands)
+        self.offsets = band_offsets(ds, bands)
 
     def bands(self, y0, y1, x0, x1):
-        return read_bands(self.ds, self.band_list, y0, y1, x0, x1)
+        return read_bands(self.ds, self.band_list, y0, y1, x0, x1, self.offsets)
 
     def mask(self, y0, y1, x0, x1, outside="constant"):
         return None if self.valid is None else self.valid.read(y0, y1, x0, x1, outside=outside)
