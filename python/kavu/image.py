@@ -14,6 +14,9 @@ from .sources import ArraySource
 
 def _bands(image, channel_axis):
     image = np.asarray(image)
+    if np.iscomplexobj(image):      # cast to float32, numpy would keep only the real part
+        raise ValueError(f"image of {image.dtype}: complex bands cannot be segmented; "
+                         "take the modulus or a part first")
     if image.ndim == 2:
         if channel_axis not in (None, -1):
             raise ValueError(f"channel_axis {channel_axis}: a 2-D image has no channel axis")

@@ -37,6 +37,7 @@ def test_layouts_masks_and_labels(tmp_path):
     (np.zeros((4, 5)), dict(mask=np.ones((5, 4)))),
     (np.zeros((4, 5)), dict(lambda_threshold=float("nan"))),
     (np.zeros((4, 5)), dict(lambda_threshold=1, regions=3)),
+    (np.zeros((4, 5), np.complex64), {}),
 ])
 def test_refused_arguments(image, keywords):
     with pytest.raises(ValueError):
