@@ -51,9 +51,11 @@ fuzz: fuzz-build
 	  -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/corpus tests/fuzz/corpus
 
 fuzz-smoke: fuzz-build
-	rm -rf $(BUILD)-fuzz/smoke && mkdir -p $(BUILD)-fuzz/smoke
+	rm -rf $(BUILD)-fuzz/smoke $(BUILD)-fuzz/slow-unit-* && mkdir -p $(BUILD)-fuzz/smoke
 	$(BUILD)-fuzz/routine_call_fuzzer -max_total_time=30 -rss_limit_mb=4096 -malloc_limit_mb=65536 \
 	  -artifact_prefix=$(BUILD)-fuzz/ $(BUILD)-fuzz/smoke tests/fuzz/corpus
+	@for f in $(BUILD)-fuzz/slow-unit-*; do [ -e "$$f" ] && echo "fuzz-smoke: an input ran over \
+	10 s, kept as $$f (replay: $(BUILD)-fuzz/routine_call_fuzzer $$f)"; done; true
 
 # Every routine family against its peers (scikit-image, OpenCV, scipy, numpy)
 # in a release build: one table, also written to bench/results/. Each row shows
