@@ -13,8 +13,10 @@ Then specks that a tile border cut are settled over the whole image
 for the caller's writer."""
 
 import math
+import numbers
 import warnings
 from dataclasses import dataclass
+from functools import partial
 from typing import Optional
 
 import numpy as np
@@ -22,7 +24,8 @@ import numpy as np
 from . import _kavu
 from ._errors import KavuWarning
 from .connected import connected_parts
-from .lambdas import BandSpread, default_lambda, lambda_for_regions, sample_schedules
+from .lambdas import (BandSpread, default_lambda, lambda_for_regions, sample_windows,
+                      warn_past_every_merge)
 from .levels import Quantiser
 from .pieces import observe_scale, read_scale_block, read_window, segment_window
 from .pipeline import default_workers, ordered_map
@@ -80,6 +83,8 @@ def check_options(options):
     checks = [
         ("lambda_threshold", o.lambda_threshold is None or 0 <= o.lambda_threshold < math.inf,
          "needs to be a finite number, 0 or more"),
+        ("regions", o.regions is None or isinstance(o.regions, numbers.Integral) and
+         not isinstance(o.regions, bool), "needs to be a whole number"),
         ("regions", o.regions is None or o.regions >= 1, "needs to be at least 1"),
         ("mean_area", o.mean_area is None or 1 <= o.mean_area < math.inf,
          "needs to be at least 1 pixel"),
@@ -135,16 +140,22 @@ class TiledSegmentation:
         """The threshold of this run: given, or for the wanted regions, or the
         image's default. Needs the scale pass done."""
         o = self.options
+        sample = partial(sample_windows, self.source, self.quantiser, o.connectivity,
+                         o.merge_lines)
         if self.lambda_threshold is None:
             wanted = o.regions if o.regions is not None else (
                 self.spread.count / o.mean_area if o.mean_area is not None else None)
             if wanted is not None:
-                schedules = sample_schedules(self.source, self.quantiser, o.connectivity,
-                                             o.merge_lines)
-                self.lambda_threshold = lambda_for_regions(schedules, wanted, self.spread.count,
-                                                           o.min_size)
+                self.lambda_threshold = lambda_for_regions(
+                    sample(self.spread.count / wanted), wanted, self.spread.count, o.min_size)
             if self.lambda_threshold is None:
                 self.lambda_threshold = default_lambda(self.spread)
+        elif self.lambda_threshold >= self.spread.variance():
+            # Measured, the largest merge cost is 1.1 (white noise) to 140
+            # (photographs) times the summed variance: below that, the
+            # sample schedules would find a merge left undone.
+            warn_past_every_merge(self.lambda_threshold, sample(),
+                                  self.source.height * self.source.width)
         self.run_options = _WindowOptions(self.lambda_threshold, o.min_size, o.connectivity,
                                           o.merge_lines)
         return self.lambda_threshold
