@@ -3,7 +3,7 @@
 #include "iterative/iter_lambda_create_label_image.h"
 
 #include "containers/allocation.h"
-#include "lambda/merge_tree.h"
+#include "lambda/merge_step.h"
 #include "lambda/region_set.h"
 #include "containers/status.h"
 
@@ -25,7 +25,7 @@ void apply_pairs(const open_hash *region_hash, const uint32_t *label_map, int32_
 
 // New labels by ascending position of the surviving regions, handed to every
 // label each of them holds.
-int32_t number_regions(const open_hash *region_hash, int32_t n_positions,
+kavu_status number_regions(const open_hash *region_hash, int32_t n_positions,
                        const merge_lbl_list *lists, uint32_t *new_lbl, int32_t *n_regions) {
   int32_t count = 0;
   for (int32_t p = 0; p < n_positions; ++p) {
@@ -38,11 +38,11 @@ int32_t number_regions(const open_hash *region_hash, int32_t n_positions,
     ++count;
   }
   *n_regions = count;
-  return 0;
+  return KAVU_OK;
 }
 
 // The position found for a pixel serves the following pixels with its label.
-int32_t write_labels(const uint32_t *in_lbl, int64_t n_pixels, const open_hash *region_hash,
+kavu_status write_labels(const uint32_t *in_lbl, int64_t n_pixels, const open_hash *region_hash,
                      const uint32_t *new_lbl, uint32_t *out_lbl) {
   int32_t pos = -1;
   for (int64_t i = 0; i < n_pixels; ++i) {
@@ -51,17 +51,17 @@ int32_t write_labels(const uint32_t *in_lbl, int64_t n_pixels, const open_hash *
       return KAVU_KEY_NOT_FOUND;
     out_lbl[i] = new_lbl[pos];
   }
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+kavu_status iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
                                        const uint32_t *label_map, int32_t n_pairs,
                                        uint32_t *out_lbl, int32_t *n_regions) {
   open_hash region_hash{};
   int32_t n_positions, n_labels;
-  int32_t status =
+  kavu_status status =
       t_init_region_hash(in_lbl, ncols, nrows, &region_hash, &n_positions, &n_labels, nullptr);
   if (status != 0) return status;
 

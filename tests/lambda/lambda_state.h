@@ -21,8 +21,6 @@ struct lambda_state {
   merge_lbl_list *&lists = run.lists;
   pair_rec *&pairs = run.pair_set;
   int32_t &n_pairs = run.n_pairs;
-  merge_tree *tree = &run.tree;
-  int32_t &count = run.n_entries;
   int32_t &nbands = run.nbands;
 
   lambda_state() { nbands = 1; }
