@@ -122,12 +122,22 @@ KAVU_ROUTINE(kavu_tile_lambda_segment) {
   if (kw.in_merge_list) require_merge_list(kw.in_merge_list);
   aptree *merge_pair_tree = load_merge_pairs(kw.in_merge_list);
 
+  const tile_request tile{data_of<float>(image),
+                          in_lbl,
+                          kw.margin_vlbl ? data_of<uint32_t>(kw.margin_vlbl) : nullptr,
+                          kw.margin_hlbl ? data_of<uint32_t>(kw.margin_hlbl) : nullptr,
+                          int32_t(ncols),
+                          int32_t(nrows),
+                          int32_t(nbands),
+                          kw.mask ? data_of<uint8_t>(kw.mask) : nullptr,
+                          kw.start_lbl,
+                          threshold,
+                          index_name,
+                          info_name,
+                          merge_pair_tree,
+                          out_lbl};
   uint32_t last_lbl = 0;
-  const int32_t status = tile_lambda_segment(
-      data_of<float>(image), in_lbl, kw.margin_vlbl ? data_of<uint32_t>(kw.margin_vlbl) : nullptr,
-      kw.margin_hlbl ? data_of<uint32_t>(kw.margin_hlbl) : nullptr, int32_t(ncols), int32_t(nrows),
-      int32_t(nbands), kw.start_lbl, &last_lbl, out_lbl, index_name, info_name, merge_pair_tree,
-      kw.mask ? data_of<uint8_t>(kw.mask) : nullptr, threshold);
+  const kavu_status status = tile_lambda_segment(tile, &last_lbl);
   if (status != 0) {
     aptree_destroy(merge_pair_tree);
     if (status == TILE_LABELS_EXHAUSTED) abort_labels_exhausted(kw.start_lbl);

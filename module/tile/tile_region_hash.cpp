@@ -24,7 +24,7 @@ void release(renumbering *r) {
 }
 
 // Rewrites every counted pixel; `count` receives the number of labels renumbered.
-int32_t renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask, open_hash *margin_lbl_hash,
+kavu_status renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask, open_hash *margin_lbl_hash,
                         const uint32_t *margin_lbl_map, renumbering *renum, uint32_t start_lbl,
                         int32_t *count) {
   uint32_t next = start_lbl;
@@ -58,27 +58,27 @@ int32_t renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask,
     run_to = to;
     run_valid = true;
   }
-  return 0;
+  return KAVU_OK;
 }
 
 // Every key of `from`, in ascending slot position, into `to`.
-int32_t insert_keys(const open_hash *from, const uint32_t *values, open_hash *to) {
+kavu_status insert_keys(const open_hash *from, const uint32_t *values, open_hash *to) {
   for (int32_t p = 0; p < from->n_positions; ++p)
     if (open_hash_pos_valid(from, p) && insert_lbl_hash(to, values ? values[p] : from->slots[p]) != 0)
       return KAVU_HASH_INSERT_FAIL;
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
+kavu_status tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
                               const uint32_t *margin_hlbl, uint32_t start_lbl, open_hash *region_hash,
                               int32_t *n_positions, int32_t *n_regions, int32_t *ml_n_positions,
                               open_hash *ml_curr_hash, const uint8_t *mask) {
   open_hash margin_lbl_hash{};
   uint32_t *margin_lbl_map = nullptr;
   int32_t margin_positions = 0;
-  int32_t status = build_margin_lbl_hash(margin_vlbl, margin_hlbl, ncols, nrows, &margin_positions,
+  kavu_status status = build_margin_lbl_hash(margin_vlbl, margin_hlbl, ncols, nrows, &margin_positions,
                                          &margin_lbl_hash, &margin_lbl_map);
   if (status != 0) return status;
 
