@@ -6,7 +6,7 @@ namespace {
 constexpr int32_t kFirstBlockSize = 256;  // the first block holds 257 nodes
 }
 
-int32_t queue_init(queue *q) {
+kavu_status queue_init(queue *q) {
   q->free_nodes = nullptr;
   q->blocks = nullptr;
   q->block_size = kFirstBlockSize;
@@ -16,7 +16,7 @@ int32_t queue_init(queue *q) {
   if (!sentinel) return KAVU_NO_MEMORY;
   sentinel->next = nullptr;
   q->head = q->tail = sentinel;
-  return 0;
+  return KAVU_OK;
 }
 
 queue_node *alloc_queue(queue *q) {
