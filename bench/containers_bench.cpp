@@ -16,7 +16,8 @@ constexpr int32_t kCount = 1 << 20;
 std::vector<uint32_t> labels(bool random) {
   std::vector<uint32_t> keys(kCount);
   std::mt19937 rng(5);
-  for (int32_t i = 0; i < kCount; ++i) keys[i] = random ? rng() % 0xFFFFFFF0u : static_cast<uint32_t>(i) + 1;
+  for (int32_t i = 0; i < kCount; ++i)
+    keys[i] = random ? rng() % 0xFFFFFFF0u : static_cast<uint32_t>(i) + 1;
   return keys;
 }
 

@@ -26,7 +26,6 @@ struct rbtree {
   using tree = typename Traits::tree;
   using key = typename Traits::key;
 
-
   static tree *create() {
     tree *t = kavu_alloc_zeroed<tree>(1);
     return t ? add_sentinels(t) : nullptr;

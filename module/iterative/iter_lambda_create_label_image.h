@@ -15,5 +15,5 @@
 // 0; -1 memory; -2 a label the region hash refused (also the two reserved slot
 // words); -3 a label not found.
 kavu_status iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                                       const uint32_t *label_map, int32_t n_pairs,
-                                       uint32_t *out_lbl, int32_t *n_regions);
+                                           const uint32_t *label_map, int32_t n_pairs,
+                                           uint32_t *out_lbl, int32_t *n_regions);

@@ -60,8 +60,8 @@ T *copy_out(const T *ids, int32_t n) {
 }  // namespace
 
 kavu_status iterative_lambda_segment(const float *image, const uint32_t *in_lbl, int32_t ncols,
-                                 int32_t nrows, int32_t nbands, float **lambdas,
-                                 int32_t *n_lambdas, uint32_t **label_map, int32_t *n_pairs) {
+                                     int32_t nrows, int32_t nbands, float **lambdas,
+                                     int32_t *n_lambdas, uint32_t **label_map, int32_t *n_pairs) {
   schedule_run run;
   const merge_input in{image, in_lbl, ncols, nrows, nbands, nullptr, nullptr, nullptr, nullptr};
   kavu_status status = build(run, in);

@@ -13,5 +13,5 @@
 // 0; -1 memory; -2 a label the region hash refused (also the two reserved slot
 // words); -3 a label not found.
 kavu_status iterative_lambda_segment(const float *image, const uint32_t *in_lbl, int32_t ncols,
-                                 int32_t nrows, int32_t nbands, float **lambdas,
-                                 int32_t *n_lambdas, uint32_t **label_map, int32_t *n_pairs);
+                                     int32_t nrows, int32_t nbands, float **lambdas,
+                                     int32_t *n_lambdas, uint32_t **label_map, int32_t *n_pairs);

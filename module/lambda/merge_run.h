@@ -53,7 +53,7 @@ struct merge_run {
   pair_rec *pair_set;
   int32_t n_pairs;
   candidate_heap candidates;  // the merge tree: the mutually best pairs
-  float *band_buffer;  // the merge step's scratch of nbands floats
+  float *band_buffer;         // the merge step's scratch of nbands floats
   int32_t nbands;
 };
 

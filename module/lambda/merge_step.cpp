@@ -21,7 +21,8 @@ bool cheaper(const pair_rec *pair_set, int32_t p, int32_t q) {
 void remove_nbr(region_rec &r, int32_t nbr) {
   const int32_t i = nbr_find(r.nbrs, r.n_nbrs, nbr);
   if (i < 0) return;
-  std::memmove(r.nbrs + i, r.nbrs + i + 1, sizeof(nbr_entry) * static_cast<size_t>(r.n_nbrs - i - 1));
+  std::memmove(r.nbrs + i, r.nbrs + i + 1,
+               sizeof(nbr_entry) * static_cast<size_t>(r.n_nbrs - i - 1));
   r.n_nbrs -= 1;
 }
 

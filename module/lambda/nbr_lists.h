@@ -20,8 +20,8 @@ struct nbr_entry {
 constexpr int32_t nbr_store_classes = 31;
 
 struct nbr_store {
-  void *slabs;                                // newest slab; each links the older one
-  char *bump;                                 // free space of the newest small-block slab
+  void *slabs;  // newest slab; each links the older one
+  char *bump;   // free space of the newest small-block slab
   char *bump_end;
   nbr_entry *free_blocks[nbr_store_classes];  // linked through their first word
   nbr_entry *merged;                          // scratch for the merge of two lists

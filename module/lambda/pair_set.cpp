@@ -23,8 +23,12 @@ uint64_t adjacency_key(int32_t hash1, int32_t hash2) {
   return (uint64_t{static_cast<uint32_t>(hash1) ^ 0x80000000u} << 32) |
          (static_cast<uint32_t>(hash2) ^ 0x80000000u);
 }
-int32_t key_hash1(uint64_t key) { return static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u); }
-int32_t key_hash2(uint64_t key) { return static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u); }
+int32_t key_hash1(uint64_t key) {
+  return static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u);
+}
+int32_t key_hash2(uint64_t key) {
+  return static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u);
+}
 
 struct pair_counter {
   adjacencies *found;
@@ -33,11 +37,13 @@ struct pair_counter {
 
 // One adjacency of labels la != lb at positions pa, pb. The key puts the
 // position of the smaller label (unsigned) first; repeats become blen.
-kavu_status count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, int32_t pa, int32_t pb) {
+kavu_status count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, int32_t pa,
+                            int32_t pb) {
   adjacencies &f = *pc.found;
   if (f.count == f.capacity) {
     const int64_t capacity = f.capacity > 0 ? 2 * f.capacity : int64_t{1} << 16;
-    auto *grown = static_cast<uint64_t *>(kavu_realloc(f.keys, static_cast<size_t>(capacity) * sizeof(uint64_t)));
+    auto *grown = static_cast<uint64_t *>(
+        kavu_realloc(f.keys, static_cast<size_t>(capacity) * sizeof(uint64_t)));
     if (!grown) return KAVU_NO_MEMORY;
     f.keys = grown;
     f.capacity = capacity;
@@ -58,7 +64,7 @@ kavu_status count_labels(const pair_counter &pc, uint32_t la, uint32_t lb) {
 // position of every pixel of the current row, taken from the row above where
 // the label is the same, so horizontal neighbours need no lookup at all.
 kavu_status count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols,
-                       int32_t nrows, int32_t *col) {
+                           int32_t nrows, int32_t *col) {
   for (int32_t r = 0; r < nrows; ++r) {
     const uint32_t *row = in_lbl + static_cast<int64_t>(r) * ncols;
     kavu_status status = KAVU_OK;
@@ -80,15 +86,16 @@ kavu_status count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32
       }
     }
     for (int32_t c = 0; c + 1 < ncols && status == 0; ++c)
-      if (row[c] != row[c + 1]) status = count_adjacency(pc, row[c], row[c + 1], col[c], col[c + 1]);
+      if (row[c] != row[c + 1])
+        status = count_adjacency(pc, row[c], row[c + 1], col[c], col[c + 1]);
     if (status != 0) return status;
   }
   return KAVU_OK;
 }
 
 // With a mask an adjacency counts only between two pixels that both take part.
-kavu_status count_masked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                     const uint8_t *mask) {
+kavu_status count_masked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols,
+                         int32_t nrows, const uint8_t *mask) {
   for (int32_t r = 0; r < nrows; ++r) {
     const int32_t row = r * ncols;
     for (int32_t i = row; i + 1 < row + ncols; ++i)
@@ -109,7 +116,7 @@ kavu_status count_masked(const pair_counter &pc, const uint32_t *in_lbl, int32_t
 // or the first row (stride 1); entry n + j lies beside border pixel j. Its
 // label 0 means "none" only when a mask is given.
 kavu_status count_margin(const pair_counter &pc, const uint32_t *in_lbl, const uint32_t *margin,
-                     int32_t n, int32_t stride, const uint8_t *mask) {
+                         int32_t n, int32_t stride, const uint8_t *mask) {
   for (int32_t j = 0; j < n; ++j) {
     const int32_t i = j * stride;
     const uint32_t a = in_lbl[i], b = margin[n + j];
@@ -120,9 +127,9 @@ kavu_status count_margin(const pair_counter &pc, const uint32_t *in_lbl, const u
   return KAVU_OK;
 }
 
-kavu_status count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                    const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
-                    const uint8_t *mask) {
+kavu_status count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols,
+                        int32_t nrows, const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                        const uint8_t *mask) {
   kavu_status status;
   if (mask) {
     status = count_masked(pc, in_lbl, ncols, nrows, mask);
@@ -132,7 +139,8 @@ kavu_status count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t 
     status = count_unmasked(pc, in_lbl, ncols, nrows, col);
     kavu_free(col);
   }
-  if (status == 0 && margin_vlbl) status = count_margin(pc, in_lbl, margin_vlbl, nrows, ncols, mask);
+  if (status == 0 && margin_vlbl)
+    status = count_margin(pc, in_lbl, margin_vlbl, nrows, ncols, mask);
   if (status == 0 && margin_hlbl) status = count_margin(pc, in_lbl, margin_hlbl, ncols, 1, mask);
   return status;
 }
@@ -169,7 +177,7 @@ void make_pairs(const adjacencies &f, int32_t nbands, pair_rec *pairs, int32_t n
 // region meets its pairs in two ascending runs (as r0 and as r1), interleaved,
 // so each list is sorted once filled.
 kavu_status link_pairs(const pair_rec *pairs, int32_t n_pairs, region_rec *regions,
-                   int32_t n_positions, nbr_store *store) {
+                       int32_t n_positions, nbr_store *store) {
   for (int32_t k = 0; k < n_pairs; ++k) {
     regions[pairs[k].r0].n_nbrs += 1;
     regions[pairs[k].r1].n_nbrs += 1;
@@ -195,11 +203,10 @@ kavu_status link_pairs(const pair_rec *pairs, int32_t n_pairs, region_rec *regio
 }  // namespace
 
 kavu_status t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
-                        int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
-                        pair_rec **pair_set, region_rec *region_set, nbr_store *store,
-                        int32_t *n_pairs,
-                        const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
-                        const uint8_t *mask) {
+                            int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
+                            pair_rec **pair_set, region_rec *region_set, nbr_store *store,
+                            int32_t *n_pairs, const uint32_t *margin_vlbl,
+                            const uint32_t *margin_hlbl, const uint8_t *mask) {
   adjacencies found{};
   const pair_counter pc{&found, region_hash};
   kavu_status status = count_pairs(pc, in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, mask);

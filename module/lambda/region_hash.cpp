@@ -18,12 +18,13 @@ kavu_status collect(lbl_ids *list, const uint32_t *in_lbl, const uint8_t *mask, 
 // label in row order qualifies, so without a mask every distinct label is
 // appended; neighbours are compared whatever their own mask byte.
 template <bool Masked>
-kavu_status collect_labels(const uint32_t *in_lbl, int32_t ncols, int32_t nrows, const uint8_t *mask,
-                       lbl_ids *list) {
+kavu_status collect_labels(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                           const uint8_t *mask, lbl_ids *list) {
   if (ncols <= 0 || nrows <= 0) return KAVU_OK;
   if (collect<Masked>(list, in_lbl, mask, 0) != 0) return KAVU_NO_MEMORY;
   for (int32_t c = 1; c < ncols; ++c)
-    if (in_lbl[c] != in_lbl[c - 1] && collect<Masked>(list, in_lbl, mask, c) != 0) return KAVU_NO_MEMORY;
+    if (in_lbl[c] != in_lbl[c - 1] && collect<Masked>(list, in_lbl, mask, c) != 0)
+      return KAVU_NO_MEMORY;
   for (int32_t r = 1; r < nrows; ++r) {
     const int32_t row = r * ncols;
     if (in_lbl[row] != in_lbl[row - ncols] && collect<Masked>(list, in_lbl, mask, row) != 0)
@@ -41,8 +42,8 @@ kavu_status collect_labels(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
 }  // namespace
 
 kavu_status t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                           open_hash *region_hash, int32_t *n_positions, int32_t *n_regions,
-                           const uint8_t *mask) {
+                               open_hash *region_hash, int32_t *n_positions, int32_t *n_regions,
+                               const uint8_t *mask) {
   lbl_ids *list = nullptr;
   kavu_status status = as_status(init_lbl_ids(&list, 100000));
   if (status != 0) {

@@ -10,8 +10,8 @@ namespace {
 
 // One margin of n positions; `pixel_of(i)` is the tile pixel beside position i.
 template <typename PixelOf>
-kavu_status record_pairs(const uint32_t *margin, int32_t n, const uint32_t *first_lbl, const uint32_t *out_lbl,
-                     PixelOf pixel_of, aptree *merge_pair_tree) {
+kavu_status record_pairs(const uint32_t *margin, int32_t n, const uint32_t *first_lbl,
+                         const uint32_t *out_lbl, PixelOf pixel_of, aptree *merge_pair_tree) {
   if (!margin) return KAVU_OK;
   for (int32_t i = 0; i < n; ++i) {
     // Only where the border pixel carried the first-line label itself does the
@@ -29,13 +29,15 @@ kavu_status record_pairs(const uint32_t *margin, int32_t n, const uint32_t *firs
 
 }  // namespace
 
-kavu_status tile_update_merge(const uint32_t *out_lbl, int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
-                          const uint32_t *margin_hlbl, const uint32_t *first_col_lbl,
-                          const uint32_t *first_row_lbl, aptree *merge_pair_tree) {
+kavu_status tile_update_merge(const uint32_t *out_lbl, int32_t ncols, int32_t nrows,
+                              const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                              const uint32_t *first_col_lbl, const uint32_t *first_row_lbl,
+                              aptree *merge_pair_tree) {
   const kavu_status status = record_pairs(
       margin_vlbl, nrows, first_col_lbl, out_lbl, [ncols](int32_t y) { return int64_t(y) * ncols; },
       merge_pair_tree);
   if (status != 0) return status;
-  return record_pairs(margin_hlbl, ncols, first_row_lbl, out_lbl, [](int32_t x) { return int64_t(x); },
-                      merge_pair_tree);
+  return record_pairs(
+      margin_hlbl, ncols, first_row_lbl, out_lbl, [](int32_t x) { return int64_t(x); },
+      merge_pair_tree);
 }

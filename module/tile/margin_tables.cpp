@@ -14,7 +14,9 @@ int32_t margin_count_hint(const uint32_t *margin_vlbl, const uint32_t *margin_hl
 
 kavu_status init_table(open_hash *table, int32_t *n_positions) {
   const int32_t param = compute_hash_param(n_positions);
-  return open_hash_init(table, *n_positions, param, h1_reg, h2_reg, match_reg) == 0 ? KAVU_OK : KAVU_NO_MEMORY;
+  return open_hash_init(table, *n_positions, param, h1_reg, h2_reg, match_reg) == 0
+             ? KAVU_OK
+             : KAVU_NO_MEMORY;
 }
 
 // Adds the first line of one margin of n positions; a label already present
@@ -35,7 +37,8 @@ kavu_status add_first_line(const uint32_t *margin, int32_t n, open_hash *table, 
 kavu_status add_second_line(const uint32_t *margin, int32_t n, open_hash *table) {
   if (!margin) return KAVU_OK;
   for (int32_t i = 0; i < n; ++i)
-    if (margin[n + i] != 0 && (open_hash_reserved(margin[n + i]) || insert_lbl_hash(table, margin[n + i]) != 0)) {
+    if (margin[n + i] != 0 &&
+        (open_hash_reserved(margin[n + i]) || insert_lbl_hash(table, margin[n + i]) != 0)) {
       open_hash_destroy(table);
       return KAVU_HASH_INSERT_FAIL;
     }
@@ -44,9 +47,9 @@ kavu_status add_second_line(const uint32_t *margin, int32_t n, open_hash *table)
 
 }  // namespace
 
-kavu_status build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margin_hlbl, int32_t ncols,
-                              int32_t nrows, int32_t *n_positions, open_hash *margin_lbl_hash,
-                              uint32_t **margin_lbl_map) {
+kavu_status build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                                  int32_t ncols, int32_t nrows, int32_t *n_positions,
+                                  open_hash *margin_lbl_hash, uint32_t **margin_lbl_map) {
   *n_positions = margin_count_hint(margin_vlbl, margin_hlbl, ncols, nrows);
   if (init_table(margin_lbl_hash, n_positions) != 0) return KAVU_NO_MEMORY;
   uint32_t *map = kavu_alloc_array<uint32_t>(size_t(*n_positions));
@@ -66,7 +69,8 @@ kavu_status build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *m
 }
 
 kavu_status tile_init_ml_curr_hash(int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
-                               const uint32_t *margin_hlbl, int32_t *n_positions, open_hash *ml_curr_hash) {
+                                   const uint32_t *margin_hlbl, int32_t *n_positions,
+                                   open_hash *ml_curr_hash) {
   int32_t positions = margin_count_hint(margin_vlbl, margin_hlbl, ncols, nrows);
   if (init_table(ml_curr_hash, &positions) != 0) return KAVU_NO_MEMORY;
   if (add_second_line(margin_vlbl, nrows, ml_curr_hash) != 0 ||

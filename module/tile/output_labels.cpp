@@ -13,8 +13,8 @@ namespace {
 
 // `ml_curr_hash` null: the plain variant.
 kavu_status assign_output_labels(int32_t n_positions, merge_lbl_list *lists, open_hash *region_hash,
-                             uint32_t *new_lbl_of_slot, int32_t *owner_of_slot, uint32_t start_lbl,
-                             uint32_t *last_lbl, open_hash *ml_curr_hash) {
+                                 uint32_t *new_lbl_of_slot, int32_t *owner_of_slot,
+                                 uint32_t start_lbl, uint32_t *last_lbl, open_hash *ml_curr_hash) {
   uint32_t next = start_lbl;
   *last_lbl = start_lbl;
   for (int32_t i = 0; i < n_positions; ++i) {
@@ -47,24 +47,27 @@ kavu_status assign_output_labels(int32_t n_positions, merge_lbl_list *lists, ope
 
 }  // namespace
 
-kavu_status reassign_region_label(int32_t n_positions, merge_lbl_list *lists, open_hash *region_hash,
-                              uint32_t *new_lbl_of_slot, int32_t *owner_of_slot, uint32_t start_lbl,
-                              uint32_t *last_lbl) {
-  return assign_output_labels(n_positions, lists, region_hash, new_lbl_of_slot, owner_of_slot, start_lbl,
-                              last_lbl, nullptr);
+kavu_status reassign_region_label(int32_t n_positions, merge_lbl_list *lists,
+                                  open_hash *region_hash, uint32_t *new_lbl_of_slot,
+                                  int32_t *owner_of_slot, uint32_t start_lbl, uint32_t *last_lbl) {
+  return assign_output_labels(n_positions, lists, region_hash, new_lbl_of_slot, owner_of_slot,
+                              start_lbl, last_lbl, nullptr);
 }
 
-kavu_status tile_reassign_region_label(int32_t n_positions, merge_lbl_list *lists, open_hash *region_hash,
-                                   uint32_t *new_lbl_of_slot, int32_t *owner_of_slot, uint32_t start_lbl,
-                                   uint32_t *last_lbl, open_hash *ml_curr_hash) {
-  return assign_output_labels(n_positions, lists, region_hash, new_lbl_of_slot, owner_of_slot, start_lbl,
-                              last_lbl, ml_curr_hash);
+kavu_status tile_reassign_region_label(int32_t n_positions, merge_lbl_list *lists,
+                                       open_hash *region_hash, uint32_t *new_lbl_of_slot,
+                                       int32_t *owner_of_slot, uint32_t start_lbl,
+                                       uint32_t *last_lbl, open_hash *ml_curr_hash) {
+  return assign_output_labels(n_positions, lists, region_hash, new_lbl_of_slot, owner_of_slot,
+                              start_lbl, last_lbl, ml_curr_hash);
 }
 
-kavu_status create_output_lbl_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows, int32_t n_positions,
-                                open_hash *region_hash, merge_lbl_list *lists, uint32_t *out_lbl,
-                                uint32_t start_lbl, uint32_t *last_lbl, int32_t **owner_of_slot,
-                                int32_t ml_n_positions, open_hash *ml_curr_hash, const uint8_t *mask) {
+kavu_status create_output_lbl_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                                    int32_t n_positions, open_hash *region_hash,
+                                    merge_lbl_list *lists, uint32_t *out_lbl, uint32_t start_lbl,
+                                    uint32_t *last_lbl, int32_t **owner_of_slot,
+                                    int32_t ml_n_positions, open_hash *ml_curr_hash,
+                                    const uint8_t *mask) {
   // Starts as a copy of the slot words, so positions without a label keep the
   // empty marker; they are never read.
   auto *new_lbl_of_slot = kavu_alloc_array<uint32_t>(size_t(n_positions));
@@ -77,8 +80,8 @@ kavu_status create_output_lbl_image(const uint32_t *in_lbl, int32_t ncols, int32
   }
   kavu_status status =
       ml_n_positions != 0
-          ? tile_reassign_region_label(n_positions, lists, region_hash, new_lbl_of_slot, *owner_of_slot,
-                                       start_lbl, last_lbl, ml_curr_hash)
+          ? tile_reassign_region_label(n_positions, lists, region_hash, new_lbl_of_slot,
+                                       *owner_of_slot, start_lbl, last_lbl, ml_curr_hash)
           : reassign_region_label(n_positions, lists, region_hash, new_lbl_of_slot, *owner_of_slot,
                                   start_lbl, last_lbl);
 

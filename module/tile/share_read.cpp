@@ -6,7 +6,7 @@
 #include "containers/status.h"
 
 kavu_status tile_read_share_reginfo(FILE *index_file, int32_t *n_shared, open_hash *share_lbl_hash,
-                                int32_t *n_positions, int32_t **share_rec_map) {
+                                    int32_t *n_positions, int32_t **share_rec_map) {
   if (std::fseek(index_file, 0, SEEK_SET) != 0) return KAVU_FILE_ERROR;
   unsigned char head[4];
   const size_t got = std::fread(head, 1, 4, index_file);

@@ -69,8 +69,9 @@ kavu_status open_share_files(tile_run &run, const tile_request &tile) {
   if (!run.index_file) return KAVU_FILE_ERROR;
   run.info_file = std::fopen(tile.info_name, "r+b");
   if (!run.info_file) return KAVU_FILE_ERROR;
-  const kavu_status status = tile_read_share_reginfo(run.index_file, &run.n_shared, &run.share_lbl_hash,
-                                                 &run.share_n_positions, &run.share_rec_map);
+  const kavu_status status =
+      tile_read_share_reginfo(run.index_file, &run.n_shared, &run.share_lbl_hash,
+                              &run.share_n_positions, &run.share_rec_map);
   if (status != 0) return status;
   return info_holds_records(run.info_file, run.n_shared, tile.nbands) ? KAVU_OK : KAVU_FILE_ERROR;
 }
@@ -113,17 +114,19 @@ kavu_status tile_lambda_segment(const tile_request &tile, uint32_t *last_lbl) {
   // With regions of earlier tiles listed, the tile's labels are renumbered and
   // tied to them; the renumbering builds the region hash.
   merge_run &m = run.merging;
-  const merge_input in{tile.image, in_lbl,      ncols,       nrows, tile.nbands,
+  const merge_input in{tile.image, in_lbl,      ncols,       nrows,  tile.nbands,
                        tile.mask,  margin_vlbl, margin_hlbl, nullptr};
   const bool continues = run.n_shared != 0;
-  status = continues ? tile_init_region_hash(in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, tile.start_lbl,
-                                             &m.region_hash, &m.n_positions, &m.n_regions, &run.ml_n_positions,
-                                             &run.ml_curr_hash, tile.mask)
-                     : merge_run_hash_labels(&m, in);
+  status = continues
+               ? tile_init_region_hash(in_lbl, ncols, nrows, margin_vlbl, margin_hlbl,
+                                       tile.start_lbl, &m.region_hash, &m.n_positions, &m.n_regions,
+                                       &run.ml_n_positions, &run.ml_curr_hash, tile.mask)
+               : merge_run_hash_labels(&m, in);
   if (status != 0) return release_all(run, status);
 
-  const tile_continuation continued{continues,         &run.share_lbl_hash, run.share_n_positions, run.share_rec_map,
-                                    &run.ml_curr_hash, run.ml_n_positions,  run.info_file};
+  const tile_continuation continued{continues,         &run.share_lbl_hash, run.share_n_positions,
+                                    run.share_rec_map, &run.ml_curr_hash,   run.ml_n_positions,
+                                    run.info_file};
   merge_input tiled = in;
   tiled.tile = &continued;
   status = merge_run_build(&m, tiled);
@@ -131,16 +134,17 @@ kavu_status tile_lambda_segment(const tile_request &tile, uint32_t *last_lbl) {
   if (status != 0) return release_all(run, status);
   merge_run_release_merging(&m);
 
-  status = create_output_lbl_image(in_lbl, ncols, nrows, m.n_positions, &m.region_hash, m.lists, tile.out_lbl,
-                                   tile.start_lbl, last_lbl, &run.owner_of_slot,
-                                   continues ? run.ml_n_positions : 0, &run.ml_curr_hash, tile.mask);
+  status =
+      create_output_lbl_image(in_lbl, ncols, nrows, m.n_positions, &m.region_hash, m.lists,
+                              tile.out_lbl, tile.start_lbl, last_lbl, &run.owner_of_slot,
+                              continues ? run.ml_n_positions : 0, &run.ml_curr_hash, tile.mask);
   if (status == 0)
-    status = tile_update_merge(tile.out_lbl, ncols, nrows, margin_vlbl, margin_hlbl, run.first_col_lbl,
-                               run.first_row_lbl, tile.merge_pair_tree);
+    status = tile_update_merge(tile.out_lbl, ncols, nrows, margin_vlbl, margin_hlbl,
+                               run.first_col_lbl, run.first_row_lbl, tile.merge_pair_tree);
   if (status == 0 && shared_files)
-    status = tile_update_share_reginfo(in_lbl, tile.out_lbl, ncols, nrows, tile.nbands, &m.region_hash,
-                                       m.region_set, run.owner_of_slot, run.index_file, run.info_file,
-                                       &run.n_shared, &run.share_lbl_hash, run.share_n_positions,
-                                       run.share_rec_map, &run.ml_curr_hash, run.ml_n_positions);
+    status = tile_update_share_reginfo(
+        in_lbl, tile.out_lbl, ncols, nrows, tile.nbands, &m.region_hash, m.region_set,
+        run.owner_of_slot, run.index_file, run.info_file, &run.n_shared, &run.share_lbl_hash,
+        run.share_n_positions, run.share_rec_map, &run.ml_curr_hash, run.ml_n_positions);
   return release_all(run, status);
 }

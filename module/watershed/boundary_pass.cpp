@@ -129,8 +129,7 @@ kavu_status boundary_pass(flooding_state<Label> &s) {
   complete_frame(s);
   const int64_t last = s.nx * s.ny - 1, above = last - s.nx;
   const Label a = s.labels[last], b = s.labels[above];
-  if (is_real_label(a) && is_real_label(b) && a != b && s.levels[last] == 0 &&
-      s.levels[above] == 0)
+  if (is_real_label(a) && is_real_label(b) && a != b && s.levels[last] == 0 && s.levels[above] == 0)
     return merge_pair_add_once(s.pairs, a, b);
   return KAVU_OK;
 }

@@ -277,10 +277,12 @@ kavu_status watershed_body(const flooding_request &in, Label *labels, uint32_t *
 
 }  // namespace
 
-kavu_status kavu_watershed_long(const flooding_request &in, uint32_t *labels, uint32_t *label_count) {
+kavu_status kavu_watershed_long(const flooding_request &in, uint32_t *labels,
+                                uint32_t *label_count) {
   return watershed_body(in, labels, label_count);
 }
 
-kavu_status kavu_watershed_int(const flooding_request &in, uint16_t *labels, uint32_t *label_count) {
+kavu_status kavu_watershed_int(const flooding_request &in, uint16_t *labels,
+                               uint32_t *label_count) {
   return watershed_body(in, labels, label_count);
 }

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 // The `need` margin labels the worker reads, as its label type stores them:
 // 0 or real labels, never one of its markers.
 template <typename Label>
@@ -137,9 +136,8 @@ KAVU_ROUTINE(kavu_watershed) {
                                  reinterpret_cast<uint8_t *>(wshed_mask)};
   uint32_t label_count = 0;
   const kavu_status status =
-      long_labels
-          ? kavu_watershed_long(request, reinterpret_cast<uint32_t *>(labels), &label_count)
-          : kavu_watershed_int(request, reinterpret_cast<uint16_t *>(labels), &label_count);
+      long_labels ? kavu_watershed_long(request, reinterpret_cast<uint32_t *>(labels), &label_count)
+                  : kavu_watershed_int(request, reinterpret_cast<uint16_t *>(labels), &label_count);
   if (status != 0) {
     aptree_destroy(pairs);
     return fail();

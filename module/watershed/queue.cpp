@@ -23,9 +23,8 @@ queue_node *alloc_queue(queue *q) {
   if (!q->free_nodes) {
     const QEL_MEMINT nodes = QEL_MEMINT{q->block_size} + 1;
     QEL_VPTR scratch = nullptr;
-    auto *block = reinterpret_cast<queue_block *>(
-        QEL_GetScratch(&scratch, 1, nodes * QEL_MEMINT{sizeof(queue_node)} +
-                                        QEL_MEMINT{sizeof(queue_block)}));
+    auto *block = reinterpret_cast<queue_block *>(QEL_GetScratch(
+        &scratch, 1, nodes * QEL_MEMINT{sizeof(queue_node)} + QEL_MEMINT{sizeof(queue_block)}));
     if (!block) return nullptr;
     block->scratch = scratch;
     block->next = q->blocks;
