@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 PYTHON := /usr/bin/python3
 
-.PHONY: all deps configure build test sanitize fuzz-build fuzz fuzz-smoke install demo bench clean
+.PHONY: all deps configure build test format-check format sanitize fuzz-build fuzz fuzz-smoke install demo bench clean
 
 all: build
 
@@ -17,10 +17,21 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-test: build
+test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	$(MAKE) sanitize
 	$(MAKE) fuzz-smoke
+
+# The C++ sources of the module, the tests and the micro-benchmarks in the
+# style of .clang-format; `make format` rewrites them in it.
+CLANG_FORMAT := clang-format-14
+FORMATTED = $(shell find module tests bench -name '*.cpp' -o -name '*.h')
+format-check: deps
+	@$(CLANG_FORMAT) --dry-run --Werror $(FORMATTED) || \
+	  { echo "format-check: run 'make format' to apply .clang-format"; exit 1; }
+
+format: deps
+	$(CLANG_FORMAT) -i $(FORMATTED)
 
 # The C++ suites again under AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer, built with clang; then the host's call path on several

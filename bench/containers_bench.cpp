@@ -1,15 +1,12 @@
 // Micro-benchmarks of the core containers against their std:: counterparts:
-// open_hash insert and lookup of 1M labels, mgtree insert / minimum / delete
-// of 1M keys. Figures only; nothing is asserted.
+// open_hash insert and lookup of 1M labels. Figures only; nothing is asserted.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <random>
-#include <set>
 #include <unordered_set>
 #include <vector>
 
-#include "containers/mgtree.h"
 #include "containers/open_hash.h"
 
 namespace {
@@ -19,7 +16,8 @@ constexpr int32_t kCount = 1 << 20;
 std::vector<uint32_t> labels(bool random) {
   std::vector<uint32_t> keys(kCount);
   std::mt19937 rng(5);
-  for (int32_t i = 0; i < kCount; ++i) keys[i] = random ? rng() % 0xFFFFFFF0u : static_cast<uint32_t>(i) + 1;
+  for (int32_t i = 0; i < kCount; ++i)
+    keys[i] = random ? rng() % 0xFFFFFFF0u : static_cast<uint32_t>(i) + 1;
   return keys;
 }
 
@@ -56,42 +54,7 @@ void BM_unordered_set(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * kCount);
 }
 
-std::vector<mg_key> costs() {
-  std::vector<mg_key> keys(kCount);
-  std::mt19937 rng(9);
-  std::uniform_real_distribution<float> cost(0.0f, 1000.0f);
-  for (int32_t i = 0; i < kCount; ++i) keys[i] = {cost(rng), i};
-  return keys;
-}
-
-void BM_mgtree(benchmark::State &state) {
-  const std::vector<mg_key> keys = costs();
-  for (auto _ : state) {
-    mgtree *tree = mgtree_create();
-    for (const mg_key &k : keys) mgtree_insert(tree, k);
-    for (int32_t i = 0; i < kCount; ++i) mgtree_delete(tree, mgtree_minimum(tree));
-    mgtree_destroy(tree);
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
-}
-
-struct mg_less {
-  bool operator()(mg_key a, mg_key b) const { return mgtree_compare(a, b) == -1; }
-};
-
-void BM_multiset(benchmark::State &state) {
-  const std::vector<mg_key> keys = costs();
-  for (auto _ : state) {
-    std::multiset<mg_key, mg_less> set;
-    for (const mg_key &k : keys) set.insert(k);
-    for (int32_t i = 0; i < kCount; ++i) set.erase(set.begin());
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
-}
-
 }  // namespace
 
 BENCHMARK(BM_open_hash)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_unordered_set)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_mgtree)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_multiset)->Unit(benchmark::kMillisecond);

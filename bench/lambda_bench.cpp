@@ -91,8 +91,8 @@ void report(benchmark::State &state, const scene &s, int64_t peak) {
 }
 
 void BM_iterative(benchmark::State &state) {
-  const scene s = make_scene(static_cast<int32_t>(state.range(0)),
-                             static_cast<int32_t>(state.range(1)));
+  const scene s =
+      make_scene(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
   int64_t peak = 0;
   for (auto _ : state) {
     float *lambdas = nullptr;
@@ -100,9 +100,9 @@ void BM_iterative(benchmark::State &state) {
     int32_t n_lambdas = 0, n_pairs = 0;
     const int64_t start = heap_now;
     heap_peak = heap_now;
-    const int32_t status = iterative_lambda_segment(s.image.data(), s.labels.data(), s.side,
-                                                    s.side, kBands, &lambdas, &n_lambdas,
-                                                    &label_map, &n_pairs);
+    const int32_t status =
+        iterative_lambda_segment(s.image.data(), s.labels.data(), s.side, s.side, kBands, &lambdas,
+                                 &n_lambdas, &label_map, &n_pairs);
     peak = heap_peak - start;
     if (status != 0 || n_pairs != s.n_regions - 1) state.SkipWithError("schedule failed");
     kavu_free(lambdas);
@@ -113,15 +113,15 @@ void BM_iterative(benchmark::State &state) {
 
 // The four build stages of both drivers, then their release.
 void BM_build(benchmark::State &state) {
-  const scene s = make_scene(static_cast<int32_t>(state.range(0)),
-                             static_cast<int32_t>(state.range(1)));
+  const scene s =
+      make_scene(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
   int64_t peak = 0;
   for (auto _ : state) {
     const int64_t start = heap_now;
     heap_peak = heap_now;
     merge_run run{};
-    const merge_input in{s.image.data(), s.labels.data(), s.side, s.side, kBands,
-                         nullptr, nullptr, nullptr, nullptr};
+    const merge_input in{s.image.data(), s.labels.data(), s.side,  s.side, kBands,
+                         nullptr,        nullptr,         nullptr, nullptr};
     int32_t status = merge_run_hash_labels(&run, in);
     if (status == 0) status = merge_run_build(&run, in);
     peak = heap_peak - start;

@@ -22,7 +22,9 @@ void *counted(void *block) {
 }
 }  // namespace
 
-void *kavu_malloc(size_t size) { return refuse() ? nullptr : counted(std::malloc(size ? size : 1)); }
+void *kavu_malloc(size_t size) {
+  return refuse() ? nullptr : counted(std::malloc(size ? size : 1));
+}
 
 void *kavu_calloc(size_t count, size_t size) {
   return refuse() ? nullptr : counted(std::calloc(count ? count : 1, size ? size : 1));

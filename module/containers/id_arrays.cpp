@@ -24,7 +24,8 @@ int32_t id_array_init(Array **out, int32_t capacity) {
   // A capacity below 1 would leave no room for the first element.
   array->capacity = capacity < 1 ? 1 : capacity;
   array->count = 0;
-  array->ids = static_cast<typename Array::word *>(kavu_malloc(buffer_bytes<Array>(array->capacity)));
+  array->ids =
+      static_cast<typename Array::word *>(kavu_malloc(buffer_bytes<Array>(array->capacity)));
   if (!array->ids) {
     kavu_free(array);
     *out = nullptr;
@@ -64,8 +65,12 @@ void id_array_free(Array *array) {
 
 }  // namespace
 
-int32_t init_lambda_ids(lambda_ids **array, int32_t capacity) { return id_array_init(array, capacity); }
-int32_t init_lblmap_ids(lblmap_ids **array, int32_t capacity) { return id_array_init(array, capacity); }
+int32_t init_lambda_ids(lambda_ids **array, int32_t capacity) {
+  return id_array_init(array, capacity);
+}
+int32_t init_lblmap_ids(lblmap_ids **array, int32_t capacity) {
+  return id_array_init(array, capacity);
+}
 int32_t init_ap_ids(ap_ids **array, int32_t capacity) { return id_array_init(array, capacity); }
 int32_t init_nbr_ids(nbr_ids **array, int32_t capacity) { return id_array_init(array, capacity); }
 int32_t init_lbl_ids(lbl_ids **array, int32_t capacity) { return id_array_init(array, capacity); }

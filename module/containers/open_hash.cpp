@@ -55,7 +55,8 @@ int32_t open_hash_init(open_hash *table, int32_t n_positions, int32_t hash_param
                        open_hash_fn hash_fn, open_hash_fn step_fn, open_hash_match match_fn) {
   // A size that compute_hash_param could not express (2^31 positions or more
   // wrap to 0 or below) is a table that cannot be set up.
-  table->slots = n_positions > 0 ? kavu_alloc_array<uint32_t>(static_cast<size_t>(n_positions)) : nullptr;
+  table->slots =
+      n_positions > 0 ? kavu_alloc_array<uint32_t>(static_cast<size_t>(n_positions)) : nullptr;
   if (!table->slots) return -1;
   table->n_positions = n_positions;
   table->hash_param = hash_param;
@@ -91,7 +92,7 @@ int32_t open_hash_insert(open_hash *table, uint32_t key, int32_t *position) {
   const uint32_t n = static_cast<uint32_t>(table->n_positions);
   if (table->n_stored == table->n_positions) return -1;
   uint32_t pos = open_hash_reduce(table->hash_fn(key, table->hash_param), n);
-  uint32_t step = 0;  // fetched only once the home probe has failed
+  uint32_t step = 0;      // fetched only once the home probe has failed
   uint32_t free_pos = n;  // n: no free slot seen yet
   for (uint32_t i = 0; i < n; ++i) {
     if (i == 1) step = open_hash_reduce(table->step_fn(key, table->hash_param), n);

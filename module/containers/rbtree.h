@@ -1,11 +1,10 @@
-// The one red-black tree algorithm behind nptree, aptree and mgtree. A traits
-// type supplies the node and tree records, the key read from a node, the key
-// comparison (fixed per member, no indirection) and the key printer.
+// The red-black tree algorithm behind aptree, over a traits type that supplies
+// the node and tree records, the key read from a node, the key comparison
+// (fixed, no indirection) and the key printer. Nodes are only ever inserted:
+// they live, at their address, until the tree is destroyed.
 //
 // Shape: `root` is a sentinel whose left child is the real root; `nil` stands
-// for every absent child. Both are black nodes with zero keys. Deletion moves
-// the successor node into the deleted node's place instead of copying keys, so
-// a node keeps its address for as long as it is in the tree.
+// for every absent child. Both are black nodes with zero keys.
 //
 // Every node is a block of its own from the allocation layer (the watershed
 // counts on one allocation per insert); the tree record is a separate block.
@@ -26,7 +25,6 @@ struct rbtree {
   using node = typename Traits::node;
   using tree = typename Traits::tree;
   using key = typename Traits::key;
-
 
   static tree *create() {
     tree *t = kavu_alloc_zeroed<tree>(1);
@@ -90,7 +88,7 @@ struct rbtree {
       y->right = z;
   }
 
-  // The fix-ups are mirror-symmetric: each step is written once for the side L
+  // The fix-up is mirror-symmetric: each step is written once for the side L
   // its node hangs on, near<L> being that side's child and far<L> the other.
   template <bool L>
   static node *&near(node *x) {
@@ -155,110 +153,6 @@ struct rbtree {
       x = c == 1 ? x->left : x->right;
     }
     return nil;
-  }
-
-  // On an empty tree this is the root sentinel itself.
-  static node *minimum(const tree *t) {
-    node *x = t->root;
-    while (x->left != t->nil) x = x->left;
-    return x;
-  }
-
-  static node *successor(const tree *t, const node *x) {
-    node *nil = t->nil;
-    node *y = x->right;
-    if (y != nil) {
-      while (y->left != nil) y = y->left;
-      return y;
-    }
-    y = x->parent;
-    while (x == y->right) {  // the root sentinel's right is nil, which stops the climb
-      x = y;
-      y = y->parent;
-    }
-    return y == t->root ? nil : y;
-  }
-
-  static node *predecessor(const tree *t, const node *x) {
-    node *nil = t->nil;
-    node *y = x->left;
-    if (y != nil) {
-      while (y->right != nil) y = y->right;
-      return y;
-    }
-    y = x->parent;
-    // The real root is the sentinel's left child, so the climb must stop there.
-    while (y != t->root && x == y->left) {
-      x = y;
-      y = y->parent;
-    }
-    return y == t->root ? nil : y;
-  }
-
-  static void remove(tree *t, node *z) {
-    node *nil = t->nil;
-    node *root = t->root;
-    node *y = (z->left == nil || z->right == nil) ? z : successor(t, z);
-    node *x = y->left != nil ? y->left : y->right;
-    x->parent = y->parent;  // written on nil too: the fix-up climbs from x
-    if (y->parent == root)
-      root->left = x;
-    else if (y == y->parent->left)
-      y->parent->left = x;
-    else
-      y->parent->right = x;
-    if (!y->red) delete_fixup(t, x);
-    if (y != z) {
-      // Move node y into z's place; z's links are read only now because the
-      // fix-up may have rotated around z.
-      y->left = z->left;
-      y->right = z->right;
-      y->parent = z->parent;
-      y->red = z->red;
-      z->left->parent = y;
-      z->right->parent = y;
-      if (z == z->parent->left)
-        z->parent->left = y;
-      else
-        z->parent->right = y;
-    }
-    free_node(t, z);
-  }
-
-  static void delete_fixup(tree *t, node *x) {
-    node *const r = t->root->left;  // the real root at entry
-    while (!x->red && x != r)
-      x = x == x->parent->left ? delete_step<true>(t, x, r) : delete_step<false>(t, x, r);
-    x->red = 0;
-  }
-
-  // One step of the deletion fix-up for a doubly black x on side L of its
-  // parent; returns the node to go on from (the root r when the step ends it).
-  template <bool L>
-  static node *delete_step(tree *t, node *x, node *r) {
-    node *p = x->parent;
-    node *w = far<L>(p);
-    if (w->red) {
-      w->red = 0;
-      p->red = 1;
-      rotate<L>(t, p);
-      w = far<L>(p);
-    }
-    if (!w->right->red && !w->left->red) {
-      w->red = 1;
-      return p;
-    }
-    if (!far<L>(w)->red) {
-      near<L>(w)->red = 0;
-      w->red = 1;
-      rotate<!L>(t, w);
-      w = far<L>(p);
-    }
-    w->red = p->red;
-    p->red = 0;
-    far<L>(w)->red = 0;
-    rotate<L>(t, p);
-    return r;
   }
 
   // In-order walk calling `visit(node)`; a non-zero result stops the walk and

@@ -8,8 +8,10 @@ constexpr int kInput = QEL_KW_INPUT_VAR;
 constexpr int kOutput = QEL_KW_OUTPUT_VAR;
 }  // namespace
 
-#define KW(rec, name, type, kind, field) {name, type, 1, kind, 0, QEL_KW_OFFSETOF(rec, field)}
-#define KW_END {nullptr, 0, 0, 0, 0, 0}
+#define KW(rec, name, type, kind, field) \
+  { name, type, 1, kind, 0, QEL_KW_OFFSETOF(rec, field) }
+#define KW_END \
+  { nullptr, 0, 0, 0, 0, 0 }
 
 const QEL_KW_PAR watershed_kw_pars[] = {
     KW(watershed_kw, "CONNECTIVITY", QEL_TYP_LONG, kValue, connectivity),

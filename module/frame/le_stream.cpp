@@ -30,9 +30,9 @@ bool read_le_f32(FILE *stream, float *value) {
 }
 
 bool write_le_u32(FILE *stream, uint32_t value) {
-  const unsigned char b[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                              static_cast<unsigned char>(value >> 16),
-                              static_cast<unsigned char>(value >> 24)};
+  const unsigned char b[4] = {
+      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
   return std::fwrite(b, 1, 4, stream) == 4;
 }
 

@@ -37,8 +37,8 @@ typedef int64_t QEL_MEMINT;
 #define QEL_MAX_ARRAY_DIM 8
 
 typedef struct {
-  QEL_MEMINT elt_len;          /* bytes per element */
-  QEL_MEMINT arr_len;          /* bytes in all */
+  QEL_MEMINT elt_len; /* bytes per element */
+  QEL_MEMINT arr_len; /* bytes in all */
   QEL_MEMINT n_elts;
   UCHAR *data;
   UCHAR n_dim;
@@ -49,7 +49,7 @@ typedef struct {
 typedef struct {
   int32_t slen;
   int16_t stype;
-  char *s;                      /* null for the empty string */
+  char *s; /* null for the empty string */
 } QEL_STRING;
 
 typedef union {
@@ -82,8 +82,8 @@ typedef QEL_VARIABLE *QEL_VPTR;
 #define QEL_KW_OUT 0x2000
 #define QEL_KW_ZERO 0x4000
 #define QEL_KW_VIN (QEL_KW_OUT | QEL_KW_ARRAY)
-#define QEL_KW_INPUT_VAR (QEL_KW_ZERO | QEL_KW_VIN)   /* 0x7000 */
-#define QEL_KW_OUTPUT_VAR (QEL_KW_ZERO | QEL_KW_OUT)  /* 0x6000 */
+#define QEL_KW_INPUT_VAR (QEL_KW_ZERO | QEL_KW_VIN)  /* 0x7000 */
+#define QEL_KW_OUTPUT_VAR (QEL_KW_ZERO | QEL_KW_OUT) /* 0x6000 */
 #define QEL_KW_OFFSETOF(record, field) ((QEL_MEMINT)offsetof(record, field))
 
 typedef struct {

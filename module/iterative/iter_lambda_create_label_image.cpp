@@ -3,7 +3,7 @@
 #include "iterative/iter_lambda_create_label_image.h"
 
 #include "containers/allocation.h"
-#include "lambda/merge_tree.h"
+#include "lambda/merge_step.h"
 #include "lambda/region_set.h"
 #include "containers/status.h"
 
@@ -25,8 +25,8 @@ void apply_pairs(const open_hash *region_hash, const uint32_t *label_map, int32_
 
 // New labels by ascending position of the surviving regions, handed to every
 // label each of them holds.
-int32_t number_regions(const open_hash *region_hash, int32_t n_positions,
-                       const merge_lbl_list *lists, uint32_t *new_lbl, int32_t *n_regions) {
+kavu_status number_regions(const open_hash *region_hash, int32_t n_positions,
+                           const merge_lbl_list *lists, uint32_t *new_lbl, int32_t *n_regions) {
   int32_t count = 0;
   for (int32_t p = 0; p < n_positions; ++p) {
     if (!lists[p].head) continue;
@@ -38,12 +38,12 @@ int32_t number_regions(const open_hash *region_hash, int32_t n_positions,
     ++count;
   }
   *n_regions = count;
-  return 0;
+  return KAVU_OK;
 }
 
 // The position found for a pixel serves the following pixels with its label.
-int32_t write_labels(const uint32_t *in_lbl, int64_t n_pixels, const open_hash *region_hash,
-                     const uint32_t *new_lbl, uint32_t *out_lbl) {
+kavu_status write_labels(const uint32_t *in_lbl, int64_t n_pixels, const open_hash *region_hash,
+                         const uint32_t *new_lbl, uint32_t *out_lbl) {
   int32_t pos = -1;
   for (int64_t i = 0; i < n_pixels; ++i) {
     if ((pos < 0 || in_lbl[i] != in_lbl[i - 1]) &&
@@ -51,17 +51,17 @@ int32_t write_labels(const uint32_t *in_lbl, int64_t n_pixels, const open_hash *
       return KAVU_KEY_NOT_FOUND;
     out_lbl[i] = new_lbl[pos];
   }
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                                       const uint32_t *label_map, int32_t n_pairs,
-                                       uint32_t *out_lbl, int32_t *n_regions) {
+kavu_status iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                                           const uint32_t *label_map, int32_t n_pairs,
+                                           uint32_t *out_lbl, int32_t *n_regions) {
   open_hash region_hash{};
   int32_t n_positions, n_labels;
-  int32_t status =
+  kavu_status status =
       t_init_region_hash(in_lbl, ncols, nrows, &region_hash, &n_positions, &n_labels, nullptr);
   if (status != 0) return status;
 
@@ -69,16 +69,18 @@ int32_t iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, in
   merge_lbl_list *lists = kavu_alloc_zeroed<merge_lbl_list>(static_cast<size_t>(n_positions));
   status = lists ? KAVU_OK : KAVU_NO_MEMORY;
   for (int32_t p = 0; p < n_positions && status == 0; ++p)
-    if (open_hash_pos_valid(&region_hash, p) && merge_lbl_list_add(&lists[p], region_hash.slots[p]) != 0)
+    if (open_hash_pos_valid(&region_hash, p) &&
+        merge_lbl_list_add(&lists[p], region_hash.slots[p]) != 0)
       status = KAVU_NO_MEMORY;
   if (status == 0) {
     apply_pairs(&region_hash, label_map, n_pairs, lists);
     new_lbl = kavu_alloc_array<uint32_t>(static_cast<size_t>(n_positions));
-    status = new_lbl ? number_regions(&region_hash, n_positions, lists, new_lbl, n_regions) : KAVU_NO_MEMORY;
+    status = new_lbl ? number_regions(&region_hash, n_positions, lists, new_lbl, n_regions)
+                     : KAVU_NO_MEMORY;
   }
   if (status == 0)
-    status = write_labels(in_lbl, static_cast<int64_t>(ncols) * nrows, &region_hash, new_lbl,
-                          out_lbl);
+    status =
+        write_labels(in_lbl, static_cast<int64_t>(ncols) * nrows, &region_hash, new_lbl, out_lbl);
   kavu_free(new_lbl);
   t_free_merge_lbl_list(n_positions, lists);
   open_hash_destroy(&region_hash);

@@ -2,6 +2,8 @@
 // pairs on the initial label image and numbers the resulting regions from 0.
 #pragma once
 
+#include "containers/status.h"
+
 #include <cstdint>
 
 // Applies the first `n_pairs` pairs of `label_map` (element 2k absorbed label,
@@ -12,6 +14,6 @@
 // moved away), a survivor already absorbed, or the same label twice.
 // 0; -1 memory; -2 a label the region hash refused (also the two reserved slot
 // words); -3 a label not found.
-int32_t iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                                       const uint32_t *label_map, int32_t n_pairs,
-                                       uint32_t *out_lbl, int32_t *n_regions);
+kavu_status iter_lambda_create_label_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                                           const uint32_t *label_map, int32_t n_pairs,
+                                           uint32_t *out_lbl, int32_t *n_regions);

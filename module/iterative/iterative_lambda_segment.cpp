@@ -18,15 +18,15 @@ struct schedule_run {
   lblmap_ids *label_map = nullptr;
 };
 
-int32_t release(schedule_run &run, int32_t status) {
+kavu_status release(schedule_run &run, kavu_status status) {
   merge_run_release(&run.merging);
   free_lambda_ids(run.lambdas);
   free_lblmap_ids(run.label_map);
   return status;
 }
 
-int32_t build(schedule_run &run, const merge_input &in) {
-  int32_t status = merge_run_hash_labels(&run.merging, in);
+kavu_status build(schedule_run &run, const merge_input &in) {
+  kavu_status status = merge_run_hash_labels(&run.merging, in);
   if (status == 0) status = merge_run_build(&run.merging, in);
   if (status != 0) return status;
   if (init_lblmap_ids(&run.label_map, 100000) != 0 || init_lambda_ids(&run.lambdas, 100000) != 0)
@@ -36,7 +36,7 @@ int32_t build(schedule_run &run, const merge_input &in) {
 
 // Merges until one region is left, recording each merge's cost before it and
 // its labels after it.
-int32_t merge_all(schedule_run &run) {
+kavu_status merge_all(schedule_run &run) {
   merge_run &m = run.merging;
   const uint32_t *label = m.region_hash.slots;
   for (;;) {
@@ -59,12 +59,12 @@ T *copy_out(const T *ids, int32_t n) {
 
 }  // namespace
 
-int32_t iterative_lambda_segment(const float *image, const uint32_t *in_lbl, int32_t ncols,
-                                 int32_t nrows, int32_t nbands, float **lambdas,
-                                 int32_t *n_lambdas, uint32_t **label_map, int32_t *n_pairs) {
+kavu_status iterative_lambda_segment(const float *image, const uint32_t *in_lbl, int32_t ncols,
+                                     int32_t nrows, int32_t nbands, float **lambdas,
+                                     int32_t *n_lambdas, uint32_t **label_map, int32_t *n_pairs) {
   schedule_run run;
   const merge_input in{image, in_lbl, ncols, nrows, nbands, nullptr, nullptr, nullptr, nullptr};
-  int32_t status = build(run, in);
+  kavu_status status = build(run, in);
   if (status != 0) return release(run, status);
   // A single region: nothing to record.
   if (!merge_run_has_candidate(&run.merging)) return release(run, KAVU_OK);

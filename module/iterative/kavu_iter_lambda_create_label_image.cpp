@@ -25,7 +25,7 @@ KAVU_ROUTINE(kavu_iter_lambda_create_label_image) {
 
   // Only the first dimension of the label map is read: its pairs are applied.
   const auto n_pairs = static_cast<int32_t>(dim_of(map_arg, 0) / 2);
-  const int32_t status = iter_lambda_create_label_image(
+  const kavu_status status = iter_lambda_create_label_image(
       data_of<uint32_t>(label_arg), static_cast<int32_t>(dims[0]), static_cast<int32_t>(dims[1]),
       data_of<uint32_t>(map_arg), n_pairs, out, &n_regions);
   // Only -1 arises once the reserved labels are refused above; a label image

@@ -25,8 +25,8 @@ void require_labels_within(int32_t max_lbl, const uint32_t *labels, int64_t npix
 }
 
 // area[L] counts band 0 only; sums accumulate in pixel order, band by band.
-void accumulate(const uint32_t *labels, const float *image, int64_t npix, int64_t nb,
-                int64_t n, int32_t *area, float *sum) {
+void accumulate(const uint32_t *labels, const float *image, int64_t npix, int64_t nb, int64_t n,
+                int32_t *area, float *sum) {
   for (int64_t i = 0; i < npix; ++i) {
     const uint32_t l = labels[i];
     area[l] += 1;

@@ -44,8 +44,9 @@ KAVU_ROUTINE(kavu_replace_integer_data) {
   auto *out = reinterpret_cast<uint32_t *>(
       make_result_array(QEL_TYP_ULONG, data->n_dim, data->dims, QEL_ARR_INI_NOP, &result));
 
-  const int32_t status = replace_integer_data(data_of<uint32_t>(vars[0]), n, data_of<uint32_t>(vars[1]),
-                                              data_of<uint32_t>(vars[2]), n_pairs, out);
+  const int32_t status =
+      replace_integer_data(data_of<uint32_t>(vars[0]), n, data_of<uint32_t>(vars[1]),
+                           data_of<uint32_t>(vars[2]), n_pairs, out);
   if (status != 0) abort_on_status(status);
 
   for (int i = 0; i < 3; ++i) release_converted(vars[i], argv[i]);

@@ -6,7 +6,8 @@ int32_t multilevel_init_hash(const int32_t *indices, int32_t count, open_hash *t
                              int32_t *size) {
   int32_t n_positions = count;
   const int32_t param = compute_hash_param(&n_positions);
-  if (open_hash_init(table, n_positions, param, h1_reg, h2_reg, match_reg) != 0) return KAVU_NO_MEMORY;
+  if (open_hash_init(table, n_positions, param, h1_reg, h2_reg, match_reg) != 0)
+    return KAVU_NO_MEMORY;
   // Indices go in as unsigned keys: a negative entry becomes a key no pixel
   // index (below 2^31 - 1) can match, so it excludes nothing.
   for (int32_t i = 0; i < count; ++i) {

@@ -20,7 +20,9 @@ struct pair_table {
   uint32_t mask = 0;
   int shift = 0;
 
-  uint32_t home(uint32_t v) const { return static_cast<uint32_t>((v * 0x9E3779B97F4A7C15ull) >> shift); }
+  uint32_t home(uint32_t v) const {
+    return static_cast<uint32_t>((v * 0x9E3779B97F4A7C15ull) >> shift);
+  }
 
   // The new value of `v`, or `v` itself when no pair names it.
   uint32_t replacement(uint32_t v) const {
@@ -44,7 +46,8 @@ int32_t build_pair_table(const uint32_t *old_values, const uint32_t *new_values,
     const uint32_t v = old_values[j];
     if (open_hash_reserved(v)) continue;  // no data element can hold it
     uint32_t i = t.home(v);
-    while (t.slots[i].old_value != OPEN_HASH_EMPTY && t.slots[i].old_value != v) i = (i + 1) & t.mask;
+    while (t.slots[i].old_value != OPEN_HASH_EMPTY && t.slots[i].old_value != v)
+      i = (i + 1) & t.mask;
     t.slots[i] = {v, new_values[j]};
   }
   return 0;
@@ -55,7 +58,8 @@ int32_t build_pair_table(const uint32_t *old_values, const uint32_t *new_values,
 int32_t replace_integer_data(const uint32_t *data, int32_t n, const uint32_t *old_values,
                              const uint32_t *new_values, int32_t n_pairs, uint32_t *out) {
   pair_table t;
-  if (build_pair_table(old_values, new_values, n_pairs < 0 ? 0 : n_pairs, t) != 0) return KAVU_NO_MEMORY;
+  if (build_pair_table(old_values, new_values, n_pairs < 0 ? 0 : n_pairs, t) != 0)
+    return KAVU_NO_MEMORY;
   // Label images hold runs of equal values: a run is looked up once.
   int32_t status = 0;
   uint32_t previous = 0, replaced = 0;

@@ -44,7 +44,7 @@ void sift_down(candidate_heap *heap, int32_t i, mg_key key) {
 
 }  // namespace
 
-int32_t candidate_heap_init(candidate_heap *heap, int32_t n_pairs, int32_t capacity) {
+kavu_status candidate_heap_init(candidate_heap *heap, int32_t n_pairs, int32_t capacity) {
   *heap = candidate_heap{};
   heap->keys = kavu_alloc_array<mg_key>(static_cast<size_t>(capacity));
   heap->place = kavu_alloc_array<int32_t>(static_cast<size_t>(n_pairs));
@@ -63,7 +63,7 @@ void candidate_heap_release(candidate_heap *heap) {
   *heap = candidate_heap{};
 }
 
-int32_t candidate_heap_push(candidate_heap *heap, mg_key key) {
+kavu_status candidate_heap_push(candidate_heap *heap, mg_key key) {
   if (heap->size == heap->capacity) return KAVU_NO_MEMORY;
   sift_up(heap, heap->size++, key);
   return KAVU_OK;

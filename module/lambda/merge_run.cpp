@@ -3,20 +3,21 @@
 
 #include "containers/allocation.h"
 #include "containers/status.h"
+#include "lambda/merge_step.h"
 #include "lambda/pair_set.h"
 
 #include <cstring>
 
-int32_t merge_run_hash_labels(merge_run *run, const merge_input &in) {
+kavu_status merge_run_hash_labels(merge_run *run, const merge_input &in) {
   return t_init_region_hash(in.labels, in.ncols, in.nrows, &run->region_hash, &run->n_positions,
                             &run->n_regions, in.mask);
 }
 
-int32_t merge_run_build(merge_run *run, const merge_input &in) {
+kavu_status merge_run_build(merge_run *run, const merge_input &in) {
   run->nbands = in.nbands;
   const tile_continuation none{};
   const tile_continuation &tile = in.tile && in.tile->continues_shared ? *in.tile : none;
-  int32_t status = t_init_region_set(
+  kavu_status status = t_init_region_set(
       in.image, in.labels, &run->region_hash, run->n_positions, in.ncols, in.nrows, in.nbands,
       &run->region_set, &run->lists, tile.share_lbl_hash, tile.share_n_positions,
       tile.share_rec_map, tile.ml_n_positions, tile.ml_curr_hash, tile.info_file, in.mask);
@@ -25,24 +26,20 @@ int32_t merge_run_build(merge_run *run, const merge_input &in) {
                            in.nbands, &run->pair_set, run->region_set, &run->nbrs, &run->n_pairs,
                            in.margin_vlbl, in.margin_hlbl, in.mask);
   if (status != 0) return status;
-  run->n_entries = 0;
-  status = t_init_merge_tree(run->n_positions, run->n_pairs, &run->tree, run->pair_set,
-                             run->region_set, &run->n_entries);
+  status = t_init_merge_tree(run);
   if (status != 0) return status;
   run->band_buffer = kavu_alloc_array<float>(static_cast<size_t>(in.nbands));
   return run->band_buffer ? KAVU_OK : KAVU_NO_MEMORY;
 }
 
-int32_t merge_run_merge_minimum(merge_run *run, int32_t *survivor, int32_t *absorbed) {
+kavu_status merge_run_merge_minimum(merge_run *run, int32_t *survivor, int32_t *absorbed) {
   const int32_t k = merge_run_minimum(run).pair_index;
   *survivor = run->pair_set[k].r0;
   *absorbed = run->pair_set[k].r1;
   // Drivers that record merges read both labels afterwards.
   __builtin_prefetch(&run->region_hash.slots[*survivor]);
   __builtin_prefetch(&run->region_hash.slots[*absorbed]);
-  const int32_t status = t_merge_pair(k, run->nbands, &run->tree, &run->n_entries, run->pair_set,
-                                      run->region_set, run->lists, &run->nbrs, run->band_buffer);
-  if (status != 0) return status;
+  if (t_merge_pair(run, k) != 0) return KAVU_NO_MEMORY;
   run->pair_set[k].removed = 1;
   return KAVU_OK;
 }
@@ -50,8 +47,7 @@ int32_t merge_run_merge_minimum(merge_run *run, int32_t *survivor, int32_t *abso
 void merge_run_release_merging(merge_run *run) {
   kavu_free(run->band_buffer);
   run->band_buffer = nullptr;
-  t_free_merge_tree(&run->tree);
-  run->n_entries = 0;
+  t_free_merge_tree(&run->candidates);
   t_free_pair_set(run->pair_set);
   run->pair_set = nullptr;
   run->n_pairs = 0;

@@ -1,13 +1,14 @@
 // One run of lambda-schedule merging, as both drivers (tiled and iterative)
 // make it: the region hash, regions, merge label lists, neighbour lists, pairs,
-// merge tree and band buffer in one record, built in the fixed order region
+// merge candidates and band buffer in one record, built in the fixed order region
 // hash -> region set -> pair set -> merge tree, then merged one minimum at a time.
 #pragma once
 
 #include "containers/merge_lbl_list.h"
 #include "containers/open_hash.h"
-#include "containers/pair_rec.h"
-#include "lambda/merge_tree.h"
+#include "containers/status.h"
+#include "lambda/pair_rec.h"
+#include "lambda/candidate_heap.h"
 #include "lambda/nbr_lists.h"
 #include "lambda/region_set.h"
 
@@ -51,25 +52,26 @@ struct merge_run {
   nbr_store nbrs;
   pair_rec *pair_set;
   int32_t n_pairs;
-  merge_tree tree;
-  int32_t n_entries;
-  float *band_buffer;  // the merge step's scratch of nbands floats
+  candidate_heap candidates;  // the merge tree: the mutually best pairs
+  float *band_buffer;         // the merge step's scratch of nbands floats
   int32_t nbands;
 };
 
 // The region hash of the input's labels (t_init_region_hash). The tiled mode
 // builds it with tile_init_region_hash instead when it continues shared regions.
-int32_t merge_run_hash_labels(merge_run *run, const merge_input &in);
+kavu_status merge_run_hash_labels(merge_run *run, const merge_input &in);
 // Region set, pair set, merge tree and band buffer from the region hash.
-// 0 or the first failing status; the caller releases the run either way.
-int32_t merge_run_build(merge_run *run, const merge_input &in);
+// KAVU_OK or the first failing status; the caller releases the run either way.
+kavu_status merge_run_build(merge_run *run, const merge_input &in);
 
-inline bool merge_run_has_candidate(const merge_run *run) { return run->n_entries != 0; }
-// The merge tree's minimum: the cheapest live pair; only with a candidate.
-inline mg_key merge_run_minimum(const merge_run *run) { return t_merge_tree_minimum(&run->tree); }
+inline bool merge_run_has_candidate(const merge_run *run) { return run->candidates.size != 0; }
+// The cheapest live pair; only with a candidate.
+inline mg_key merge_run_minimum(const merge_run *run) {
+  return candidate_heap_minimum(&run->candidates);
+}
 // Merges the minimum pair (r0 survives, r1 is absorbed, both written out) and
-// marks it removed. 0 or -1.
-int32_t merge_run_merge_minimum(merge_run *run, int32_t *survivor, int32_t *absorbed);
+// marks it removed. KAVU_OK or KAVU_NO_MEMORY.
+kavu_status merge_run_merge_minimum(merge_run *run, int32_t *survivor, int32_t *absorbed);
 
 // Releases the merging structures (pairs, merge tree, neighbour lists, band
 // buffer); region hash, region records and merge label lists stay for the

@@ -1,6 +1,8 @@
 // The merge of one pair and its repairs: the survivor takes the merged means
 // and the absorbed region's neighbours, costs of the survivor's pairs are
 // recomputed, and the votes of everything that touched the pair are redone.
+#include "lambda/merge_step.h"
+
 #include "lambda/pair_set.h"
 #include "lambda/vote.h"
 
@@ -16,19 +18,11 @@ bool cheaper(const pair_rec *pair_set, int32_t p, int32_t q) {
   return pair_set[p].t < pair_set[q].t || (pair_set[p].t == pair_set[q].t && p < q);
 }
 
-// Elects region r again and votes for its choice.
-int32_t reelect(int32_t r, merge_tree *tree, pair_rec *pair_set, region_rec *region_set,
-                int32_t *count) {
-  float cost;
-  const int32_t best = t_get_best_index_rbtree(&region_set[r], &cost, pair_set);
-  region_set[r].bestp = best;
-  return best == -1 ? KAVU_OK : t_cast_vote(best, cost, tree, pair_set, count);
-}
-
 void remove_nbr(region_rec &r, int32_t nbr) {
   const int32_t i = nbr_find(r.nbrs, r.n_nbrs, nbr);
   if (i < 0) return;
-  std::memmove(r.nbrs + i, r.nbrs + i + 1, sizeof(nbr_entry) * static_cast<size_t>(r.n_nbrs - i - 1));
+  std::memmove(r.nbrs + i, r.nbrs + i + 1,
+               sizeof(nbr_entry) * static_cast<size_t>(r.n_nbrs - i - 1));
   r.n_nbrs -= 1;
 }
 
@@ -48,15 +42,15 @@ void repoint_nbr(region_rec &q, int32_t z, int32_t a, int32_t pair) {
 
 // The vote repair of neighbour q of the merged region a (absorbed z), whose
 // pair with a is p and already has its final cost.
-int32_t repair_vote(int32_t q, int32_t p, int32_t a, int32_t z, merge_tree *tree,
-                    pair_rec *pair_set, region_rec *region_set, int32_t *count) {
-  const int32_t bq = region_set[q].bestp;
+kavu_status repair_vote(merge_run &run, int32_t q, int32_t p, int32_t a, int32_t z) {
+  pair_rec *pair_set = run.pair_set;
+  const int32_t bq = run.region_set[q].bestp;
   // A region that was never elected (no area of its own) has no vote to move.
   const int32_t o = bq < 0 ? a : other_region(pair_set[bq], q);
   if (o == a || o == z) {
     // q's choice touched the merged regions: its cost or its pair changed.
     if (bq >= 0) pair_set[bq].b = 0;
-    return reelect(q, tree, pair_set, region_set, count);
+    return elect(run, q);
   }
   if (cheaper(pair_set, p, bq)) {
     pair_rec &old = pair_set[bq];
@@ -64,15 +58,14 @@ int32_t repair_vote(int32_t q, int32_t p, int32_t a, int32_t z, merge_tree *tree
       // Its other region still elects it, so b stays 1. An entry under
       // another cost would not be the one looked for and stays.
       old.e = 0;
-      const int32_t at = tree->place[bq];
-      if (at >= 0 && mgtree_compare(tree->keys[at], mg_key{old.t, bq}) == 0) {
-        candidate_heap_remove_at(tree, at);
-        *count -= 1;
-      }
+      candidate_heap &heap = run.candidates;
+      const int32_t at = heap.place[bq];
+      if (at >= 0 && candidate_compare(heap.keys[at], mg_key{old.t, bq}) == 0)
+        candidate_heap_remove_at(&heap, at);
     } else {
       old.b = 0;
     }
-    region_set[q].bestp = p;
+    run.region_set[q].bestp = p;
     pair_set[p].b = 1;
   }
   return KAVU_OK;
@@ -80,9 +73,10 @@ int32_t repair_vote(int32_t q, int32_t p, int32_t a, int32_t z, merge_tree *tree
 
 // The survivor's new pair with q: s from the merged means and area, t from s
 // and the (possibly joined) boundary length.
-void recost(int32_t nbands, int32_t a, int32_t p, int32_t q, pair_rec *pair_set,
-            const region_rec *region_set) {
-  t_set_weight_intensity_diff(nbands, a, region_set[a].area, p, q, pair_set, region_set);
+void recost(merge_run &run, int32_t a, int32_t p, int32_t q) {
+  pair_rec *pair_set = run.pair_set;
+  t_set_weight_intensity_diff(run.nbands, a, run.region_set[a].area, p, q, pair_set,
+                              run.region_set);
   pair_set[p].t = pair_set[p].s / static_cast<float>(pair_set[p].blen);
 }
 
@@ -109,12 +103,17 @@ int32_t hand_over(int32_t q, int32_t p, int32_t common, int32_t a, int32_t z, pa
 // other) that hands z's neighbours over, costs every pair of the merged
 // region and repairs each neighbour's vote as soon as its pair is final. Each
 // neighbour's repair reads only its own pairs, of which only the one with a
-// changes here, so doing them in the walk is doing them after it. With
-// `repair` false the votes are left to the caller. a's new list is left in the
-// store's scratch; the count of its entries in *merged.
-int32_t merge_walk(int32_t a, int32_t z, int32_t nbands, bool repair, merge_tree *tree,
-                   pair_rec *pair_set, region_rec *region_set, nbr_store *store, int32_t *count,
-                   int32_t *merged) {
+// changes here, so doing them in the walk is doing them after it.
+// `pair_final(q, p)` is called for each neighbour q once its pair p with a is
+// final. a's new list is left in the store's scratch; the count of its entries
+// in *merged.
+template <typename PairFinal>
+kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
+                       int32_t *merged) {
+  pair_rec *pair_set = run.pair_set;
+  region_rec *region_set = run.region_set;
+  nbr_store *store = &run.nbrs;
+  const int32_t nbands = run.nbands;
   const region_rec &ra = region_set[a], &rz = region_set[z];
   const int32_t na = ra.n_nbrs, nz = rz.n_nbrs;
   if (nbr_store_reserve_merged(store, na + nz) != 0) return KAVU_NO_MEMORY;
@@ -160,9 +159,8 @@ int32_t merge_walk(int32_t a, int32_t z, int32_t nbands, bool repair, merge_tree
       p = hand_over(q, zn[j++].pair, both ? an[i].pair : -1, a, z, pair_set, region_set);
       i += both;
     }
-    recost(nbands, a, p, q, pair_set, region_set);
-    if (repair && repair_vote(q, p, a, z, tree, pair_set, region_set, count) != 0)
-      return KAVU_NO_MEMORY;
+    recost(run, a, p, q);
+    if (pair_final(q, p) != 0) return KAVU_NO_MEMORY;
     out[m++] = nbr_entry{q, p};
   }
   *merged = m;
@@ -170,8 +168,9 @@ int32_t merge_walk(int32_t a, int32_t z, int32_t nbands, bool repair, merge_tree
 }
 
 // a's list becomes the m entries of the scratch; z's block goes back to the store.
-int32_t adopt_merged(int32_t a, int32_t z, int32_t m, region_rec *region_set, nbr_store *store) {
-  region_rec &ra = region_set[a], &rz = region_set[z];
+kavu_status adopt_merged(merge_run &run, int32_t a, int32_t z, int32_t m) {
+  nbr_store *store = &run.nbrs;
+  region_rec &ra = run.region_set[a], &rz = run.region_set[z];
   if (!ra.nbrs || m > (1 << ra.nbr_class)) {
     const int32_t cls = nbr_class_for(m);
     nbr_entry *block = nbr_store_alloc(store, cls);
@@ -190,47 +189,45 @@ int32_t adopt_merged(int32_t a, int32_t z, int32_t m, region_rec *region_set, nb
 
 }  // namespace
 
-void t_traverse_set_nplist_wid(int32_t nbands, int32_t a, int32_t area_a, pair_rec *pair_set,
-                               const region_rec *region_set) {
-  const region_rec &ra = region_set[a];
+void t_traverse_set_nplist_wid(merge_run *run, int32_t a, int32_t area_a) {
+  const region_rec &ra = run->region_set[a];
   for (int32_t j = 0; j < ra.n_nbrs; ++j)
-    t_set_weight_intensity_diff(nbands, a, area_a, ra.nbrs[j].pair, ra.nbrs[j].nbr, pair_set,
-                                region_set);
+    t_set_weight_intensity_diff(run->nbands, a, area_a, ra.nbrs[j].pair, ra.nbrs[j].nbr,
+                                run->pair_set, run->region_set);
 }
 
-int32_t t_region_merge_update(int32_t a, int32_t z, int32_t nbands, pair_rec *pair_set,
-                              region_rec *region_set, nbr_store *store) {
+kavu_status t_region_merge_update(merge_run *run, int32_t a, int32_t z) {
   int32_t m;
-  if (merge_walk(a, z, nbands, false, nullptr, pair_set, region_set, store, nullptr, &m) != 0)
-    return KAVU_NO_MEMORY;
-  return adopt_merged(a, z, m, region_set, store);
+  const auto votes_left = [](int32_t, int32_t) { return KAVU_OK; };
+  if (merge_walk(*run, a, z, votes_left, &m) != 0) return KAVU_NO_MEMORY;
+  return adopt_merged(*run, a, z, m);
 }
 
-int32_t t_merge_list_update(int32_t a, int32_t z, merge_tree *tree, pair_rec *pair_set,
-                            region_rec *region_set, int32_t *count) {
-  const region_rec &ra = region_set[a];
+kavu_status t_merge_list_update(merge_run *run, int32_t a, int32_t z) {
+  const region_rec &ra = run->region_set[a];
   for (int32_t j = 0; j < ra.n_nbrs; ++j)
-    if (repair_vote(ra.nbrs[j].nbr, ra.nbrs[j].pair, a, z, tree, pair_set, region_set, count) != 0)
-      return KAVU_NO_MEMORY;
-  return reelect(a, tree, pair_set, region_set, count);
+    if (repair_vote(*run, ra.nbrs[j].nbr, ra.nbrs[j].pair, a, z) != 0) return KAVU_NO_MEMORY;
+  return elect(*run, a);
 }
 
 void t_update_merge_lbl(int32_t a, int32_t z, merge_lbl_list *merge_lbl) {
   merge_lbl_list_move(&merge_lbl[a], &merge_lbl[z]);
 }
 
-int32_t t_merge_pair(int32_t k, int32_t nbands, merge_tree *tree, int32_t *count,
-                     pair_rec *pair_set, region_rec *region_set, merge_lbl_list *merge_lbl,
-                     nbr_store *store, float *scratch) {
-  if (tree->place[k] >= 0) candidate_heap_remove_at(tree, tree->place[k]);
-  *count -= 1;
+kavu_status t_merge_pair(merge_run *run, int32_t k) {
+  candidate_heap &heap = run->candidates;
+  if (heap.place[k] >= 0) candidate_heap_remove_at(&heap, heap.place[k]);
 
+  pair_rec *pair_set = run->pair_set;
+  merge_lbl_list *merge_lbl = run->lists;
+  float *scratch = run->band_buffer;
+  const int32_t nbands = run->nbands;
   const int32_t a = pair_set[k].r0, z = pair_set[k].r1;
   // The two label lists are joined last; their records are requested now.
   __builtin_prefetch(&merge_lbl[a]);
   __builtin_prefetch(&merge_lbl[z]);
-  region_rec &ra = region_set[a];
-  const region_rec &rz = region_set[z];
+  region_rec &ra = run->region_set[a];
+  const region_rec &rz = run->region_set[z];
   const int32_t na = ra.area, nz = rz.area, n = na + nz;
   for (int32_t b = 0; b < nbands; ++b)
     scratch[b] = (rz.gval[b] * static_cast<float>(nz) + ra.gval[b] * static_cast<float>(na)) /
@@ -241,12 +238,10 @@ int32_t t_merge_pair(int32_t k, int32_t nbands, merge_tree *tree, int32_t *count
   // Hand-over, costs and the neighbours' vote repairs in one walk (the
   // separate steps above, fused), then a's own election.
   int32_t m;
-  if (merge_walk(a, z, nbands, true, tree, pair_set, region_set, store, count, &m) != 0)
-    return KAVU_NO_MEMORY;
+  const auto repair = [&](int32_t q, int32_t p) { return repair_vote(*run, q, p, a, z); };
+  if (merge_walk(*run, a, z, repair, &m) != 0) return KAVU_NO_MEMORY;
   __builtin_prefetch(merge_lbl[a].tail);
-  if (adopt_merged(a, z, m, region_set, store) != 0 ||
-      reelect(a, tree, pair_set, region_set, count) != 0)
-    return KAVU_NO_MEMORY;
+  if (adopt_merged(*run, a, z, m) != 0 || elect(*run, a) != 0) return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);
   return KAVU_OK;
 }

@@ -55,7 +55,7 @@ void nbr_store_free(nbr_store *store, nbr_entry *block, int32_t cls) {
   store->free_blocks[cls] = block;
 }
 
-int32_t nbr_store_reserve_merged(nbr_store *store, int32_t count) {
+kavu_status nbr_store_reserve_merged(nbr_store *store, int32_t count) {
   if (count <= store->merged_capacity) return KAVU_OK;
   int32_t capacity = store->merged_capacity > 0 ? store->merged_capacity : 64;
   while (capacity < count) capacity *= 2;

@@ -4,6 +4,8 @@
 // rescans them, which contiguous memory makes cheap.
 #pragma once
 
+#include "containers/status.h"
+
 #include <cstdint>
 
 struct nbr_entry {
@@ -18,8 +20,8 @@ struct nbr_entry {
 constexpr int32_t nbr_store_classes = 31;
 
 struct nbr_store {
-  void *slabs;                                // newest slab; each links the older one
-  char *bump;                                 // free space of the newest small-block slab
+  void *slabs;  // newest slab; each links the older one
+  char *bump;   // free space of the newest small-block slab
   char *bump_end;
   nbr_entry *free_blocks[nbr_store_classes];  // linked through their first word
   nbr_entry *merged;                          // scratch for the merge of two lists
@@ -32,7 +34,7 @@ int32_t nbr_class_for(int32_t count);
 nbr_entry *nbr_store_alloc(nbr_store *store, int32_t cls);
 void nbr_store_free(nbr_store *store, nbr_entry *block, int32_t cls);
 // The scratch holds at least `count` entries afterwards; 0 or -1.
-int32_t nbr_store_reserve_merged(nbr_store *store, int32_t count);
+kavu_status nbr_store_reserve_merged(nbr_store *store, int32_t count);
 // Frees every slab and the scratch; a zeroed store is accepted.
 void nbr_store_release(nbr_store *store);
 

@@ -23,8 +23,12 @@ uint64_t adjacency_key(int32_t hash1, int32_t hash2) {
   return (uint64_t{static_cast<uint32_t>(hash1) ^ 0x80000000u} << 32) |
          (static_cast<uint32_t>(hash2) ^ 0x80000000u);
 }
-int32_t key_hash1(uint64_t key) { return static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u); }
-int32_t key_hash2(uint64_t key) { return static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u); }
+int32_t key_hash1(uint64_t key) {
+  return static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u);
+}
+int32_t key_hash2(uint64_t key) {
+  return static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u);
+}
 
 struct pair_counter {
   adjacencies *found;
@@ -33,11 +37,13 @@ struct pair_counter {
 
 // One adjacency of labels la != lb at positions pa, pb. The key puts the
 // position of the smaller label (unsigned) first; repeats become blen.
-int32_t count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, int32_t pa, int32_t pb) {
+kavu_status count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, int32_t pa,
+                            int32_t pb) {
   adjacencies &f = *pc.found;
   if (f.count == f.capacity) {
     const int64_t capacity = f.capacity > 0 ? 2 * f.capacity : int64_t{1} << 16;
-    auto *grown = static_cast<uint64_t *>(kavu_realloc(f.keys, static_cast<size_t>(capacity) * sizeof(uint64_t)));
+    auto *grown = static_cast<uint64_t *>(
+        kavu_realloc(f.keys, static_cast<size_t>(capacity) * sizeof(uint64_t)));
     if (!grown) return KAVU_NO_MEMORY;
     f.keys = grown;
     f.capacity = capacity;
@@ -46,7 +52,7 @@ int32_t count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, int32_
   return KAVU_OK;
 }
 
-int32_t count_labels(const pair_counter &pc, uint32_t la, uint32_t lb) {
+kavu_status count_labels(const pair_counter &pc, uint32_t la, uint32_t lb) {
   int32_t pa, pb;
   if (open_hash_lookup(pc.region_hash, la, &pa) != 0 ||
       open_hash_lookup(pc.region_hash, lb, &pb) != 0)
@@ -57,11 +63,11 @@ int32_t count_labels(const pair_counter &pc, uint32_t la, uint32_t lb) {
 // Unmasked scan that looks a label up only where it changes: `col` holds the
 // position of every pixel of the current row, taken from the row above where
 // the label is the same, so horizontal neighbours need no lookup at all.
-int32_t count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols,
-                       int32_t nrows, int32_t *col) {
+kavu_status count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols,
+                           int32_t nrows, int32_t *col) {
   for (int32_t r = 0; r < nrows; ++r) {
     const uint32_t *row = in_lbl + static_cast<int64_t>(r) * ncols;
-    int32_t status = 0;
+    kavu_status status = KAVU_OK;
     if (r == 0) {
       int32_t pos = -1;
       for (int32_t c = 0; c < ncols; ++c) {
@@ -80,50 +86,51 @@ int32_t count_unmasked(const pair_counter &pc, const uint32_t *in_lbl, int32_t n
       }
     }
     for (int32_t c = 0; c + 1 < ncols && status == 0; ++c)
-      if (row[c] != row[c + 1]) status = count_adjacency(pc, row[c], row[c + 1], col[c], col[c + 1]);
+      if (row[c] != row[c + 1])
+        status = count_adjacency(pc, row[c], row[c + 1], col[c], col[c + 1]);
     if (status != 0) return status;
   }
-  return 0;
+  return KAVU_OK;
 }
 
 // With a mask an adjacency counts only between two pixels that both take part.
-int32_t count_masked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                     const uint8_t *mask) {
+kavu_status count_masked(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols,
+                         int32_t nrows, const uint8_t *mask) {
   for (int32_t r = 0; r < nrows; ++r) {
     const int32_t row = r * ncols;
     for (int32_t i = row; i + 1 < row + ncols; ++i)
       if (in_lbl[i] != in_lbl[i + 1] && mask[i] && mask[i + 1]) {
-        const int32_t status = count_labels(pc, in_lbl[i], in_lbl[i + 1]);
+        const kavu_status status = count_labels(pc, in_lbl[i], in_lbl[i + 1]);
         if (status != 0) return status;
       }
   }
   for (int32_t i = 0; i + ncols < ncols * nrows; ++i)
     if (in_lbl[i] != in_lbl[i + ncols] && mask[i] && mask[i + ncols]) {
-      const int32_t status = count_labels(pc, in_lbl[i], in_lbl[i + ncols]);
+      const kavu_status status = count_labels(pc, in_lbl[i], in_lbl[i + ncols]);
       if (status != 0) return status;
     }
-  return 0;
+  return KAVU_OK;
 }
 
 // A margin is a line of labels just outside the first column (stride ncols)
 // or the first row (stride 1); entry n + j lies beside border pixel j. Its
 // label 0 means "none" only when a mask is given.
-int32_t count_margin(const pair_counter &pc, const uint32_t *in_lbl, const uint32_t *margin,
-                     int32_t n, int32_t stride, const uint8_t *mask) {
+kavu_status count_margin(const pair_counter &pc, const uint32_t *in_lbl, const uint32_t *margin,
+                         int32_t n, int32_t stride, const uint8_t *mask) {
   for (int32_t j = 0; j < n; ++j) {
     const int32_t i = j * stride;
     const uint32_t a = in_lbl[i], b = margin[n + j];
     if (a == b || (mask && (mask[i] == 0 || b == 0))) continue;
-    const int32_t status = count_labels(pc, a, b);
+    const kavu_status status = count_labels(pc, a, b);
     if (status != 0) return status;
   }
-  return 0;
+  return KAVU_OK;
 }
 
-int32_t count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                    const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
-                    const uint8_t *mask) {
-  int32_t status;
+kavu_status count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncols,
+                        int32_t nrows, const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                        const uint8_t *mask) {
+  kavu_status status;
   if (mask) {
     status = count_masked(pc, in_lbl, ncols, nrows, mask);
   } else {
@@ -132,7 +139,8 @@ int32_t count_pairs(const pair_counter &pc, const uint32_t *in_lbl, int32_t ncol
     status = count_unmasked(pc, in_lbl, ncols, nrows, col);
     kavu_free(col);
   }
-  if (status == 0 && margin_vlbl) status = count_margin(pc, in_lbl, margin_vlbl, nrows, ncols, mask);
+  if (status == 0 && margin_vlbl)
+    status = count_margin(pc, in_lbl, margin_vlbl, nrows, ncols, mask);
   if (status == 0 && margin_hlbl) status = count_margin(pc, in_lbl, margin_hlbl, ncols, 1, mask);
   return status;
 }
@@ -168,8 +176,8 @@ void make_pairs(const adjacencies &f, int32_t nbands, pair_rec *pairs, int32_t n
 // Gives every region the list of its pairs in ascending neighbour position. A
 // region meets its pairs in two ascending runs (as r0 and as r1), interleaved,
 // so each list is sorted once filled.
-int32_t link_pairs(const pair_rec *pairs, int32_t n_pairs, region_rec *regions,
-                   int32_t n_positions, nbr_store *store) {
+kavu_status link_pairs(const pair_rec *pairs, int32_t n_pairs, region_rec *regions,
+                       int32_t n_positions, nbr_store *store) {
   for (int32_t k = 0; k < n_pairs; ++k) {
     regions[pairs[k].r0].n_nbrs += 1;
     regions[pairs[k].r1].n_nbrs += 1;
@@ -194,15 +202,14 @@ int32_t link_pairs(const pair_rec *pairs, int32_t n_pairs, region_rec *regions,
 
 }  // namespace
 
-int32_t t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
-                        int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
-                        pair_rec **pair_set, region_rec *region_set, nbr_store *store,
-                        int32_t *n_pairs,
-                        const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
-                        const uint8_t *mask) {
+kavu_status t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
+                            int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
+                            pair_rec **pair_set, region_rec *region_set, nbr_store *store,
+                            int32_t *n_pairs, const uint32_t *margin_vlbl,
+                            const uint32_t *margin_hlbl, const uint8_t *mask) {
   adjacencies found{};
   const pair_counter pc{&found, region_hash};
-  int32_t status = count_pairs(pc, in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, mask);
+  kavu_status status = count_pairs(pc, in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, mask);
   pair_rec *pairs = nullptr;
   int32_t count = 0;
   if (status == 0) {

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "containers/open_hash.h"
-#include "containers/pair_rec.h"
+#include "lambda/pair_rec.h"
 #include "lambda/region_set.h"
+
+#include "containers/status.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,14 +15,14 @@
 // Builds the pair set of the label image: pair k is the k-th adjacent pair in
 // (position of the smaller label, position of the larger label) order, r0 the
 // former. `region_set` must hold means and areas and no neighbours; each region
-// gets the list of its pairs, in blocks from `store`. Margins (tiled mode only) act as a line of pixels just
-// outside the left column / top row: entry nrows + r of `margin_vlbl`, ncols + c
-// of `margin_hlbl`. 0, -1 or -3; on failure no pair set is handed out.
-int32_t t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash, int32_t n_positions,
-                        int32_t ncols, int32_t nrows, int32_t nbands, pair_rec **pair_set,
-                        region_rec *region_set, nbr_store *store, int32_t *n_pairs,
-                        const uint32_t *margin_vlbl,
-                        const uint32_t *margin_hlbl, const uint8_t *mask);
+// gets the list of its pairs, in blocks from `store`. Margins (tiled mode only) act as a line of
+// pixels just outside the left column / top row: entry nrows + r of `margin_vlbl`, ncols + c of
+// `margin_hlbl`. 0, -1 or -3; on failure no pair set is handed out.
+kavu_status t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash,
+                            int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
+                            pair_rec **pair_set, region_rec *region_set, nbr_store *store,
+                            int32_t *n_pairs, const uint32_t *margin_vlbl,
+                            const uint32_t *margin_hlbl, const uint8_t *mask);
 
 // Sets s of pair k from regions a and b, a's area given by the caller (it may
 // not be stored yet). The operand order is part of the result: float products

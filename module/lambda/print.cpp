@@ -1,6 +1,6 @@
 // Diagnostic dumps of the merging structures. No routine calls them; they
 // exist for debugging sessions and tests.
-#include "lambda/merge_tree.h"
+#include "lambda/merge_step.h"
 #include "lambda/pair_set.h"
 
 #include <cstdio>
@@ -59,10 +59,10 @@ void t_print_pair_set(int32_t n_pairs, const pair_rec *pair_set, FILE *stream) {
 
 // The heap is not in key order: each line picks the least key after the one
 // printed before it, a quadratic walk that a diagnostic can afford.
-void t_print_merge_tree(const merge_tree *tree, int32_t count, FILE *stream) {
-  fprintf(stream, "\nmerge tree (number = %d): \n", count);
+void t_print_merge_tree(const candidate_heap *tree, FILE *stream) {
+  fprintf(stream, "\nmerge tree (number = %d): \n", tree->size);
   const mg_key *last = nullptr;
-  for (int32_t i = 0; i < count && i < tree->size; ++i) {
+  for (int32_t i = 0; i < tree->size; ++i) {
     const mg_key *next = nullptr;
     for (int32_t j = 0; j < tree->size; ++j) {
       const mg_key *key = &tree->keys[j];

@@ -8,9 +8,9 @@ namespace {
 
 // Appends the label of pixel i when the mask (if any) lets it take part.
 template <bool Masked>
-int32_t collect(lbl_ids *list, const uint32_t *in_lbl, const uint8_t *mask, int32_t i) {
-  if (Masked && mask[i] == 0) return 0;
-  return add_lbl_id(list, in_lbl[i]);
+kavu_status collect(lbl_ids *list, const uint32_t *in_lbl, const uint8_t *mask, int32_t i) {
+  if (Masked && mask[i] == 0) return KAVU_OK;
+  return as_status(add_lbl_id(list, in_lbl[i]));
 }
 
 // Appends a label where it differs from both its left and its upper neighbour
@@ -18,12 +18,13 @@ int32_t collect(lbl_ids *list, const uint32_t *in_lbl, const uint8_t *mask, int3
 // label in row order qualifies, so without a mask every distinct label is
 // appended; neighbours are compared whatever their own mask byte.
 template <bool Masked>
-int32_t collect_labels(const uint32_t *in_lbl, int32_t ncols, int32_t nrows, const uint8_t *mask,
-                       lbl_ids *list) {
-  if (ncols <= 0 || nrows <= 0) return 0;
+kavu_status collect_labels(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                           const uint8_t *mask, lbl_ids *list) {
+  if (ncols <= 0 || nrows <= 0) return KAVU_OK;
   if (collect<Masked>(list, in_lbl, mask, 0) != 0) return KAVU_NO_MEMORY;
   for (int32_t c = 1; c < ncols; ++c)
-    if (in_lbl[c] != in_lbl[c - 1] && collect<Masked>(list, in_lbl, mask, c) != 0) return KAVU_NO_MEMORY;
+    if (in_lbl[c] != in_lbl[c - 1] && collect<Masked>(list, in_lbl, mask, c) != 0)
+      return KAVU_NO_MEMORY;
   for (int32_t r = 1; r < nrows; ++r) {
     const int32_t row = r * ncols;
     if (in_lbl[row] != in_lbl[row - ncols] && collect<Masked>(list, in_lbl, mask, row) != 0)
@@ -35,16 +36,16 @@ int32_t collect_labels(const uint32_t *in_lbl, int32_t ncols, int32_t nrows, con
         return KAVU_NO_MEMORY;
     }
   }
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                           open_hash *region_hash, int32_t *n_positions, int32_t *n_regions,
-                           const uint8_t *mask) {
+kavu_status t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                               open_hash *region_hash, int32_t *n_positions, int32_t *n_regions,
+                               const uint8_t *mask) {
   lbl_ids *list = nullptr;
-  int32_t status = init_lbl_ids(&list, 100000);
+  kavu_status status = as_status(init_lbl_ids(&list, 100000));
   if (status != 0) {
     free_lbl_ids(list);
     return status;
@@ -75,5 +76,5 @@ int32_t t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
   *n_positions = region_hash->n_positions;
   *n_regions = region_hash->n_stored;
   free_lbl_ids(list);
-  return 0;
+  return KAVU_OK;
 }

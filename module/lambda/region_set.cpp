@@ -10,8 +10,8 @@ namespace {
 // Gives every position its band vector (zero), bestp -1 and, when it holds a
 // label, its one-label merge list. The band vectors are one block that starts
 // at record 0. Partial work is left for the caller's release.
-int32_t init_records(const open_hash *region_hash, int32_t n_positions, int32_t nbands,
-                     region_rec *set, merge_lbl_list *lists) {
+kavu_status init_records(const open_hash *region_hash, int32_t n_positions, int32_t nbands,
+                         region_rec *set, merge_lbl_list *lists) {
   float *gval = kavu_alloc_zeroed<float>(static_cast<size_t>(n_positions) * nbands);
   if (!gval) return KAVU_NO_MEMORY;
   for (int32_t p = 0; p < n_positions; ++p) {
@@ -29,9 +29,9 @@ int32_t init_records(const open_hash *region_hash, int32_t n_positions, int32_t 
 // its row while the label stays the same; with one, every counted pixel looks
 // its label up. Sums are single precision, in row order, band by band.
 template <bool Masked>
-int32_t accumulate(const float *image, const uint32_t *in_lbl, const open_hash *region_hash,
-                   int32_t ncols, int32_t nrows, int32_t nbands, const int32_t *band_offset,
-                   region_rec *set, const uint8_t *mask) {
+kavu_status accumulate(const float *image, const uint32_t *in_lbl, const open_hash *region_hash,
+                       int32_t ncols, int32_t nrows, int32_t nbands, const int32_t *band_offset,
+                       region_rec *set, const uint8_t *mask) {
   for (int32_t r = 0; r < nrows; ++r) {
     int32_t pos = -1;
     for (int32_t i = r * ncols; i < (r + 1) * ncols; ++i) {
@@ -48,17 +48,17 @@ int32_t accumulate(const float *image, const uint32_t *in_lbl, const open_hash *
       rec.area += 1;
     }
   }
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash *region_hash,
-                          int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
-                          region_rec **region_set, merge_lbl_list **merge_lbl,
-                          open_hash *share_lbl_hash, int32_t share_n_positions,
-                          const int32_t *share_rec_map, int32_t ml_n_positions,
-                          open_hash *ml_curr_hash, FILE *info_file, const uint8_t *mask) {
+kavu_status t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash *region_hash,
+                              int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
+                              region_rec **region_set, merge_lbl_list **merge_lbl,
+                              open_hash *share_lbl_hash, int32_t share_n_positions,
+                              const int32_t *share_rec_map, int32_t ml_n_positions,
+                              open_hash *ml_curr_hash, FILE *info_file, const uint8_t *mask) {
   region_rec *set = kavu_alloc_zeroed<region_rec>(static_cast<size_t>(n_positions));
   if (!set) return KAVU_NO_MEMORY;
   merge_lbl_list *lists = kavu_alloc_zeroed<merge_lbl_list>(static_cast<size_t>(n_positions));
@@ -66,7 +66,7 @@ int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash 
     kavu_free(set);
     return KAVU_NO_MEMORY;
   }
-  auto fail = [&](int32_t status) {
+  auto fail = [&](kavu_status status) {
     t_free_merge_lbl_list(n_positions, lists);
     t_free_region_set(n_positions, set);
     return status;
@@ -77,9 +77,9 @@ int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash 
   // Regions continued from earlier tiles start from their stored sums, so the
   // accumulation below adds this tile's pixels to them.
   if (share_n_positions != 0) {
-    const int32_t status = tile_init_margin_region_set(
-        share_lbl_hash, share_n_positions, share_rec_map, nbands, ml_n_positions, ml_curr_hash,
-        set, region_hash, n_positions, info_file);
+    const kavu_status status = tile_init_margin_region_set(
+        share_lbl_hash, share_n_positions, share_rec_map, nbands, ml_n_positions, ml_curr_hash, set,
+        region_hash, n_positions, info_file);
     if (status != 0) return fail(status);
   }
 
@@ -87,11 +87,10 @@ int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash 
   if (!band_offset) return fail(KAVU_NO_MEMORY);
   for (int32_t b = 0; b < nbands; ++b) band_offset[b] = b * ncols * nrows;
 
-  const int32_t status =
-      mask ? accumulate<true>(image, in_lbl, region_hash, ncols, nrows, nbands, band_offset, set,
-                              mask)
-           : accumulate<false>(image, in_lbl, region_hash, ncols, nrows, nbands, band_offset, set,
-                               mask);
+  const kavu_status status = mask ? accumulate<true>(image, in_lbl, region_hash, ncols, nrows,
+                                                     nbands, band_offset, set, mask)
+                                  : accumulate<false>(image, in_lbl, region_hash, ncols, nrows,
+                                                      nbands, band_offset, set, mask);
   kavu_free(band_offset);
   if (status != 0) return fail(status);
 

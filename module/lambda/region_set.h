@@ -6,7 +6,9 @@
 #include "containers/merge_lbl_list.h"
 #include "lambda/nbr_lists.h"
 #include "containers/open_hash.h"
-#include "containers/pair_rec.h"
+#include "lambda/pair_rec.h"
+
+#include "containers/status.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -30,9 +32,9 @@ struct region_rec {
 // non-zero, when a mask is given) into `region_hash`. 0, -1 or -2; -2 also for
 // the two reserved slot words, which no table can hold. On failure nothing is
 // left to release.
-int32_t t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
-                           open_hash *region_hash, int32_t *n_positions, int32_t *n_regions,
-                           const uint8_t *mask);
+kavu_status t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                               open_hash *region_hash, int32_t *n_positions, int32_t *n_regions,
+                               const uint8_t *mask);
 
 // Builds the records and merge label lists of all `n_positions` positions and
 // accumulates band means and areas. The six margin arguments are the tiled
@@ -40,12 +42,12 @@ int32_t t_init_region_hash(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
 // statistics are preset first by the tiled mode's tile_init_margin_region_set
 // (tile/margins.h): the one call from the merging core into the tiled mode. 0, -1, -3 or the
 // hook's result; on failure both arrays have been released.
-int32_t t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash *region_hash,
-                          int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
-                          region_rec **region_set, merge_lbl_list **merge_lbl,
-                          open_hash *share_lbl_hash, int32_t share_n_positions,
-                          const int32_t *share_rec_map, int32_t ml_n_positions,
-                          open_hash *ml_curr_hash, FILE *info_file, const uint8_t *mask);
+kavu_status t_init_region_set(const float *image, const uint32_t *in_lbl, open_hash *region_hash,
+                              int32_t n_positions, int32_t ncols, int32_t nrows, int32_t nbands,
+                              region_rec **region_set, merge_lbl_list **merge_lbl,
+                              open_hash *share_lbl_hash, int32_t share_n_positions,
+                              const int32_t *share_rec_map, int32_t ml_n_positions,
+                              open_hash *ml_curr_hash, FILE *info_file, const uint8_t *mask);
 
 // Frees the band vectors (with a count above 0), then the array; the
 // neighbour lists go with their nbr_store.

@@ -17,7 +17,8 @@
 namespace {
 
 // Keyword arrays that must match the image's leading dimensions exactly.
-void require_image_shaped(QEL_VPTR kw, int type, const char *kw_name, QEL_VPTR image, const char *image_name) {
+void require_image_shaped(QEL_VPTR kw, int type, const char *kw_name, QEL_VPTR image,
+                          const char *image_name) {
   require_keyword_array(kw, type, kw_name);
   require_2d(kw, kw_name);
   require_leading_dims(image, kw, 2, image_name, kw_name);
@@ -25,8 +26,8 @@ void require_image_shaped(QEL_VPTR kw, int type, const char *kw_name, QEL_VPTR i
 
 // A margin: two lines of `n` labels. The driver reads both lines, so a margin
 // of one line is refused rather than read past its end.
-void require_margin(QEL_VPTR kw, const char *kw_name, int64_t n, int mismatch, const char *image_name,
-                    const char *second_dim_name) {
+void require_margin(QEL_VPTR kw, const char *kw_name, int64_t n, int mismatch,
+                    const char *image_name, const char *second_dim_name) {
   require_keyword_array(kw, QEL_TYP_ULONG, kw_name);
   require_2d(kw, kw_name);
   if (dim_of(kw, 0) != n) kavu_abort(mismatch, image_name, kw_name);
@@ -93,17 +94,19 @@ KAVU_ROUTINE(kavu_tile_lambda_segment) {
     in_lbl = data_of<uint32_t>(kw.in_label_img);
   } else {
     const QEL_MEMINT dims[] = {ncols, nrows};
-    in_lbl = reinterpret_cast<uint32_t *>(make_result_array(QEL_TYP_ULONG, 2, dims, QEL_ARR_INI_INDEX, &index_labels));
+    in_lbl = reinterpret_cast<uint32_t *>(
+        make_result_array(QEL_TYP_ULONG, 2, dims, QEL_ARR_INI_INDEX, &index_labels));
   }
   if (kw.mask) require_image_shaped(kw.mask, QEL_TYP_BYTE, "MASK", image, image_name);
   if (kw.margin_hlbl)
-    require_margin(kw.margin_hlbl, "MARGIN_HLBL", ncols, KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH, image_name,
-                   "the second dimension of MARGIN_HLBL");
+    require_margin(kw.margin_hlbl, "MARGIN_HLBL", ncols, KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH,
+                   image_name, "the second dimension of MARGIN_HLBL");
   if (kw.margin_vlbl)
-    require_margin(kw.margin_vlbl, "MARGIN_VLBL", nrows, KAVU_MBLK_SEGMENT_DIM_VERT_NOT_MATCH, image_name,
-                   "the second dimension of MARGIN_VLBL");
+    require_margin(kw.margin_vlbl, "MARGIN_VLBL", nrows, KAVU_MBLK_SEGMENT_DIM_VERT_NOT_MATCH,
+                   image_name, "the second dimension of MARGIN_VLBL");
   if ((kw.margin_vlbl || kw.margin_hlbl) && !kw.share_file_name_present)
-    kavu_abort(KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST, "SHARE_FILE_NAME", "MARGIN_VLBL", "MARGIN_HLBL");
+    kavu_abort(KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST, "SHARE_FILE_NAME", "MARGIN_VLBL",
+               "MARGIN_HLBL");
 
   QEL_VPTR index_block = nullptr, info_block = nullptr;
   const char *index_name = nullptr, *info_name = nullptr;
@@ -116,18 +119,28 @@ KAVU_ROUTINE(kavu_tile_lambda_segment) {
   // every later border scan and to the caller.
   const QEL_MEMINT dims[] = {ncols, nrows};
   QEL_VPTR out_var;
-  auto *out_lbl = reinterpret_cast<uint32_t *>(
-      make_result_array(QEL_TYP_ULONG, 2, dims, kw.mask ? QEL_ARR_INI_ZERO : QEL_ARR_INI_NOP, &out_var));
+  auto *out_lbl = reinterpret_cast<uint32_t *>(make_result_array(
+      QEL_TYP_ULONG, 2, dims, kw.mask ? QEL_ARR_INI_ZERO : QEL_ARR_INI_NOP, &out_var));
 
   if (kw.in_merge_list) require_merge_list(kw.in_merge_list);
   aptree *merge_pair_tree = load_merge_pairs(kw.in_merge_list);
 
+  const tile_request tile{data_of<float>(image),
+                          in_lbl,
+                          kw.margin_vlbl ? data_of<uint32_t>(kw.margin_vlbl) : nullptr,
+                          kw.margin_hlbl ? data_of<uint32_t>(kw.margin_hlbl) : nullptr,
+                          int32_t(ncols),
+                          int32_t(nrows),
+                          int32_t(nbands),
+                          kw.mask ? data_of<uint8_t>(kw.mask) : nullptr,
+                          kw.start_lbl,
+                          threshold,
+                          index_name,
+                          info_name,
+                          merge_pair_tree,
+                          out_lbl};
   uint32_t last_lbl = 0;
-  const int32_t status = tile_lambda_segment(
-      data_of<float>(image), in_lbl, kw.margin_vlbl ? data_of<uint32_t>(kw.margin_vlbl) : nullptr,
-      kw.margin_hlbl ? data_of<uint32_t>(kw.margin_hlbl) : nullptr, int32_t(ncols), int32_t(nrows),
-      int32_t(nbands), kw.start_lbl, &last_lbl, out_lbl, index_name, info_name, merge_pair_tree,
-      kw.mask ? data_of<uint8_t>(kw.mask) : nullptr, threshold);
+  const kavu_status status = tile_lambda_segment(tile, &last_lbl);
   if (status != 0) {
     aptree_destroy(merge_pair_tree);
     if (status == TILE_LABELS_EXHAUSTED) abort_labels_exhausted(kw.start_lbl);

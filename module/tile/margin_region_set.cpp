@@ -21,13 +21,14 @@ bool read_record(FILE *info_file, int32_t r, int32_t nbands, int32_t *area, floa
 
 }  // namespace
 
-int32_t tile_init_margin_region_set(open_hash *share_lbl_hash, int32_t /*share_n_positions*/,
-                                    const int32_t *share_rec_map, int32_t nbands, int32_t ml_n_positions,
-                                    open_hash *ml_curr_hash, region_rec *region_set, open_hash *region_hash,
-                                    int32_t /*n_positions*/, FILE *info_file) {
+kavu_status tile_init_margin_region_set(open_hash *share_lbl_hash, int32_t /*share_n_positions*/,
+                                        const int32_t *share_rec_map, int32_t nbands,
+                                        int32_t ml_n_positions, open_hash *ml_curr_hash,
+                                        region_rec *region_set, open_hash *region_hash,
+                                        int32_t /*n_positions*/, FILE *info_file) {
   float *means = kavu_alloc_array<float>(size_t(nbands));
   if (!means) return KAVU_NO_MEMORY;
-  int32_t status = 0;
+  kavu_status status = KAVU_OK;
   for (int32_t p = 0; status == 0 && p < ml_n_positions; ++p) {
     if (!open_hash_pos_valid(ml_curr_hash, p)) continue;
     const uint32_t m = ml_curr_hash->slots[p];

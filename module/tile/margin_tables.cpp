@@ -12,15 +12,17 @@ int32_t margin_count_hint(const uint32_t *margin_vlbl, const uint32_t *margin_hl
   return (margin_vlbl ? nrows : 0) + (margin_hlbl ? ncols : 0);
 }
 
-int32_t init_table(open_hash *table, int32_t *n_positions) {
+kavu_status init_table(open_hash *table, int32_t *n_positions) {
   const int32_t param = compute_hash_param(n_positions);
-  return open_hash_init(table, *n_positions, param, h1_reg, h2_reg, match_reg) == 0 ? KAVU_OK : KAVU_NO_MEMORY;
+  return open_hash_init(table, *n_positions, param, h1_reg, h2_reg, match_reg) == 0
+             ? KAVU_OK
+             : KAVU_NO_MEMORY;
 }
 
 // Adds the first line of one margin of n positions; a label already present
 // keeps the second-line label of its first position.
-int32_t add_first_line(const uint32_t *margin, int32_t n, open_hash *table, uint32_t *map) {
-  if (!margin) return 0;
+kavu_status add_first_line(const uint32_t *margin, int32_t n, open_hash *table, uint32_t *map) {
+  if (!margin) return KAVU_OK;
   for (int32_t i = 0; i < n; ++i) {
     if (margin[i] == 0) continue;
     if (open_hash_reserved(margin[i])) return KAVU_HASH_INSERT_FAIL;
@@ -29,24 +31,25 @@ int32_t add_first_line(const uint32_t *margin, int32_t n, open_hash *table, uint
     if (res == 0) map[pos] = margin[n + i];
     if (res == -1) return KAVU_HASH_INSERT_FAIL;
   }
-  return 0;
+  return KAVU_OK;
 }
 
-int32_t add_second_line(const uint32_t *margin, int32_t n, open_hash *table) {
-  if (!margin) return 0;
+kavu_status add_second_line(const uint32_t *margin, int32_t n, open_hash *table) {
+  if (!margin) return KAVU_OK;
   for (int32_t i = 0; i < n; ++i)
-    if (margin[n + i] != 0 && (open_hash_reserved(margin[n + i]) || insert_lbl_hash(table, margin[n + i]) != 0)) {
+    if (margin[n + i] != 0 &&
+        (open_hash_reserved(margin[n + i]) || insert_lbl_hash(table, margin[n + i]) != 0)) {
       open_hash_destroy(table);
       return KAVU_HASH_INSERT_FAIL;
     }
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margin_hlbl, int32_t ncols,
-                              int32_t nrows, int32_t *n_positions, open_hash *margin_lbl_hash,
-                              uint32_t **margin_lbl_map) {
+kavu_status build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                                  int32_t ncols, int32_t nrows, int32_t *n_positions,
+                                  open_hash *margin_lbl_hash, uint32_t **margin_lbl_map) {
   *n_positions = margin_count_hint(margin_vlbl, margin_hlbl, ncols, nrows);
   if (init_table(margin_lbl_hash, n_positions) != 0) return KAVU_NO_MEMORY;
   uint32_t *map = kavu_alloc_array<uint32_t>(size_t(*n_positions));
@@ -62,16 +65,17 @@ int32_t build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margi
     return KAVU_HASH_INSERT_FAIL;
   }
   *margin_lbl_map = map;
-  return 0;
+  return KAVU_OK;
 }
 
-int32_t tile_init_ml_curr_hash(int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
-                               const uint32_t *margin_hlbl, int32_t *n_positions, open_hash *ml_curr_hash) {
+kavu_status tile_init_ml_curr_hash(int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
+                                   const uint32_t *margin_hlbl, int32_t *n_positions,
+                                   open_hash *ml_curr_hash) {
   int32_t positions = margin_count_hint(margin_vlbl, margin_hlbl, ncols, nrows);
   if (init_table(ml_curr_hash, &positions) != 0) return KAVU_NO_MEMORY;
   if (add_second_line(margin_vlbl, nrows, ml_curr_hash) != 0 ||
       add_second_line(margin_hlbl, ncols, ml_curr_hash) != 0)
     return KAVU_HASH_INSERT_FAIL;
   *n_positions = positions;
-  return 0;
+  return KAVU_OK;
 }

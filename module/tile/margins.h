@@ -9,53 +9,53 @@
 
 #include "containers/aptree.h"
 #include "containers/open_hash.h"
-#include "containers/pair_rec.h"
-#include "lambda/candidate_heap.h"
+#include "lambda/merge_step.h"
+
+#include "containers/status.h"
 
 #include <cstdint>
 #include <cstdio>
 
-struct region_rec;
-using merge_tree = candidate_heap;
-
 // First-line labels of both margins (vertical first; the first position met
 // wins), each with the second-line label of that position in `margin_lbl_map`.
-int32_t build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margin_hlbl, int32_t ncols,
-                              int32_t nrows, int32_t *n_positions, open_hash *margin_lbl_hash,
-                              uint32_t **margin_lbl_map);
+kavu_status build_margin_lbl_hash(const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                                  int32_t ncols, int32_t nrows, int32_t *n_positions,
+                                  open_hash *margin_lbl_hash, uint32_t **margin_lbl_map);
 
 // The non-zero second-line labels of both margins: the shared regions this tile continues.
-int32_t tile_init_ml_curr_hash(int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
-                               const uint32_t *margin_hlbl, int32_t *n_positions, open_hash *ml_curr_hash);
+kavu_status tile_init_ml_curr_hash(int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
+                                   const uint32_t *margin_hlbl, int32_t *n_positions,
+                                   open_hash *ml_curr_hash);
 
 // Renumbers the input labels in place (first-line labels become their
 // second-line labels, the others START_LBL, START_LBL + 1, ... in raster order)
 // and builds the region hash of the renumbered labels plus every second-line
 // label. `n_regions` counts the renumbered labels only.
-int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
-                              const uint32_t *margin_hlbl, uint32_t start_lbl, open_hash *region_hash,
-                              int32_t *n_positions, int32_t *n_regions, int32_t *ml_n_positions,
-                              open_hash *ml_curr_hash, const uint8_t *mask);
+kavu_status tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                                  const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                                  uint32_t start_lbl, open_hash *region_hash, int32_t *n_positions,
+                                  int32_t *n_regions, int32_t *ml_n_positions,
+                                  open_hash *ml_curr_hash, const uint8_t *mask);
 
 // Presets area and band sums of every continued region from its share record.
 // -4 when the info file cannot be positioned or is shorter than the record.
-int32_t tile_init_margin_region_set(open_hash *share_lbl_hash, int32_t share_n_positions,
-                                    const int32_t *share_rec_map, int32_t nbands, int32_t ml_n_positions,
-                                    open_hash *ml_curr_hash, region_rec *region_set, open_hash *region_hash,
-                                    int32_t n_positions, FILE *info_file);
+kavu_status tile_init_margin_region_set(open_hash *share_lbl_hash, int32_t share_n_positions,
+                                        const int32_t *share_rec_map, int32_t nbands,
+                                        int32_t ml_n_positions, open_hash *ml_curr_hash,
+                                        region_rec *region_set, open_hash *region_hash,
+                                        int32_t n_positions, FILE *info_file);
 
-// The merge tree and the vote repair of the tile case take the continued
-// regions as extra inputs that play no part: they are the shared operations
-// t_init_merge_tree and t_merge_list_update, which the merge run calls itself.
-int32_t tile_init_merge_tree(int32_t n_positions, int32_t n_pairs, merge_tree *tree, pair_rec *pair_set,
-                             region_rec *region_set, int32_t *count, open_hash *region_hash,
-                             open_hash *ml_curr_hash, int32_t ml_n_positions);
-int32_t tile_merge_list_update(int32_t a, int32_t z, merge_tree *tree, pair_rec *pair_set, region_rec *region_set,
-                               int32_t *count, open_hash *ml_curr_hash, int32_t ml_n_positions,
-                               open_hash *region_hash);
+// The merge tree and the vote repair of the tile case: the continued regions
+// play no part in either, so they are the shared operations, which the merge
+// run calls itself.
+inline kavu_status tile_init_merge_tree(merge_run *run) { return t_init_merge_tree(run); }
+inline kavu_status tile_merge_list_update(merge_run *run, int32_t a, int32_t z) {
+  return t_merge_list_update(run, a, z);
+}
 
 // Records every border position where an earlier tile's output label and this
 // tile's output label denote one region but differ, larger label first.
-int32_t tile_update_merge(const uint32_t *out_lbl, int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
-                          const uint32_t *margin_hlbl, const uint32_t *first_col_lbl,
-                          const uint32_t *first_row_lbl, aptree *merge_pair_tree);
+kavu_status tile_update_merge(const uint32_t *out_lbl, int32_t ncols, int32_t nrows,
+                              const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                              const uint32_t *first_col_lbl, const uint32_t *first_row_lbl,
+                              aptree *merge_pair_tree);

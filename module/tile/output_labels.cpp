@@ -12,9 +12,9 @@
 namespace {
 
 // `ml_curr_hash` null: the plain variant.
-int32_t assign_output_labels(int32_t n_positions, merge_lbl_list *lists, open_hash *region_hash,
-                             uint32_t *new_lbl_of_slot, int32_t *owner_of_slot, uint32_t start_lbl,
-                             uint32_t *last_lbl, open_hash *ml_curr_hash) {
+kavu_status assign_output_labels(int32_t n_positions, merge_lbl_list *lists, open_hash *region_hash,
+                                 uint32_t *new_lbl_of_slot, int32_t *owner_of_slot,
+                                 uint32_t start_lbl, uint32_t *last_lbl, open_hash *ml_curr_hash) {
   uint32_t next = start_lbl;
   *last_lbl = start_lbl;
   for (int32_t i = 0; i < n_positions; ++i) {
@@ -42,29 +42,32 @@ int32_t assign_output_labels(int32_t n_positions, merge_lbl_list *lists, open_ha
     *last_lbl = next > start_lbl ? next - 1 : start_lbl;
   else
     *last_lbl = next - 1;  // START_LBL - 1 when no region survives, wrapping at 0
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t reassign_region_label(int32_t n_positions, merge_lbl_list *lists, open_hash *region_hash,
-                              uint32_t *new_lbl_of_slot, int32_t *owner_of_slot, uint32_t start_lbl,
-                              uint32_t *last_lbl) {
-  return assign_output_labels(n_positions, lists, region_hash, new_lbl_of_slot, owner_of_slot, start_lbl,
-                              last_lbl, nullptr);
+kavu_status reassign_region_label(int32_t n_positions, merge_lbl_list *lists,
+                                  open_hash *region_hash, uint32_t *new_lbl_of_slot,
+                                  int32_t *owner_of_slot, uint32_t start_lbl, uint32_t *last_lbl) {
+  return assign_output_labels(n_positions, lists, region_hash, new_lbl_of_slot, owner_of_slot,
+                              start_lbl, last_lbl, nullptr);
 }
 
-int32_t tile_reassign_region_label(int32_t n_positions, merge_lbl_list *lists, open_hash *region_hash,
-                                   uint32_t *new_lbl_of_slot, int32_t *owner_of_slot, uint32_t start_lbl,
-                                   uint32_t *last_lbl, open_hash *ml_curr_hash) {
-  return assign_output_labels(n_positions, lists, region_hash, new_lbl_of_slot, owner_of_slot, start_lbl,
-                              last_lbl, ml_curr_hash);
+kavu_status tile_reassign_region_label(int32_t n_positions, merge_lbl_list *lists,
+                                       open_hash *region_hash, uint32_t *new_lbl_of_slot,
+                                       int32_t *owner_of_slot, uint32_t start_lbl,
+                                       uint32_t *last_lbl, open_hash *ml_curr_hash) {
+  return assign_output_labels(n_positions, lists, region_hash, new_lbl_of_slot, owner_of_slot,
+                              start_lbl, last_lbl, ml_curr_hash);
 }
 
-int32_t create_output_lbl_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows, int32_t n_positions,
-                                open_hash *region_hash, merge_lbl_list *lists, uint32_t *out_lbl,
-                                uint32_t start_lbl, uint32_t *last_lbl, int32_t **owner_of_slot,
-                                int32_t ml_n_positions, open_hash *ml_curr_hash, const uint8_t *mask) {
+kavu_status create_output_lbl_image(const uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                                    int32_t n_positions, open_hash *region_hash,
+                                    merge_lbl_list *lists, uint32_t *out_lbl, uint32_t start_lbl,
+                                    uint32_t *last_lbl, int32_t **owner_of_slot,
+                                    int32_t ml_n_positions, open_hash *ml_curr_hash,
+                                    const uint8_t *mask) {
   // Starts as a copy of the slot words, so positions without a label keep the
   // empty marker; they are never read.
   auto *new_lbl_of_slot = kavu_alloc_array<uint32_t>(size_t(n_positions));
@@ -75,10 +78,10 @@ int32_t create_output_lbl_image(const uint32_t *in_lbl, int32_t ncols, int32_t n
     kavu_free(new_lbl_of_slot);
     return KAVU_NO_MEMORY;
   }
-  int32_t status =
+  kavu_status status =
       ml_n_positions != 0
-          ? tile_reassign_region_label(n_positions, lists, region_hash, new_lbl_of_slot, *owner_of_slot,
-                                       start_lbl, last_lbl, ml_curr_hash)
+          ? tile_reassign_region_label(n_positions, lists, region_hash, new_lbl_of_slot,
+                                       *owner_of_slot, start_lbl, last_lbl, ml_curr_hash)
           : reassign_region_label(n_positions, lists, region_hash, new_lbl_of_slot, *owner_of_slot,
                                   start_lbl, last_lbl);
 

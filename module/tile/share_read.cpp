@@ -5,17 +5,17 @@
 #include "tile/share_reginfo.h"
 #include "containers/status.h"
 
-int32_t tile_read_share_reginfo(FILE *index_file, int32_t *n_shared, open_hash *share_lbl_hash,
-                                int32_t *n_positions, int32_t **share_rec_map) {
+kavu_status tile_read_share_reginfo(FILE *index_file, int32_t *n_shared, open_hash *share_lbl_hash,
+                                    int32_t *n_positions, int32_t **share_rec_map) {
   if (std::fseek(index_file, 0, SEEK_SET) != 0) return KAVU_FILE_ERROR;
   unsigned char head[4];
   const size_t got = std::fread(head, 1, 4, index_file);
-  if (got == 0 && !std::ferror(index_file)) return 0;  // an empty file shares nothing yet
+  if (got == 0 && !std::ferror(index_file)) return KAVU_OK;  // an empty file shares nothing yet
   if (got != 4) return KAVU_FILE_ERROR;
   const int32_t count = int32_t(decode_le_u32(head));
   if (count < 0) return KAVU_FILE_ERROR;
   *n_shared = count;
-  if (count == 0) return 0;
+  if (count == 0) return KAVU_OK;
 
   auto *labels = kavu_alloc_array<uint32_t>(size_t(count));
   if (!labels) return KAVU_NO_MEMORY;
@@ -60,5 +60,5 @@ int32_t tile_read_share_reginfo(FILE *index_file, int32_t *n_shared, open_hash *
   kavu_free(labels);
   *n_positions = positions;
   *share_rec_map = rec_map;
-  return 0;
+  return KAVU_OK;
 }

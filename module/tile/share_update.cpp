@@ -8,7 +8,9 @@
 
 namespace {
 
-bool seek_to(FILE *stream, int64_t offset) { return std::fseek(stream, long(offset), SEEK_SET) == 0; }
+bool seek_to(FILE *stream, int64_t offset) {
+  return std::fseek(stream, long(offset), SEEK_SET) == 0;
+}
 
 bool write_record(FILE *info_file, const region_rec &region, int32_t nbands) {
   if (!write_le_i32(info_file, region.area)) return false;
@@ -20,19 +22,21 @@ bool write_record(FILE *info_file, const region_rec &region, int32_t nbands) {
 // The border regions not yet shared, in the order of their first visit: right
 // column top to bottom, then bottom row left to right. `owners` receives the
 // position of each one's surviving region, `labels` its output label.
-int32_t collect_new_border_regions(const uint32_t *in_lbl, const uint32_t *out_lbl, int32_t ncols,
-                                   int32_t nrows, open_hash *region_hash,
-                                   const int32_t *owner_of_slot, open_hash *share_lbl_hash,
-                                   int32_t share_n_positions, int32_t *owners, uint32_t *labels,
-                                   int32_t *n) {
+kavu_status collect_new_border_regions(const uint32_t *in_lbl, const uint32_t *out_lbl,
+                                       int32_t ncols, int32_t nrows, open_hash *region_hash,
+                                       const int32_t *owner_of_slot, open_hash *share_lbl_hash,
+                                       int32_t share_n_positions, int32_t *owners, uint32_t *labels,
+                                       int32_t *n) {
   open_hash collected{};
   int32_t positions = ncols + nrows;
   const int32_t param = compute_hash_param(&positions);
-  if (open_hash_init(&collected, positions, param, h1_reg, h2_reg, match_reg) != 0) return KAVU_NO_MEMORY;
+  if (open_hash_init(&collected, positions, param, h1_reg, h2_reg, match_reg) != 0)
+    return KAVU_NO_MEMORY;
 
   const int64_t n_border = int64_t(nrows) + ncols;
   for (int64_t v = 0; v < n_border; ++v) {
-    const int64_t i = v < nrows ? v * ncols + (ncols - 1) : int64_t(nrows - 1) * ncols + (v - nrows);
+    const int64_t i =
+        v < nrows ? v * ncols + (ncols - 1) : int64_t(nrows - 1) * ncols + (v - nrows);
     const uint32_t o = out_lbl[i];
     if (o == 0) continue;  // no region (outside the mask, or a region numbered 0)
     int32_t pos;
@@ -54,15 +58,16 @@ int32_t collect_new_border_regions(const uint32_t *in_lbl, const uint32_t *out_l
     }
   }
   open_hash_destroy(&collected);
-  return 0;
+  return KAVU_OK;
 }
 
 // Appends the new labels and records at the places the current count gives, so
 // that records left behind by an interrupted tile are overwritten rather than
 // shifting the record numbers. The count is rewritten last: a failure on the
 // way leaves a count that promises only records that are there.
-int32_t append_records(FILE *index_file, FILE *info_file, int32_t nbands, const region_rec *region_set,
-                       const int32_t *owners, const uint32_t *labels, int32_t n, int32_t *n_shared) {
+kavu_status append_records(FILE *index_file, FILE *info_file, int32_t nbands,
+                           const region_rec *region_set, const int32_t *owners,
+                           const uint32_t *labels, int32_t n, int32_t *n_shared) {
   if (n > 0) {
     if (!seek_to(index_file, share_index_offset(*n_shared))) return KAVU_FILE_ERROR;
     for (int32_t i = 0; i < n; ++i)
@@ -73,14 +78,15 @@ int32_t append_records(FILE *index_file, FILE *info_file, int32_t nbands, const 
   }
   *n_shared += n;
   if (!seek_to(index_file, 0) || !write_le_i32(index_file, *n_shared)) return KAVU_FILE_ERROR;
-  return 0;
+  return KAVU_OK;
 }
 
 // Every shared label this tile continued now describes the region holding it,
 // which may carry another output label after a merge.
-int32_t refresh_continued(int32_t nbands, open_hash *region_hash, const region_rec *region_set,
-                          const int32_t *owner_of_slot, FILE *info_file, open_hash *share_lbl_hash,
-                          const int32_t *share_rec_map, open_hash *ml_curr_hash, int32_t ml_n_positions) {
+kavu_status refresh_continued(int32_t nbands, open_hash *region_hash, const region_rec *region_set,
+                              const int32_t *owner_of_slot, FILE *info_file,
+                              open_hash *share_lbl_hash, const int32_t *share_rec_map,
+                              open_hash *ml_curr_hash, int32_t ml_n_positions) {
   for (int32_t p = 0; p < ml_n_positions; ++p) {
     if (!open_hash_pos_valid(ml_curr_hash, p)) continue;
     const uint32_t m = ml_curr_hash->slots[p];
@@ -90,23 +96,23 @@ int32_t refresh_continued(int32_t nbands, open_hash *region_hash, const region_r
     if (!seek_to(info_file, share_info_offset(share_rec_map[t], nbands))) return KAVU_FILE_ERROR;
     if (!write_record(info_file, region_set[owner_of_slot[s]], nbands)) return KAVU_FILE_ERROR;
   }
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t tile_update_share_reginfo(const uint32_t *in_lbl, const uint32_t *out_lbl, int32_t ncols,
-                                  int32_t nrows, int32_t nbands, open_hash *region_hash,
-                                  const region_rec *region_set, const int32_t *owner_of_slot,
-                                  FILE *index_file, FILE *info_file, int32_t *n_shared,
-                                  open_hash *share_lbl_hash, int32_t share_n_positions,
-                                  const int32_t *share_rec_map, open_hash *ml_curr_hash,
-                                  int32_t ml_n_positions) {
+kavu_status tile_update_share_reginfo(const uint32_t *in_lbl, const uint32_t *out_lbl,
+                                      int32_t ncols, int32_t nrows, int32_t nbands,
+                                      open_hash *region_hash, const region_rec *region_set,
+                                      const int32_t *owner_of_slot, FILE *index_file,
+                                      FILE *info_file, int32_t *n_shared, open_hash *share_lbl_hash,
+                                      int32_t share_n_positions, const int32_t *share_rec_map,
+                                      open_hash *ml_curr_hash, int32_t ml_n_positions) {
   const size_t n_border = size_t(ncols) + size_t(nrows);
   auto *owners = kavu_alloc_array<int32_t>(n_border);
   auto *labels = kavu_alloc_array<uint32_t>(n_border);
   int32_t n = 0;
-  int32_t status = owners && labels ? KAVU_OK : KAVU_NO_MEMORY;
+  kavu_status status = owners && labels ? KAVU_OK : KAVU_NO_MEMORY;
   if (status == 0)
     status = collect_new_border_regions(in_lbl, out_lbl, ncols, nrows, region_hash, owner_of_slot,
                                         share_lbl_hash, share_n_positions, owners, labels, &n);
@@ -115,10 +121,10 @@ int32_t tile_update_share_reginfo(const uint32_t *in_lbl, const uint32_t *out_lb
   kavu_free(labels);
   kavu_free(owners);
   if (status != 0) return status;
-  status = refresh_continued(nbands, region_hash, region_set, owner_of_slot, info_file, share_lbl_hash,
-                             share_rec_map, ml_curr_hash, ml_n_positions);
+  status = refresh_continued(nbands, region_hash, region_set, owner_of_slot, info_file,
+                             share_lbl_hash, share_rec_map, ml_curr_hash, ml_n_positions);
   if (status != 0) return status;
   // Buffered bytes that never reach the disk would be a silent loss.
   if (std::fflush(index_file) != 0 || std::fflush(info_file) != 0) return KAVU_FILE_ERROR;
-  return 0;
+  return KAVU_OK;
 }

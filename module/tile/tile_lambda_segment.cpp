@@ -32,7 +32,7 @@ struct tile_run {
   int32_t *owner_of_slot = nullptr;
 };
 
-int32_t release_all(tile_run &run, int32_t status) {
+kavu_status release_all(tile_run &run, kavu_status status) {
   kavu_free(run.owner_of_slot);
   merge_run_release(&run.merging);
   if (run.ml_n_positions != 0) open_hash_destroy(&run.ml_curr_hash);
@@ -64,28 +64,29 @@ bool info_holds_records(FILE *info_file, int32_t n_shared, int32_t nbands) {
   return size >= 0 && int64_t{size} >= int64_t{n_shared} * (4 + 4 * int64_t{nbands});
 }
 
-int32_t open_share_files(tile_run &run, const char *index_name, const char *info_name, int32_t nbands) {
-  run.index_file = std::fopen(index_name, "r+b");
+kavu_status open_share_files(tile_run &run, const tile_request &tile) {
+  run.index_file = std::fopen(tile.index_name, "r+b");
   if (!run.index_file) return KAVU_FILE_ERROR;
-  run.info_file = std::fopen(info_name, "r+b");
+  run.info_file = std::fopen(tile.info_name, "r+b");
   if (!run.info_file) return KAVU_FILE_ERROR;
-  const int32_t status = tile_read_share_reginfo(run.index_file, &run.n_shared, &run.share_lbl_hash,
-                                                 &run.share_n_positions, &run.share_rec_map);
+  const kavu_status status =
+      tile_read_share_reginfo(run.index_file, &run.n_shared, &run.share_lbl_hash,
+                              &run.share_n_positions, &run.share_rec_map);
   if (status != 0) return status;
-  return info_holds_records(run.info_file, run.n_shared, nbands) ? KAVU_OK : KAVU_FILE_ERROR;
+  return info_holds_records(run.info_file, run.n_shared, tile.nbands) ? KAVU_OK : KAVU_FILE_ERROR;
 }
 
 // Merges the cheapest pair while its cost is below the threshold. The region
 // count covers the tile's own regions only; margin regions can still merge
 // when it starts at 0 or 1.
-int32_t merge_below(merge_run &m, float threshold) {
+kavu_status merge_below(merge_run &m, float threshold) {
   int32_t count = m.n_regions;
   while (merge_run_has_candidate(&m)) {
     // A NaN on either side stops, as "not below" must.
     if (!(threshold > merge_run_minimum(&m).cost)) break;
     // The vote repair inside is the same in the tile case (tile_merge_list_update).
     int32_t a, z;
-    const int32_t status = merge_run_merge_minimum(&m, &a, &z);
+    const kavu_status status = merge_run_merge_minimum(&m, &a, &z);
     if (status != 0) return status;
     if (count == 2) break;  // one region left
     --count;
@@ -95,52 +96,55 @@ int32_t merge_below(merge_run &m, float threshold) {
 
 }  // namespace
 
-int32_t tile_lambda_segment(const float *image, uint32_t *in_lbl, const uint32_t *margin_vlbl,
-                            const uint32_t *margin_hlbl, int32_t ncols, int32_t nrows, int32_t nbands,
-                            uint32_t start_lbl, uint32_t *last_lbl, uint32_t *out_lbl, const char *index_name,
-                            const char *info_name, aptree *merge_pair_tree, const uint8_t *mask,
-                            float threshold) {
+kavu_status tile_lambda_segment(const tile_request &tile, uint32_t *last_lbl) {
   tile_run run;
-  *last_lbl = start_lbl;
+  uint32_t *in_lbl = tile.in_lbl;
+  const int32_t ncols = tile.ncols, nrows = tile.nrows;
+  const uint32_t *margin_vlbl = tile.margin_vlbl, *margin_hlbl = tile.margin_hlbl;
+  *last_lbl = tile.start_lbl;
   if (margin_vlbl && !(run.first_col_lbl = copy_line(in_lbl, nrows, ncols)))
     return release_all(run, KAVU_NO_MEMORY);
   if (margin_hlbl && !(run.first_row_lbl = copy_line(in_lbl, ncols, 1)))
     return release_all(run, KAVU_NO_MEMORY);
 
-  const bool shared_files = index_name != nullptr;
-  int32_t status = shared_files ? open_share_files(run, index_name, info_name, nbands) : KAVU_OK;
+  const bool shared_files = tile.index_name != nullptr;
+  kavu_status status = shared_files ? open_share_files(run, tile) : KAVU_OK;
   if (status != 0) return release_all(run, status);
 
   // With regions of earlier tiles listed, the tile's labels are renumbered and
   // tied to them; the renumbering builds the region hash.
   merge_run &m = run.merging;
-  const merge_input in{image, in_lbl, ncols, nrows, nbands, mask, margin_vlbl, margin_hlbl, nullptr};
+  const merge_input in{tile.image, in_lbl,      ncols,       nrows,  tile.nbands,
+                       tile.mask,  margin_vlbl, margin_hlbl, nullptr};
   const bool continues = run.n_shared != 0;
-  status = continues ? tile_init_region_hash(in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, start_lbl,
-                                             &m.region_hash, &m.n_positions, &m.n_regions, &run.ml_n_positions,
-                                             &run.ml_curr_hash, mask)
-                     : merge_run_hash_labels(&m, in);
+  status = continues
+               ? tile_init_region_hash(in_lbl, ncols, nrows, margin_vlbl, margin_hlbl,
+                                       tile.start_lbl, &m.region_hash, &m.n_positions, &m.n_regions,
+                                       &run.ml_n_positions, &run.ml_curr_hash, tile.mask)
+               : merge_run_hash_labels(&m, in);
   if (status != 0) return release_all(run, status);
 
-  const tile_continuation tile{continues,         &run.share_lbl_hash, run.share_n_positions, run.share_rec_map,
-                               &run.ml_curr_hash, run.ml_n_positions,  run.info_file};
+  const tile_continuation continued{continues,         &run.share_lbl_hash, run.share_n_positions,
+                                    run.share_rec_map, &run.ml_curr_hash,   run.ml_n_positions,
+                                    run.info_file};
   merge_input tiled = in;
-  tiled.tile = &tile;
+  tiled.tile = &continued;
   status = merge_run_build(&m, tiled);
-  if (status == 0) status = merge_below(m, threshold);
+  if (status == 0) status = merge_below(m, tile.threshold);
   if (status != 0) return release_all(run, status);
   merge_run_release_merging(&m);
 
-  status = create_output_lbl_image(in_lbl, ncols, nrows, m.n_positions, &m.region_hash, m.lists, out_lbl,
-                                   start_lbl, last_lbl, &run.owner_of_slot,
-                                   continues ? run.ml_n_positions : 0, &run.ml_curr_hash, mask);
+  status =
+      create_output_lbl_image(in_lbl, ncols, nrows, m.n_positions, &m.region_hash, m.lists,
+                              tile.out_lbl, tile.start_lbl, last_lbl, &run.owner_of_slot,
+                              continues ? run.ml_n_positions : 0, &run.ml_curr_hash, tile.mask);
   if (status == 0)
-    status = tile_update_merge(out_lbl, ncols, nrows, margin_vlbl, margin_hlbl, run.first_col_lbl,
-                               run.first_row_lbl, merge_pair_tree);
+    status = tile_update_merge(tile.out_lbl, ncols, nrows, margin_vlbl, margin_hlbl,
+                               run.first_col_lbl, run.first_row_lbl, tile.merge_pair_tree);
   if (status == 0 && shared_files)
-    status = tile_update_share_reginfo(in_lbl, out_lbl, ncols, nrows, nbands, &m.region_hash, m.region_set,
-                                       run.owner_of_slot, run.index_file, run.info_file, &run.n_shared,
-                                       &run.share_lbl_hash, run.share_n_positions, run.share_rec_map,
-                                       &run.ml_curr_hash, run.ml_n_positions);
+    status = tile_update_share_reginfo(
+        in_lbl, tile.out_lbl, ncols, nrows, tile.nbands, &m.region_hash, m.region_set,
+        run.owner_of_slot, run.index_file, run.info_file, &run.n_shared, &run.share_lbl_hash,
+        run.share_n_positions, run.share_rec_map, &run.ml_curr_hash, run.ml_n_positions);
   return release_all(run, status);
 }

@@ -24,9 +24,9 @@ void release(renumbering *r) {
 }
 
 // Rewrites every counted pixel; `count` receives the number of labels renumbered.
-int32_t renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask, open_hash *margin_lbl_hash,
-                        const uint32_t *margin_lbl_map, renumbering *renum, uint32_t start_lbl,
-                        int32_t *count) {
+kavu_status renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask,
+                            open_hash *margin_lbl_hash, const uint32_t *margin_lbl_map,
+                            renumbering *renum, uint32_t start_lbl, int32_t *count) {
   uint32_t next = start_lbl;
   // A pixel's original label decides, so the run cache compares originals.
   uint32_t run_from = 0, run_to = 0;
@@ -58,28 +58,30 @@ int32_t renumber_pixels(uint32_t *in_lbl, int64_t n_pixels, const uint8_t *mask,
     run_to = to;
     run_valid = true;
   }
-  return 0;
+  return KAVU_OK;
 }
 
 // Every key of `from`, in ascending slot position, into `to`.
-int32_t insert_keys(const open_hash *from, const uint32_t *values, open_hash *to) {
+kavu_status insert_keys(const open_hash *from, const uint32_t *values, open_hash *to) {
   for (int32_t p = 0; p < from->n_positions; ++p)
-    if (open_hash_pos_valid(from, p) && insert_lbl_hash(to, values ? values[p] : from->slots[p]) != 0)
+    if (open_hash_pos_valid(from, p) &&
+        insert_lbl_hash(to, values ? values[p] : from->slots[p]) != 0)
       return KAVU_HASH_INSERT_FAIL;
-  return 0;
+  return KAVU_OK;
 }
 
 }  // namespace
 
-int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, const uint32_t *margin_vlbl,
-                              const uint32_t *margin_hlbl, uint32_t start_lbl, open_hash *region_hash,
-                              int32_t *n_positions, int32_t *n_regions, int32_t *ml_n_positions,
-                              open_hash *ml_curr_hash, const uint8_t *mask) {
+kavu_status tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows,
+                                  const uint32_t *margin_vlbl, const uint32_t *margin_hlbl,
+                                  uint32_t start_lbl, open_hash *region_hash, int32_t *n_positions,
+                                  int32_t *n_regions, int32_t *ml_n_positions,
+                                  open_hash *ml_curr_hash, const uint8_t *mask) {
   open_hash margin_lbl_hash{};
   uint32_t *margin_lbl_map = nullptr;
   int32_t margin_positions = 0;
-  int32_t status = build_margin_lbl_hash(margin_vlbl, margin_hlbl, ncols, nrows, &margin_positions,
-                                         &margin_lbl_hash, &margin_lbl_map);
+  kavu_status status = build_margin_lbl_hash(margin_vlbl, margin_hlbl, ncols, nrows,
+                                             &margin_positions, &margin_lbl_hash, &margin_lbl_map);
   if (status != 0) return status;
 
   renumbering renum;
@@ -88,8 +90,8 @@ int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, co
   const int64_t renum_keys = (int64_t(ncols) + 1) * (int64_t(nrows) + 1);
   int32_t renum_positions = int32_t(renum_keys);
   const int32_t param = renum_keys <= kMaxTableKeys ? compute_hash_param(&renum_positions) : 0;
-  status = renum_keys <= kMaxTableKeys &&
-                   open_hash_init(&renum.table, renum_positions, param, h1_reg, h2_reg, match_reg) == 0
+  status = renum_keys <= kMaxTableKeys && open_hash_init(&renum.table, renum_positions, param,
+                                                         h1_reg, h2_reg, match_reg) == 0
                ? KAVU_OK
                : KAVU_NO_MEMORY;
   if (status == 0) {
@@ -98,8 +100,8 @@ int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, co
   }
   int32_t count = 0;
   if (status == 0)
-    status = renumber_pixels(in_lbl, int64_t(ncols) * nrows, mask, &margin_lbl_hash, margin_lbl_map, &renum,
-                             start_lbl, &count);
+    status = renumber_pixels(in_lbl, int64_t(ncols) * nrows, mask, &margin_lbl_hash, margin_lbl_map,
+                             &renum, start_lbl, &count);
   kavu_free(margin_lbl_map);
   open_hash_destroy(&margin_lbl_hash);
   if (status != 0) {
@@ -119,7 +121,8 @@ int32_t tile_init_region_hash(uint32_t *in_lbl, int32_t ncols, int32_t nrows, co
   *n_positions = positions;
   *n_regions = region_hash->n_stored;
 
-  status = tile_init_ml_curr_hash(ncols, nrows, margin_vlbl, margin_hlbl, ml_n_positions, ml_curr_hash);
+  status =
+      tile_init_ml_curr_hash(ncols, nrows, margin_vlbl, margin_hlbl, ml_n_positions, ml_curr_hash);
   if (status == 0) status = insert_keys(ml_curr_hash, nullptr, region_hash);
   if (status != 0) open_hash_destroy(region_hash);
   return status;

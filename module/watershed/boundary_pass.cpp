@@ -11,7 +11,7 @@
 namespace {
 
 template <typename Label>
-int32_t add_to_queue(flooding_state<Label> &s, int64_t p) {
+kavu_status add_to_queue(flooding_state<Label> &s, int64_t p) {
   s.labels[p] = LBL_INQUEUE<Label>;
   const uint32_t v = static_cast<uint32_t>(p);
   return queue_add(&s.fifo, &v);
@@ -31,7 +31,7 @@ float band_distance(const flooding_state<Label> &s, int64_t p, int64_t q) {
 
 // Line pixels with a labelled neighbour (any of the first 4 or 8) start the queue.
 template <typename Label>
-int32_t seed_lines(flooding_state<Label> &s) {
+kavu_status seed_lines(flooding_state<Label> &s) {
   const int64_t n = s.nx * s.ny;
   uint8_t valid[kNeighbourCount];
   for (int64_t i = 0; i < n; ++i) {
@@ -43,14 +43,14 @@ int32_t seed_lines(flooding_state<Label> &s) {
         break;
       }
   }
-  return 0;
+  return KAVU_OK;
 }
 
 // Each queued pixel looks at its four direct neighbours only, whatever the
 // connectivity: it takes the nearest labelled one (the earlier on a tie) and
 // queues the line pixels beside it. A pixel between two labels keeps mask 255.
 template <typename Label>
-int32_t dissolve_lines(flooding_state<Label> &s) {
+kavu_status dissolve_lines(flooding_state<Label> &s) {
   Label *lab = s.labels;
   uint8_t valid[kNeighbourCount];
   while (!queue_empty(&s.fifo)) {
@@ -81,7 +81,7 @@ int32_t dissolve_lines(flooding_state<Label> &s) {
     }
     if (!meeting) s.wshed_mask[p] = 0;
   }
-  return 0;
+  return KAVU_OK;
 }
 
 // A pixel the pass queued but could not label (a diagonal seed with 8
@@ -122,18 +122,17 @@ void complete_frame(flooding_state<Label> &s) {
 }  // namespace
 
 template <typename Label>
-int32_t boundary_pass(flooding_state<Label> &s) {
+kavu_status boundary_pass(flooding_state<Label> &s) {
   if (seed_lines(s) != 0 || dissolve_lines(s) != 0) return KAVU_NO_MEMORY;
   restore_unlabelled(s);
-  if (!s.mask) return 0;
+  if (!s.mask) return KAVU_OK;
   complete_frame(s);
   const int64_t last = s.nx * s.ny - 1, above = last - s.nx;
   const Label a = s.labels[last], b = s.labels[above];
-  if (is_real_label(a) && is_real_label(b) && a != b && s.levels[last] == 0 &&
-      s.levels[above] == 0)
+  if (is_real_label(a) && is_real_label(b) && a != b && s.levels[last] == 0 && s.levels[above] == 0)
     return merge_pair_add_once(s.pairs, a, b);
-  return 0;
+  return KAVU_OK;
 }
 
-template int32_t boundary_pass<uint32_t>(flooding_state<uint32_t> &s);
-template int32_t boundary_pass<uint16_t>(flooding_state<uint16_t> &s);
+template kavu_status boundary_pass<uint32_t>(flooding_state<uint32_t> &s);
+template kavu_status boundary_pass<uint16_t>(flooding_state<uint16_t> &s);

@@ -65,24 +65,22 @@ level_range sort_levels(flooding_state<Label> &s, uint32_t *histogram, uint32_t 
   return range;
 }
 
-// Floods the pixels sorted[begin, end) of one level. Every pixel there is
-// interior, so all eight neighbours exist and no validity test is needed.
-// `flag` lives across levels: it tells whether the last pixel that became a
-// watershed pixel did so by touching one, which lets the next real neighbour
-// take it over.
+// The three phases of flooding one level, the pixels sorted[begin, end).
+// Every pixel there is interior, so all eight neighbours exist and no
+// validity test is needed.
+
+// Mark: pixels touching a basin or a line wait in the queue, the rest are
+// current. The pixels left current are moved to the front of the level's part
+// of `sorted`, in their order, and *current_end is where they end: only they
+// can start new basins. Sorted order jumps across the image, so the rows around
+// pixels a little ahead are fetched early; this loop is where the flooding
+// waits for memory.
 template <typename Label>
-int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t end, bool &flag) {
+kavu_status mark_level(flooding_state<Label> &s, int64_t begin, int64_t end, int64_t *current_end) {
   Label *lab = s.labels;
   const int64_t *off = s.offsets.d;
   const int k = s.neighbours;
-  queue *fifo = &s.fifo;
-
-  // Mark: pixels touching a basin or a line wait in the queue, the rest are current.
-  // Sorted order jumps across the image, so the rows around pixels a little
-  // ahead are fetched early; this loop is where the flooding waits for memory.
-  // The pixels left current are moved to the front of the level's part of
-  // `sorted`, in their order: only they can start new basins below.
-  int64_t current_end = begin;
+  int64_t current = begin;
   for (int64_t i = begin; i < end; ++i) {
     if (i + kPrefetchAhead < end) {
       const int64_t ahead = s.sorted[i + kPrefetchAhead];
@@ -95,18 +93,27 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
     int j = 0;
     while (j < k && lab[p + off[j]] > LBL_MAX_REAL<Label>) ++j;
     if (j == k) {
-      s.sorted[current_end++] = static_cast<uint32_t>(p);
+      s.sorted[current++] = static_cast<uint32_t>(p);
       continue;
     }
     lab[p] = LBL_INQUEUE<Label>;
     const uint32_t v = static_cast<uint32_t>(p);
-    if (queue_add(fifo, &v) != 0) return KAVU_NO_MEMORY;
+    if (queue_add(&s.fifo, &v) != 0) return KAVU_NO_MEMORY;
   }
+  *current_end = current;
+  return KAVU_OK;
+}
 
-  // Propagate breadth-first; a pixel reached by two basins becomes a line.
-  // The rows around pixels a few places behind the head are fetched early:
-  // `ahead` walks the queue at most kPrefetchAhead nodes past the head, and
-  // falls back to the head when the node it stood on is recycled.
+// Propagate breadth-first; a pixel reached by two basins becomes a line.
+// The rows around pixels a few places behind the head are fetched early:
+// `ahead` walks the queue at most kPrefetchAhead nodes past the head, and
+// falls back to the head when the node it stood on is recycled.
+template <typename Label>
+kavu_status propagate(flooding_state<Label> &s, int level) {
+  Label *lab = s.labels;
+  const int64_t *off = s.offsets.d;
+  const int k = s.neighbours;
+  queue *fifo = &s.fifo;
   queue_node *ahead = fifo->head;
   int lead = 0;
   while (!queue_empty(fifo)) {
@@ -131,7 +138,7 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
         const Label lp = lab[p];
         if (lp == LBL_INQUEUE<Label>) {
           lab[p] = lq;  // its mask is still the caller's 0: not touched
-        } else if (lp == LBL_WSHED<Label> && flag) {
+        } else if (lp == LBL_WSHED<Label> && s.line_by_touch) {
           lab[p] = lq;
           s.wshed_mask[p] = 0;
         } else if (lp != LBL_WSHED<Label> && lp != lq) {
@@ -140,13 +147,13 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
             return KAVU_NO_MEMORY;
           lab[p] = LBL_WSHED<Label>;
           s.wshed_mask[p] = 255;
-          flag = false;
+          s.line_by_touch = false;
         }
       } else if (lq == LBL_WSHED<Label>) {
         if (lab[p] == LBL_INQUEUE<Label>) {
           lab[p] = LBL_WSHED<Label>;
           s.wshed_mask[p] = 255;
-          flag = true;
+          s.line_by_touch = true;
         }
       } else if (lq == LBL_CURRENT<Label>) {
         lab[q] = LBL_INQUEUE<Label>;
@@ -155,9 +162,18 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
       }
     }
   }
+  return KAVU_OK;
+}
 
-  // New minima: what is still current starts a basin of its own.
-  for (int64_t i = begin; i < current_end; ++i) {
+// New minima: what is still current of sorted[begin, end) starts a basin of
+// its own, which takes every current pixel it reaches.
+template <typename Label>
+kavu_status start_basins(flooding_state<Label> &s, int64_t begin, int64_t end) {
+  Label *lab = s.labels;
+  const int64_t *off = s.offsets.d;
+  const int k = s.neighbours;
+  queue *fifo = &s.fifo;
+  for (int64_t i = begin; i < end; ++i) {
     const int64_t p = s.sorted[i];
     if (lab[p] != LBL_CURRENT<Label>) continue;
     new_basin_label(s, p);
@@ -177,7 +193,15 @@ int32_t flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t 
       }
     }
   }
-  return 0;
+  return KAVU_OK;
+}
+
+template <typename Label>
+kavu_status flood_level(flooding_state<Label> &s, int level, int64_t begin, int64_t end) {
+  int64_t current_end;
+  if (mark_level(s, begin, end, &current_end) != 0 || propagate(s, level) != 0)
+    return KAVU_NO_MEMORY;
+  return start_basins(s, begin, current_end);
 }
 
 // The frame and the masked pixels end as watershed pixels; margin labels stay.
@@ -207,53 +231,44 @@ void close_frame(flooding_state<Label> &s) {
 }
 
 template <typename Label>
-int32_t flood(flooding_state<Label> &s, uint32_t *tables, const uint32_t *top,
-              const uint32_t *left, int32_t merge_bd) {
-  set_initial_labels(s, top, left);
+kavu_status flood(flooding_state<Label> &s, uint32_t *tables, const flooding_request &in) {
+  set_initial_labels(s, in.top_labels, in.left_labels);
   uint32_t *histogram = tables, *end = tables + kLevels;
   const level_range range = sort_levels(s, histogram, end);
-  bool flag = false;
   for (int h = range.lo; h <= range.hi; ++h) {
     const int64_t begin = h == range.lo ? 0 : end[h - 1];
-    if (begin != end[h] && flood_level(s, h, begin, end[h], flag) != 0) return KAVU_NO_MEMORY;
+    if (begin != end[h] && flood_level(s, h, begin, end[h]) != 0) return KAVU_NO_MEMORY;
   }
   close_frame(s);
-  return merge_bd != 0 ? boundary_pass(s) : 0;
+  return in.merge_boundaries ? boundary_pass(s) : KAVU_OK;
 }
 
 template <typename Label>
-int32_t watershed_body(const uint16_t *levels, const float *image, int64_t nx, int64_t ny,
-                       int64_t nb, uint8_t mask_present, const uint8_t *mask,
-                       uint32_t start_label, uint8_t top_present, const uint32_t *top_labels,
-                       uint8_t left_present, const uint32_t *left_labels, int32_t connectivity,
-                       int32_t merge_bd, Label *labels, int64_t *sorted, aptree *pairs,
-                       uint32_t *label_count, uint8_t *wshed_mask) {
+kavu_status watershed_body(const flooding_request &in, Label *labels, uint32_t *label_count) {
   // The 16-bit worker numbers from the start label's low 16 bits.
-  const Label start = static_cast<Label>(start_label);
-  flooding_state<Label> s{levels,
-                          image,
-                          nx,
-                          ny,
-                          nb,
-                          mask_present ? mask : nullptr,
+  const Label start = static_cast<Label>(in.start_label);
+  flooding_state<Label> s{in.levels,
+                          in.image,
+                          in.nx,
+                          in.ny,
+                          in.nb,
+                          in.mask,
                           labels,
-                          wshed_mask,
+                          in.wshed_mask,
                           // Pixel indices fit 32 bits (the queue holds them so):
                           // half the scratch's width halves what the sort moves.
-                          reinterpret_cast<uint32_t *>(sorted),
-                          pairs,
-                          connectivity == 8 ? 8 : 4,
-                          make_neighbour_offsets(nx),
+                          reinterpret_cast<uint32_t *>(in.sorted),
+                          in.pairs,
+                          in.connectivity == 8 ? 8 : 4,
+                          make_neighbour_offsets(in.nx),
                           {},
                           start,
-                          start};
+                          start,
+                          false};
   // Histogram and level ends, cleared together.
   auto *tables = kavu_alloc_zeroed<uint32_t>(2 * kLevels);
   if (!tables) return KAVU_NO_MEMORY;
-  int32_t status = queue_init(&s.fifo);
-  if (status == 0)
-    status = flood(s, tables, top_present ? top_labels : nullptr,
-                   left_present ? left_labels : nullptr, merge_bd);
+  kavu_status status = queue_init(&s.fifo) == 0 ? flood(s, tables, in) : KAVU_NO_MEMORY;
   queue_clean(&s.fifo);
   kavu_free(tables);
   if (status == 0) *label_count = s.label_count;
@@ -262,25 +277,12 @@ int32_t watershed_body(const uint16_t *levels, const float *image, int64_t nx, i
 
 }  // namespace
 
-int32_t kavu_watershed_long(const uint16_t *levels, const float *image, int64_t nx, int64_t ny,
-                            int64_t nb, uint8_t mask_present, const uint8_t *mask,
-                            uint32_t start_label, uint8_t top_present, const uint32_t *top_labels,
-                            uint8_t left_present, const uint32_t *left_labels,
-                            int32_t connectivity, int32_t merge_bd, uint32_t *labels,
-                            int64_t *sorted, aptree *pairs, uint32_t *label_count,
-                            uint8_t *wshed_mask) {
-  return watershed_body(levels, image, nx, ny, nb, mask_present, mask, start_label, top_present,
-                        top_labels, left_present, left_labels, connectivity, merge_bd, labels,
-                        sorted, pairs, label_count, wshed_mask);
+kavu_status kavu_watershed_long(const flooding_request &in, uint32_t *labels,
+                                uint32_t *label_count) {
+  return watershed_body(in, labels, label_count);
 }
 
-int32_t kavu_watershed_int(const uint16_t *levels, const float *image, int64_t nx, int64_t ny,
-                           int64_t nb, uint8_t mask_present, const uint8_t *mask,
-                           uint32_t start_label, uint8_t top_present, const uint32_t *top_labels,
-                           uint8_t left_present, const uint32_t *left_labels, int32_t connectivity,
-                           int32_t merge_bd, uint16_t *labels, int64_t *sorted, aptree *pairs,
-                           uint32_t *label_count, uint8_t *wshed_mask) {
-  return watershed_body(levels, image, nx, ny, nb, mask_present, mask, start_label, top_present,
-                        top_labels, left_present, left_labels, connectivity, merge_bd, labels,
-                        sorted, pairs, label_count, wshed_mask);
+kavu_status kavu_watershed_int(const flooding_request &in, uint16_t *labels,
+                               uint32_t *label_count) {
+  return watershed_body(in, labels, label_count);
 }

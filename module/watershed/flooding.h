@@ -4,26 +4,30 @@
 #pragma once
 
 #include "containers/aptree.h"
+#include "containers/status.h"
 
 #include <cstdint>
 
-// Arguments in the order of the routine's call. `mask`, `top_labels` and
-// `left_labels` are read only when their presence flag is 1; no margin label
-// may narrow to a marker (`is_marker`, labels.h). `labels`, `sorted` and
-// `wshed_mask` hold nx * ny entries; `wshed_mask` must be all 0.
-// Returns 0, or -1 when the pair tree refuses an insertion or memory cannot be
-// had; the outputs are then incomplete.
-int32_t kavu_watershed_long(const uint16_t *levels, const float *image, int64_t nx, int64_t ny,
-                            int64_t nb, uint8_t mask_present, const uint8_t *mask,
-                            uint32_t start_label, uint8_t top_present, const uint32_t *top_labels,
-                            uint8_t left_present, const uint32_t *left_labels,
-                            int32_t connectivity, int32_t merge_bd, uint32_t *labels,
-                            int64_t *sorted, aptree *pairs, uint32_t *label_count,
-                            uint8_t *wshed_mask);
+// What a flooding worker reads and the scratch and outputs beside its labels.
+// No margin label may narrow to a marker (`is_marker`, labels.h).
+struct flooding_request {
+  const uint16_t *levels;  // nx * ny levels
+  const float *image;      // nb planes of nx * ny, for the boundary pass
+  int64_t nx, ny, nb;
+  const uint8_t *mask;          // null: every pixel takes part
+  uint32_t start_label;         // labels are numbered from start_label + 1
+  const uint32_t *top_labels;   // at least nx labels for row 0, or null
+  const uint32_t *left_labels;  // at least ny labels for column 0, or null
+  int32_t connectivity;         // 4 or 8
+  bool merge_boundaries;        // dissolve the lines into the nearest basin
+  int64_t *sorted;              // scratch of nx * ny entries
+  aptree *pairs;                // gains the pairs of basins that touch at level 0
+  uint8_t *wshed_mask;          // nx * ny, all 0 on entry: 255 on line pixels
+};
 
-int32_t kavu_watershed_int(const uint16_t *levels, const float *image, int64_t nx, int64_t ny,
-                           int64_t nb, uint8_t mask_present, const uint8_t *mask,
-                           uint32_t start_label, uint8_t top_present, const uint32_t *top_labels,
-                           uint8_t left_present, const uint32_t *left_labels, int32_t connectivity,
-                           int32_t merge_bd, uint16_t *labels, int64_t *sorted, aptree *pairs,
-                           uint32_t *label_count, uint8_t *wshed_mask);
+// Fills `labels` (nx * ny) and, on success, *label_count (the start label plus
+// the basins created). KAVU_NO_MEMORY when the pair tree refuses an insertion
+// or the queue cannot grow; the outputs are then incomplete.
+kavu_status kavu_watershed_long(const flooding_request &in, uint32_t *labels,
+                                uint32_t *label_count);
+kavu_status kavu_watershed_int(const flooding_request &in, uint16_t *labels, uint32_t *label_count);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "containers/aptree.h"
+#include "containers/status.h"
 #include "watershed/labels.h"
 #include "watershed/neighbours.h"
 #include "watershed/queue.h"
@@ -24,6 +25,9 @@ struct flooding_state {
   queue fifo;
   Label current;         // the last label given
   uint32_t label_count;  // goes on counting past the saturated label
+  // Whether the last pixel to become a line did so by touching a line, which
+  // lets the next basin it meets take it over. It lives across levels.
+  bool line_by_touch;
 };
 
 // Gives pixel p the next label of a new basin.
@@ -42,4 +46,4 @@ bool excluded_by_mask(const flooding_state<Label> &s, int64_t p) {
 // Runs the boundary pass that dissolves watershed lines into the basins;
 // 0, or -1 when the queue or the pair tree fails.
 template <typename Label>
-int32_t boundary_pass(flooding_state<Label> &s);
+kavu_status boundary_pass(flooding_state<Label> &s);

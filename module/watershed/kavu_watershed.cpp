@@ -15,7 +15,6 @@
 
 namespace {
 
-
 // The `need` margin labels the worker reads, as its label type stores them:
 // 0 or real labels, never one of its markers.
 template <typename Label>
@@ -121,25 +120,24 @@ KAVU_ROUTINE(kavu_watershed) {
     return fail();
   }
 
-  const uint8_t *mask = kw.mask ? data_of<uint8_t>(kw.mask) : nullptr;
-  const uint32_t *top = kw.margin_hlbl ? data_of<uint32_t>(kw.margin_hlbl) : nullptr;
-  const uint32_t *left = kw.margin_vlbl ? data_of<uint32_t>(kw.margin_vlbl) : nullptr;
-  const int64_t nb = dim_of(image, 2);
+  const flooding_request request{data_of<uint16_t>(levels),
+                                 data_of<float>(image),
+                                 nx,
+                                 ny,
+                                 dim_of(image, 2),
+                                 kw.mask ? data_of<uint8_t>(kw.mask) : nullptr,
+                                 kw.start_lbl,
+                                 kw.margin_hlbl ? data_of<uint32_t>(kw.margin_hlbl) : nullptr,
+                                 kw.margin_vlbl ? data_of<uint32_t>(kw.margin_vlbl) : nullptr,
+                                 kw.connectivity,
+                                 kw.merge_bd != 0,
+                                 reinterpret_cast<int64_t *>(sorted),
+                                 pairs,
+                                 reinterpret_cast<uint8_t *>(wshed_mask)};
   uint32_t label_count = 0;
-  const auto *lv = data_of<uint16_t>(levels);
-  const float *im = data_of<float>(image);
-  auto *order = reinterpret_cast<int64_t *>(sorted);
-  auto *wm = reinterpret_cast<uint8_t *>(wshed_mask);
-  const int32_t status =
-      long_labels
-          ? kavu_watershed_long(lv, im, nx, ny, nb, mask != nullptr, mask, kw.start_lbl,
-                                top != nullptr, top, left != nullptr, left, kw.connectivity,
-                                kw.merge_bd, reinterpret_cast<uint32_t *>(labels), order, pairs,
-                                &label_count, wm)
-          : kavu_watershed_int(lv, im, nx, ny, nb, mask != nullptr, mask, kw.start_lbl,
-                               top != nullptr, top, left != nullptr, left, kw.connectivity,
-                               kw.merge_bd, reinterpret_cast<uint16_t *>(labels), order, pairs,
-                               &label_count, wm);
+  const kavu_status status =
+      long_labels ? kavu_watershed_long(request, reinterpret_cast<uint32_t *>(labels), &label_count)
+                  : kavu_watershed_int(request, reinterpret_cast<uint16_t *>(labels), &label_count);
   if (status != 0) {
     aptree_destroy(pairs);
     return fail();

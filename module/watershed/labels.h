@@ -6,17 +6,17 @@
 #include <cstdint>
 
 template <typename Label>
-inline constexpr Label LBL_INIT = static_cast<Label>(-1);      // not yet reached
+inline constexpr Label LBL_INIT = static_cast<Label>(-1);  // not yet reached
 template <typename Label>
-inline constexpr Label LBL_CURRENT = static_cast<Label>(-2);   // level being flooded
+inline constexpr Label LBL_CURRENT = static_cast<Label>(-2);  // level being flooded
 template <typename Label>
-inline constexpr Label LBL_INQUEUE = static_cast<Label>(-3);   // waiting in the queue
+inline constexpr Label LBL_INQUEUE = static_cast<Label>(-3);  // waiting in the queue
 template <typename Label>
-inline constexpr Label LBL_FRAME = static_cast<Label>(-4);     // first/last row and column
+inline constexpr Label LBL_FRAME = static_cast<Label>(-4);  // first/last row and column
 template <typename Label>
 inline constexpr Label LBL_EXCLUDED = static_cast<Label>(-5);  // mask value 0
 template <typename Label>
-inline constexpr Label LBL_WSHED = 0;                           // watershed pixel
+inline constexpr Label LBL_WSHED = 0;  // watershed pixel
 // The largest real label; numbering saturates here.
 template <typename Label>
 inline constexpr Label LBL_MAX_REAL = static_cast<Label>(-6);

@@ -10,7 +10,7 @@ namespace {
 constexpr int32_t kPairCapacity = 100000;
 }
 
-int32_t merge_list_load(aptree *pairs, QEL_VPTR list) {
+kavu_status merge_list_load(aptree *pairs, QEL_VPTR list) {
   const uint32_t *e = data_of<uint32_t>(list);
   const int64_t n_pairs = list->value.arr->n_elts / 2;
   for (int64_t i = 0; i < n_pairs; ++i)
@@ -18,7 +18,7 @@ int32_t merge_list_load(aptree *pairs, QEL_VPTR list) {
   return KAVU_OK;
 }
 
-int32_t merge_list_flatten(aptree *pairs, QEL_VPTR *list) {
+kavu_status merge_list_flatten(aptree *pairs, QEL_VPTR *list) {
   *list = nullptr;
   ap_ids *ids = nullptr;
   int32_t count = 0;

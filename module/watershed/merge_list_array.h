@@ -5,6 +5,7 @@
 #pragma once
 
 #include "containers/aptree.h"
+#include "containers/status.h"
 #include "host/qel.h"
 
 #include <cstdint>
@@ -12,9 +13,9 @@
 // Inserts the pairs of `list` in list order, each keyed larger label first; a
 // trailing odd element is ignored and duplicates are kept. KAVU_NO_MEMORY when
 // the tree refuses one.
-int32_t merge_list_load(aptree *pairs, QEL_VPTR list);
+kavu_status merge_list_load(aptree *pairs, QEL_VPTR list);
 
 // The tree's pairs in key order as a new ULONG temporary in `*list` (null when
 // there are none); the tree is destroyed on every path. KAVU_NO_MEMORY when
 // memory runs out.
-int32_t merge_list_flatten(aptree *pairs, QEL_VPTR *list);
+kavu_status merge_list_flatten(aptree *pairs, QEL_VPTR *list);

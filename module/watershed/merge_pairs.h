@@ -15,8 +15,8 @@ inline ap_pair merge_pair_key(uint32_t a, uint32_t b) {
 }
 
 // Adds the pair unless an equal one is there; -1 when the tree refuses.
-inline int32_t merge_pair_add_once(aptree *pairs, uint32_t a, uint32_t b) {
+inline kavu_status merge_pair_add_once(aptree *pairs, uint32_t a, uint32_t b) {
   const ap_pair key = merge_pair_key(a, b);
-  if (aptree_node_not_null(pairs, aptree_exact_query(pairs, key))) return 0;
+  if (aptree_node_not_null(pairs, aptree_exact_query(pairs, key))) return KAVU_OK;
   return aptree_insert(pairs, key) ? KAVU_OK : KAVU_NO_MEMORY;
 }

@@ -6,7 +6,7 @@ namespace {
 constexpr int32_t kFirstBlockSize = 256;  // the first block holds 257 nodes
 }
 
-int32_t queue_init(queue *q) {
+kavu_status queue_init(queue *q) {
   q->free_nodes = nullptr;
   q->blocks = nullptr;
   q->block_size = kFirstBlockSize;
@@ -16,16 +16,15 @@ int32_t queue_init(queue *q) {
   if (!sentinel) return KAVU_NO_MEMORY;
   sentinel->next = nullptr;
   q->head = q->tail = sentinel;
-  return 0;
+  return KAVU_OK;
 }
 
 queue_node *alloc_queue(queue *q) {
   if (!q->free_nodes) {
     const QEL_MEMINT nodes = QEL_MEMINT{q->block_size} + 1;
     QEL_VPTR scratch = nullptr;
-    auto *block = reinterpret_cast<queue_block *>(
-        QEL_GetScratch(&scratch, 1, nodes * QEL_MEMINT{sizeof(queue_node)} +
-                                        QEL_MEMINT{sizeof(queue_block)}));
+    auto *block = reinterpret_cast<queue_block *>(QEL_GetScratch(
+        &scratch, 1, nodes * QEL_MEMINT{sizeof(queue_node)} + QEL_MEMINT{sizeof(queue_block)}));
     if (!block) return nullptr;
     block->scratch = scratch;
     block->next = q->blocks;

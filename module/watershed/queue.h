@@ -33,7 +33,7 @@ static_assert(sizeof(queue_node) == 16 && sizeof(queue_block) == 16,
               "scratch blocks are sized as block_size * 16 + 32 bytes");
 
 // Makes an empty queue; -1 when the host refuses the first block.
-int32_t queue_init(queue *q);
+kavu_status queue_init(queue *q);
 // A node from the free list, taking a new block when the list is empty; null
 // when the host refuses the block.
 queue_node *alloc_queue(queue *q);
@@ -43,7 +43,7 @@ void queue_clean(queue *q);
 inline bool queue_empty(const queue *q) { return q->head == q->tail; }
 
 // Appends a value; -1 when no node can be had.
-inline int32_t queue_add(queue *q, const uint32_t *value) {
+inline kavu_status queue_add(queue *q, const uint32_t *value) {
   queue_node *node = q->free_nodes;
   if (node)
     q->free_nodes = node->next;
@@ -54,7 +54,7 @@ inline int32_t queue_add(queue *q, const uint32_t *value) {
   q->tail->next = node;
   q->tail = node;
   ++q->count;
-  return 0;
+  return KAVU_OK;
 }
 
 // Takes the first value; on an empty queue `out` is left alone. The node that

@@ -137,17 +137,18 @@ TEST_F(FailureInjection, Watershed) {
     for (auto &l : levels) l = rng() % 6;
     std::vector<uint8_t> mask(12 * 10, 1);
     mask[37] = 0;
-    return Call{"KAVU_WATERSHED",
-                {v.array("levels", levels, {12, 10}), v.array("img", random_image(240, 1), {12, 10, 2})},
-                {{"LONG", v.lng("l", 1)},
-                 {"MERGE_BD", v.lng("m", 1)},
-                 {"MASK", v.array("mask", mask, {12, 10})},
-                 {"MARGIN_HLBL", v.array<uint32_t>("h", std::vector<uint32_t>(12, 0), {12})},
-                 {"MARGIN_VLBL", v.array<uint32_t>("v", {0, 3, 3, 0, 0, 4, 4, 0, 0, 0}, {10})},
-                 {"IN_MERGE_LIST", v.array<uint32_t>("in", {1, 2, 8, 5}, {4})},
-                 {"OUT_MERGE_LIST", v.undefined("out")},
-                 {"WSHEDMASK", v.undefined("wm")}},
-                {}};
+    return Call{
+        "KAVU_WATERSHED",
+        {v.array("levels", levels, {12, 10}), v.array("img", random_image(240, 1), {12, 10, 2})},
+        {{"LONG", v.lng("l", 1)},
+         {"MERGE_BD", v.lng("m", 1)},
+         {"MASK", v.array("mask", mask, {12, 10})},
+         {"MARGIN_HLBL", v.array<uint32_t>("h", std::vector<uint32_t>(12, 0), {12})},
+         {"MARGIN_VLBL", v.array<uint32_t>("v", {0, 3, 3, 0, 0, 4, 4, 0, 0, 0}, {10})},
+         {"IN_MERGE_LIST", v.array<uint32_t>("in", {1, 2, 8, 5}, {4})},
+         {"OUT_MERGE_LIST", v.undefined("out")},
+         {"WSHEDMASK", v.undefined("wm")}},
+        {}};
   });
 }
 
@@ -162,7 +163,8 @@ TEST_F(FailureInjection, LabelUtilities) {
   });
   const std::string nbr = dir.file("nbr");
   sweep("KAVU_SEGMENT_GET_NBRINFO", [&](Vars &v) {
-    return Call{"KAVU_SEGMENT_GET_NBRINFO", {v.array("lab", labels, {8, 7}), v.str("f", nbr)}, {}, {}};
+    return Call{
+        "KAVU_SEGMENT_GET_NBRINFO", {v.array("lab", labels, {8, 7}), v.str("f", nbr)}, {}, {}};
   });
   sweep("KAVU_CREATE_BOUND_FROM_LABEL", [&](Vars &v) {
     QEL_VPTR out = v.undefined("bound");
@@ -209,7 +211,8 @@ TEST_F(FailureInjection, IterativeMode) {
   Vars v;
   QEL_VPTR map = v.undefined("map");
   kavu_test::ensure_module_loaded();
-  kavu_test::call_ok(v, "KAVU_ITER_LAMBDA_SEGMENT", {v.array("img", random_image(162, 4), {9, 9, 2})},
+  kavu_test::call_ok(v, "KAVU_ITER_LAMBDA_SEGMENT",
+                     {v.array("img", random_image(162, 4), {9, 9, 2})},
                      {{"IN_LABEL_IMG", v.array("lab", labels, {9, 9})}, {"LABEL_MAP", map}});
   const auto schedule = kavu_test::read_array<uint32_t>(map).data;
   sweep("KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE", [&](Vars &w) {
@@ -244,8 +247,8 @@ TEST_F(FailureInjection, TiledMode) {
   Vars v;
   QEL_VPTR left_out = v.undefined("left");
   const Call c = first_tile(v, left_out);
-  const int32_t last = kavu_test::read_scalar<int32_t>(
-      kavu_test::call_ok(v, c.routine, c.args, c.keywords));
+  const int32_t last =
+      kavu_test::read_scalar<int32_t>(kavu_test::call_ok(v, c.routine, c.args, c.keywords));
   const auto left_output = kavu_test::read_array<uint32_t>(left_out).data;
   const std::string idx = read_file(base + ".idx"), info = read_file(base + ".info");
   std::vector<uint32_t> margin(2 * nrows);

@@ -30,7 +30,8 @@ TEST(Load, RegistersTenFunctionsWithTheirArgumentCounts) {
   ASSERT_EQ(load_with({}), 1);
   std::string names;
   for (const auto &r : qelhost::routines())
-    names += r.name + " " + std::to_string(r.arg_min) + std::to_string(r.arg_max) + (r.flags ? "k " : " ");
+    names += r.name + " " + std::to_string(r.arg_min) + std::to_string(r.arg_max) +
+             (r.flags ? "k " : " ");
   EXPECT_EQ(names,
             "KAVU_WATERSHED 22k KAVU_SEGMENT_GET_NBRINFO 22k KAVU_TILE_LAMBDA_SEGMENT 22k "
             "KAVU_ITER_LAMBDA_SEGMENT 11k KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE 33 "

@@ -73,8 +73,9 @@ uint32_t top_label(uint8_t b) {
 
 // Values a fault is likely to hide behind.
 double element(Input &in) {
-  static const double special[] = {0, 1, 2, 3, -1, 65535, 65530, 4294967295.0, 4294967294.0,
-                                   2147483648.0, NAN, INFINITY, -INFINITY, 1e30, 0.5};
+  static const double special[] = {
+      0,   1,        2,         3,    -1, 65535, 65530, 4294967295.0, 4294967294.0, 2147483648.0,
+      NAN, INFINITY, -INFINITY, 1e30, 0.5};
   const uint8_t b = in.byte();
   if (b < 128) return b % 8;
   if (b < 160) return special[b % (sizeof special / sizeof special[0])];
@@ -99,9 +100,9 @@ void fill(void *data, int64_t n, Input &in) {
 }
 
 QEL_VPTR make_array(const std::string &name, Input &in) {
-  static const int types[] = {QEL_TYP_BYTE,   QEL_TYP_INT,  QEL_TYP_LONG,  QEL_TYP_FLOAT,
-                              QEL_TYP_DOUBLE, QEL_TYP_UINT, QEL_TYP_ULONG, QEL_TYP_LONG64,
-                              QEL_TYP_ULONG64};
+  static const int types[] = {QEL_TYP_BYTE,  QEL_TYP_INT,    QEL_TYP_LONG,
+                              QEL_TYP_FLOAT, QEL_TYP_DOUBLE, QEL_TYP_UINT,
+                              QEL_TYP_ULONG, QEL_TYP_LONG64, QEL_TYP_ULONG64};
   const int type = types[in.byte() % 9];
   const int n_dim = 1 + in.byte() % 3;
   std::vector<int64_t> dims(n_dim);
@@ -184,8 +185,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (in.byte() % 2) continue;
       QEL_VPTR v;
       try {
-        v = (kw->flags & QEL_KW_ARRAY) || !(kw->flags & QEL_KW_OUT) ? make_variable(kw->keyword, in)
-                                                                     : qelhost::make_undefined(kw->keyword);
+        v = (kw->flags & QEL_KW_ARRAY) || !(kw->flags & QEL_KW_OUT)
+                ? make_variable(kw->keyword, in)
+                : qelhost::make_undefined(kw->keyword);
       } catch (const qelhost::Error &) {
         v = qelhost::make_undefined(kw->keyword);
       }

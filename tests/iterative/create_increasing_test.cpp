@@ -29,8 +29,9 @@ TEST_F(CreateIncreasing, FlagsEveryElementBelowTheLargestKeptOneBeforeIt) {
   };
   for (const auto &c : cases) {
     QEL_VPTR flags = vars.undefined("flags");
-    QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {vars.array("v", c.values, {int64_t(c.values.size())})},
-                                        {{"BAD_FLAGS", flags}});
+    QEL_VPTR value =
+        kavu_test::call_ok(vars, kRoutine, {vars.array("v", c.values, {int64_t(c.values.size())})},
+                           {{"BAD_FLAGS", flags}});
     EXPECT_EQ(read_array<uint8_t>(flags).data, c.flags);
     EXPECT_EQ(read_scalar<int32_t>(value), std::count(c.flags.begin(), c.flags.end(), 1));
   }
@@ -45,8 +46,9 @@ TEST_F(CreateIncreasing, RefusesAnythingButAVector) {
   kavu_test::expect_error(kRoutine, {vars.array<float>("m", {1, 2, 3, 4}, {2, 2})}, {},
                           "KAVU_MBLK_SEGMENT_NOT_VECTOR",
                           "KAVU_CREATE_INCREASING: argv[0] needs to be a vector.");
-  kavu_test::expect_error(kRoutine, {vars.dbl("s", 1.0)}, {}, "QEL_M_NOTARRAY",
-                          "KAVU_CREATE_INCREASING: Expression must be an array in this context: S.");
+  kavu_test::expect_error(
+      kRoutine, {vars.dbl("s", 1.0)}, {}, "QEL_M_NOTARRAY",
+      "KAVU_CREATE_INCREASING: Expression must be an array in this context: S.");
 }
 
 }  // namespace

@@ -23,10 +23,9 @@ class CreateLabelImage : public RoutineTest {
              const std::vector<uint32_t> &label_map, std::vector<int64_t> map_dims = {}) {
     if (map_dims.empty()) map_dims = {static_cast<int64_t>(label_map.size())};
     QEL_VPTR out = vars.undefined("out");
-    QEL_VPTR value = kavu_test::call_ok(
-        vars, kRoutine,
-        {vars.array<uint32_t>("lbl", labels, dims), vars.array<uint32_t>("map", label_map, map_dims),
-         out});
+    QEL_VPTR value = kavu_test::call_ok(vars, kRoutine,
+                                        {vars.array<uint32_t>("lbl", labels, dims),
+                                         vars.array<uint32_t>("map", label_map, map_dims), out});
     const auto image = read_array<uint32_t>(out);
     EXPECT_EQ(image.dims, dims);
     return {kavu_test::read_scalar<int32_t>(value), image.data};
@@ -56,7 +55,8 @@ TEST_F(CreateLabelImage, ArgumentChecks) {
   };
   refused({vars.ulng("s", 1), map, out}, "QEL_M_NOTARRAY",
           "Expression must be an array in this context: S.");
-  refused({vars.array<int32_t>("l32", {0, 1}, {1, 2}), map, out}, "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+  refused({vars.array<int32_t>("l32", {0, 1}, {1, 2}), map, out},
+          "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
           "The type of the 1st argument needs to be type ULONG.");
   refused({vars.array<uint32_t>("l1", {0, 1}, {2}), map, out}, "KAVU_MBLK_SEGMENT_NOT_2D",
           "the 1st argument needs to be 2D.");
@@ -64,17 +64,18 @@ TEST_F(CreateLabelImage, ArgumentChecks) {
           "Expression must be an array in this context: S.");
   refused({lbl, vars.array<int32_t>("m32", {1, 0}, {2}), out}, "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
           "The type of the 2nd argument needs to be type ULONG.");
-  refused({vars.array<uint32_t>("r", {0, 0xFFFFFFFEu}, {1, 2}), map, out}, "KAVU_MBLK_SEGMENT_ERROR",
+  refused({vars.array<uint32_t>("r", {0, 0xFFFFFFFEu}, {1, 2}), map, out},
+          "KAVU_MBLK_SEGMENT_ERROR",
           "Error: the 1st argument holds label 4294967294, which is reserved.");
 }
-
 
 TEST_F(CreateLabelImage, RefusesLabelImagesOfTwoToThe31PixelsOrMore) {
   uint32_t label = 0;
   QEL_VPTR lab = vars.add(qelhost::make_array("lab", QEL_TYP_ULONG, {65536, 32768}, &label, true));
   QEL_VPTR map = vars.array<uint32_t>("map", {0, 1}, {2});
-  kavu_test::expect_error(kRoutine, {lab, map, vars.undefined("out")}, {}, "KAVU_MBLK_SEGMENT_ERROR",
-                          kRoutine + ": Error: the 1st argument needs fewer than 2147483648 pixels.");
+  kavu_test::expect_error(
+      kRoutine, {lab, map, vars.undefined("out")}, {}, "KAVU_MBLK_SEGMENT_ERROR",
+      kRoutine + ": Error: the 1st argument needs fewer than 2147483648 pixels.");
 }
 
 }  // namespace

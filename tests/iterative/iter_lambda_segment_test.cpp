@@ -4,7 +4,6 @@
 #include "host_session.h"
 #include "schedule_reference.h"
 
-
 #include <bit>
 #include <random>
 
@@ -69,16 +68,17 @@ TEST_F(IterLambdaSegment, ArgumentChecks) {
                  "The first 2 dimensions of IMG and IN_LABEL_IMG do not match.");
   img = image(std::vector<float>(4, 1), {2, 2});
   for (const uint32_t reserved : {0xFFFFFFFFu, 0xFFFFFFFEu})
-    expect_refused(img, {{"IN_LABEL_IMG", vars.array<uint32_t>("l", {1, reserved, 1, 1}, {2, 2})}},
-                   "KAVU_MBLK_SEGMENT_ERROR",
-                   "Error: IN_LABEL_IMG holds label " + std::to_string(reserved) +
-                       ", which is reserved.");
+    expect_refused(
+        img, {{"IN_LABEL_IMG", vars.array<uint32_t>("l", {1, reserved, 1, 1}, {2, 2})}},
+        "KAVU_MBLK_SEGMENT_ERROR",
+        "Error: IN_LABEL_IMG holds label " + std::to_string(reserved) + ", which is reserved.");
   // Band values are indexed with 32-bit integers: an image that claims too many
   // pixels for its band count (over a borrowed one-value buffer) is refused unread.
   float value = 0;
   img = vars.add(qelhost::make_array("img", QEL_TYP_FLOAT, {65536, 16384, 2}, &value, true));
-  kavu_test::expect_error("KAVU_ITER_LAMBDA_SEGMENT", {img}, {}, "KAVU_MBLK_SEGMENT_ERROR",
-                          "KAVU_ITER_LAMBDA_SEGMENT: Error: IMG needs fewer than 1073741824 pixels.");
+  kavu_test::expect_error(
+      "KAVU_ITER_LAMBDA_SEGMENT", {img}, {}, "KAVU_MBLK_SEGMENT_ERROR",
+      "KAVU_ITER_LAMBDA_SEGMENT: Error: IMG needs fewer than 1073741824 pixels.");
 }
 
 // Random images of 1 to 4 bands and 2 x 2 to 40 x 40 pixels, with the default
@@ -124,12 +124,15 @@ TEST_F(IterLambdaSegment, RandomSchedulesEqualTheBruteForceReference) {
   for (int round = 0; round < 60; ++round) {
     const random_case c = make_case(rng, round);
     // A one-band image may come in two dimensions.
-    QEL_VPTR img = c.nbands == 1 && round % 2 ? vars.array<float>("img", c.image, {c.ncols, c.nrows})
-                                            : vars.array<float>("img", c.image, {c.ncols, c.nrows, c.nbands});
-    QEL_VPTR lbl = c.labels.empty() ? nullptr : vars.array<uint32_t>("l", c.labels, {c.ncols, c.nrows});
+    QEL_VPTR img = c.nbands == 1 && round % 2
+                       ? vars.array<float>("img", c.image, {c.ncols, c.nrows})
+                       : vars.array<float>("img", c.image, {c.ncols, c.nrows, c.nbands});
+    QEL_VPTR lbl =
+        c.labels.empty() ? nullptr : vars.array<uint32_t>("l", c.labels, {c.ncols, c.nrows});
     const auto labels = c.labels.empty() ? index_labels(c.ncols * c.nrows) : c.labels;
     const auto r = run(img, lbl);
-    const auto ref = iterative_test::reference_schedule(c.image, labels, c.ncols, c.nrows, c.nbands);
+    const auto ref =
+        iterative_test::reference_schedule(c.image, labels, c.ncols, c.nrows, c.nbands);
     const size_t regions = iterative_test::model_positions(labels, c.ncols, c.nrows).size();
     ASSERT_EQ(ref.lambdas.size(), regions - 1);
     EXPECT_EQ(r.label_map, ref.label_map) << "round " << round;
@@ -137,6 +140,5 @@ TEST_F(IterLambdaSegment, RandomSchedulesEqualTheBruteForceReference) {
     if (HasFailure()) return;
   }
 }
-
 
 }  // namespace

@@ -134,9 +134,9 @@ inline schedule reference_schedule(const std::vector<float> &image,
     const region &rz = regions.at(z);
     const int32_t n = ra.area + rz.area;
     for (int32_t b = 0; b < nbands; ++b)
-      ra.mean[b] = (rz.mean[b] * static_cast<float>(rz.area) +
-                    ra.mean[b] * static_cast<float>(ra.area)) /
-                   static_cast<float>(n);
+      ra.mean[b] =
+          (rz.mean[b] * static_cast<float>(rz.area) + ra.mean[b] * static_cast<float>(ra.area)) /
+          static_cast<float>(n);
     ra.area = n;
     ra.changed = merge;
     pairs[best].live = false;

@@ -84,9 +84,11 @@ TEST_F(ComputeRegInfo, RefusesFaultyArgumentsWithCatalogueMessages) {
                           r + "Expression must be an array in this context: S.");
   kavu_test::expect_error("KAVU_COMPUTE_REG_INFO", {lab3, img2}, {}, "KAVU_MBLK_SEGMENT_NOT_12D",
                           r + "CUBE needs to be 1D or 2D.");
-  kavu_test::expect_error("KAVU_COMPUTE_REG_INFO", {lab2, img2}, {}, "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH",
+  kavu_test::expect_error("KAVU_COMPUTE_REG_INFO", {lab2, img2}, {},
+                          "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH",
                           r + "The first 2 dimensions of LAB and IMG do not match.");
-  kavu_test::expect_error("KAVU_COMPUTE_REG_INFO", {lab1, img1}, {}, "KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH",
+  kavu_test::expect_error("KAVU_COMPUTE_REG_INFO", {lab1, img1}, {},
+                          "KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH",
                           r + "The first dimension of LINE and VEC do not match.");
   kavu_test::expect_error("KAVU_COMPUTE_REG_INFO", {lab1, img3}, {{"MAX_LBL", v.lng("m", 3)}},
                           "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", r + "MAX_LBL needs to be at least 7.");

@@ -70,7 +70,8 @@ TEST_F(CreateBoundFromLabel, RandomImagesMatchTheDefinition) {
   std::mt19937 rng(7031);
   for (const Shape &s : labelutil_test::test_shapes(rng, 25)) {
     for (uint32_t n_values : {1u, 2u, 5u, 1000u}) {
-      const auto labels = labelutil_test::random_labels(rng, s, n_values, 4000000000u, n_values > 2);
+      const auto labels =
+          labelutil_test::random_labels(rng, s, n_values, 4000000000u, n_values > 2);
       const Bound expected = reference_bound(labels, s.ncols, s.nrows);
       const Bound got = run(labels, s.dims());
       ASSERT_EQ(got.image, expected.image) << s.ncols << "x" << s.nrows << " values " << n_values;
@@ -82,8 +83,9 @@ TEST_F(CreateBoundFromLabel, RandomImagesMatchTheDefinition) {
 TEST_F(CreateBoundFromLabel, RefusesAScalar) {
   QEL_VPTR scalar = vars.lng("lbl", 3);
   QEL_VPTR out = vars.undefined("bound");
-  kavu_test::expect_error(kRoutine, {scalar, out}, {}, "QEL_M_NOTARRAY",
-                          "KAVU_CREATE_BOUND_FROM_LABEL: Expression must be an array in this context: LBL.");
+  kavu_test::expect_error(
+      kRoutine, {scalar, out}, {}, "QEL_M_NOTARRAY",
+      "KAVU_CREATE_BOUND_FROM_LABEL: Expression must be an array in this context: LBL.");
 }
 
 }  // namespace

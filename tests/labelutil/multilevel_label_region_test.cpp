@@ -59,8 +59,7 @@ class MultilevelLabelRegion : public kavu_test::RoutineTest {
  protected:
   template <typename T = uint32_t>
   Labelling run(const std::vector<T> &image, const std::vector<int64_t> &dims,
-                const std::vector<int32_t> *mask = nullptr,
-                std::vector<int64_t> mask_dims = {}) {
+                const std::vector<int32_t> *mask = nullptr, std::vector<int64_t> mask_dims = {}) {
     QEL_VPTR in = vars.array("img", image, dims);
     QEL_VPTR out = vars.undefined("labels");
     std::vector<qelhost::Keyword> kw;
@@ -92,8 +91,8 @@ TEST_F(MultilevelLabelRegion, RandomImagesMatchAFloodFill) {
         }
         const Labelling got = run(img, s.dims(), masked ? &mask : nullptr);
         const Labelling ref = reference_labelling(img, s.ncols, s.nrows, mask);
-        ASSERT_EQ(got.labels, ref.labels) << s.ncols << "x" << s.nrows << " values " << n_values
-                                          << (masked ? " masked" : "");
+        ASSERT_EQ(got.labels, ref.labels)
+            << s.ncols << "x" << s.nrows << " values " << n_values << (masked ? " masked" : "");
         ASSERT_EQ(got.count, ref.count);
       }
     }
@@ -112,13 +111,22 @@ TEST_F(MultilevelLabelRegion, RefusesFaultyArgumentsWithCatalogueMessages) {
     std::vector<qelhost::Keyword> kw;
     std::string name, text;
   } cases[] = {
-      {vars.array<uint32_t>("img", std::vector<uint32_t>(8, 1), {2, 2, 2}), {},
-       "KAVU_MBLK_SEGMENT_NOT_12D", "IMG needs to be 1D or 2D."},
-      {line, {{"MASK_PTR", vars.array<uint32_t>("mask", {0}, {1})}},
-       "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE", "The type of MASK_PTR needs to be type LONG."},
-      {line, {{"MASK_PTR", vars.lng("m", 0)}}, "QEL_M_NOTARRAY",
+      {vars.array<uint32_t>("img", std::vector<uint32_t>(8, 1), {2, 2, 2}),
+       {},
+       "KAVU_MBLK_SEGMENT_NOT_12D",
+       "IMG needs to be 1D or 2D."},
+      {line,
+       {{"MASK_PTR", vars.array<uint32_t>("mask", {0}, {1})}},
+       "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+       "The type of MASK_PTR needs to be type LONG."},
+      {line,
+       {{"MASK_PTR", vars.lng("m", 0)}},
+       "QEL_M_NOTARRAY",
        "Expression must be an array in this context: M."},
-      {vars.lng("img", 1), {}, "QEL_M_NOTARRAY", "Expression must be an array in this context: IMG."},
+      {vars.lng("img", 1),
+       {},
+       "QEL_M_NOTARRAY",
+       "Expression must be an array in this context: IMG."},
       {huge({2147483647}), {}, "KAVU_MBLK_SEGMENT_ERROR", too_many},
       {huge({65536, 32768}), {}, "KAVU_MBLK_SEGMENT_ERROR", too_many},
       {huge({2, 1073741824}), {}, "KAVU_MBLK_SEGMENT_ERROR", too_many},

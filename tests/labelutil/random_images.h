@@ -19,9 +19,9 @@ struct Shape {
 
 // 1-D, one row, one column, single pixel, and 2-D shapes up to 300 per side.
 inline std::vector<Shape> test_shapes(std::mt19937 &rng, int n_random) {
-  std::vector<Shape> shapes = {{1, 1, false}, {1, 1, true},  {17, 1, true},  {257, 1, true},
-                               {40, 1, false}, {1, 40, false}, {2, 2, false}, {3, 7, false},
-                               {300, 200, false}};
+  std::vector<Shape> shapes = {{1, 1, false},  {1, 1, true},   {17, 1, true},
+                               {257, 1, true}, {40, 1, false}, {1, 40, false},
+                               {2, 2, false},  {3, 7, false},  {300, 200, false}};
   std::uniform_int_distribution<int64_t> side(1, 300);
   for (int i = 0; i < n_random; ++i) shapes.push_back({side(rng), side(rng), false});
   return shapes;

@@ -34,7 +34,8 @@ class ReplaceIntegerData : public kavu_test::RoutineTest {
                                      const std::vector<uint32_t> &new_values,
                                      const std::vector<int64_t> &pair_dims = {}) {
     QEL_VPTR d = vars.array("data", data, dims);
-    const auto od = pair_dims.empty() ? std::vector<int64_t>{int64_t(old_values.size())} : pair_dims;
+    const auto od =
+        pair_dims.empty() ? std::vector<int64_t>{int64_t(old_values.size())} : pair_dims;
     QEL_VPTR o = vars.array("old", old_values, od);
     QEL_VPTR n = vars.array("new", new_values, {int64_t(new_values.size())});
     QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {d, o, n});
@@ -67,21 +68,27 @@ TEST_F(ReplaceIntegerData, RandomPairsMatchAMapLookup) {
 // Reserved values cannot be stored in the value table: refused, never misreplaced.
 TEST_F(ReplaceIntegerData, RefusesFaultyArgumentsWithCatalogueMessages) {
   uint32_t one = 0;
-  QEL_VPTR three = vars.array<uint32_t>("old", {1, 2, 3}, {3}), one_value = vars.array<uint32_t>("old", {1}, {1});
+  QEL_VPTR three = vars.array<uint32_t>("old", {1, 2, 3}, {3}),
+           one_value = vars.array<uint32_t>("old", {1}, {1});
   QEL_VPTR s = vars.lng("scalar", 1);
   const std::string not_array = "Expression must be an array in this context: SCALAR.";
   const struct {
     std::vector<QEL_VPTR> args;
     std::string name, text;
   } cases[] = {
-      {{three, three, vars.array<uint32_t>("new", {4, 5}, {2})}, "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+      {{three, three, vars.array<uint32_t>("new", {4, 5}, {2})},
+       "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
        "The number of elements of NEW needs to be at least 3."},
-      {{vars.add(qelhost::make_array("data", QEL_TYP_ULONG, {715827883}, &one, true)), one_value, one_value},
-       "KAVU_MBLK_SEGMENT_ERROR", "Error: DATA needs fewer than 715827883 pixels."},
+      {{vars.add(qelhost::make_array("data", QEL_TYP_ULONG, {715827883}, &one, true)), one_value,
+        one_value},
+       "KAVU_MBLK_SEGMENT_ERROR",
+       "Error: DATA needs fewer than 715827883 pixels."},
       {{vars.array<uint32_t>("data", {0xFFFFFFFFu, 1, 2}, {3}), one_value, one_value},
-       "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND", "Hash key is not found."},
+       "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND",
+       "Hash key is not found."},
       {{vars.array<uint32_t>("data", {1, 2, 0xFFFFFFFEu}, {3}), one_value, one_value},
-       "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND", "Hash key is not found."},
+       "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND",
+       "Hash key is not found."},
       {{s, one_value, one_value}, "QEL_M_NOTARRAY", not_array},
       {{one_value, s, one_value}, "QEL_M_NOTARRAY", not_array},
       {{one_value, one_value, s}, "QEL_M_NOTARRAY", not_array},

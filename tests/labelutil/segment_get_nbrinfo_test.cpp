@@ -76,7 +76,8 @@ class SegmentGetNbrinfo : public kavu_test::RoutineTest {
   std::string path(const std::string &name) const { return (dir / name).string(); }
 
   template <typename T = uint32_t>
-  NbrFiles run(const std::vector<T> &labels, const std::vector<int64_t> &dims, int32_t max_lbl = 0) {
+  NbrFiles run(const std::vector<T> &labels, const std::vector<int64_t> &dims,
+               int32_t max_lbl = 0) {
     const std::string name = path("nbr");
     QEL_VPTR in = vars.array("lbl", labels, dims);
     QEL_VPTR file = vars.str("file", name);
@@ -102,7 +103,8 @@ TEST_F(SegmentGetNbrinfo, RandomImagesMatchPairCounts) {
   for (const Shape &s : labelutil_test::test_shapes(rng, 12)) {
     if (s.pixels() > 4000) continue;  // the reference loops over all pixel pairs
     for (uint32_t n_values : {1u, 2u, 6u, 300u}) {
-      const auto labels = labelutil_test::random_labels(rng, s, n_values, n_values == 6 ? 0 : 70, n_values > 2);
+      const auto labels =
+          labelutil_test::random_labels(rng, s, n_values, n_values == 6 ? 0 : 70, n_values > 2);
       // A MAX_LBL above the largest label changes nothing.
       const NbrFiles got = run(labels, s.dims(), n_values == 6 ? 100000 : 0);
       const NbrFiles expected = reference_files(labels, s.ncols, s.nrows);
@@ -122,7 +124,8 @@ TEST_F(SegmentGetNbrinfo, RefusesFaultyArgumentsWithCatalogueMessages) {
                  "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
                  "KAVU_SEGMENT_GET_NBRINFO: MAX_LBL needs to be at least 0.");
   EXPECT_FALSE(fs::exists(path("nbr")));
-  for (const auto &kw : std::vector<std::vector<qelhost::Keyword>>{{}, {{"MAX_LBL", vars.lng("m", INT_MAX)}}})
+  for (const auto &kw :
+       std::vector<std::vector<qelhost::Keyword>>{{}, {{"MAX_LBL", vars.lng("m", INT_MAX)}}})
     expect_refused({1, 2147483648u, 2}, {3}, file, kw, "KAVU_MBLK_SEGMENT_ERROR",
                    "KAVU_SEGMENT_GET_NBRINFO: Error: labels of LBL need to be below 2147483648, "
                    "found 2147483648.");
@@ -151,9 +154,9 @@ TEST_F(SegmentGetNbrinfo, RefusesFaultyArgumentsWithCatalogueMessages) {
                  "KAVU_SEGMENT_GET_NBRINFO: String expression required in this context: FILE.");
   expect_refused({1, 2}, {2}, vars.array<uint8_t>("file", {65, 66}, {2}), {}, "QEL_M_REQSTR",
                  "KAVU_SEGMENT_GET_NBRINFO: String expression required in this context: FILE.");
-  kavu_test::expect_error(kRoutine, {vars.lng("lbl", 1), vars.str("file", path("nbr"))}, {},
-                          "QEL_M_NOTARRAY",
-                          "KAVU_SEGMENT_GET_NBRINFO: Expression must be an array in this context: LBL.");
+  kavu_test::expect_error(
+      kRoutine, {vars.lng("lbl", 1), vars.str("file", path("nbr"))}, {}, "QEL_M_NOTARRAY",
+      "KAVU_SEGMENT_GET_NBRINFO: Expression must be an array in this context: LBL.");
 }
 
 }  // namespace

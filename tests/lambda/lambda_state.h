@@ -21,8 +21,6 @@ struct lambda_state {
   merge_lbl_list *&lists = run.lists;
   pair_rec *&pairs = run.pair_set;
   int32_t &n_pairs = run.n_pairs;
-  merge_tree *tree = &run.tree;
-  int32_t &count = run.n_entries;
   int32_t &nbands = run.nbands;
 
   lambda_state() { nbands = 1; }
@@ -36,7 +34,8 @@ struct lambda_state {
   // drivers build them; the first non-zero status is returned.
   int32_t build(const std::vector<float> &image, const std::vector<uint32_t> &labels, int32_t ncols,
                 int32_t nrows, int32_t bands, const uint8_t *mask = nullptr) {
-    const merge_input in{image.data(), labels.data(), ncols, nrows, bands, mask, nullptr, nullptr, nullptr};
+    const merge_input in{image.data(), labels.data(), ncols,   nrows,  bands,
+                         mask,         nullptr,       nullptr, nullptr};
     const int32_t status = merge_run_hash_labels(&run, in);
     return status != 0 ? status : merge_run_build(&run, in);
   }

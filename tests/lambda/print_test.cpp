@@ -1,6 +1,8 @@
 // Diagnostic printers of the merging structures: exact text on a small state.
 #include "lambda_state.h"
 
+#include "lambda/merge_step.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -36,6 +38,16 @@ TEST(Printers, RegionSetBeforeAndAfterAMerge) {
             }),
             "\nregion set (capacity = 4): \n"
             "pos = 1, label = 1\n\tgval: 0.500000 \n\tarea: 4\n\tbest nbr hash: error\n");
+}
+
+TEST(Printers, PairSetAndMergeTree) {
+  lambda_state s;  // means 0 and 1 over 2 pixels each, 2 pixels of boundary
+  ASSERT_EQ(s.build({0, 1, 0, 1}, {1, 2, 1, 2}, 2, 2, 1), 0);
+  EXPECT_EQ(printed([&](FILE *f) { t_print_pair_set(s.n_pairs, s.pairs, f); }),
+            "\npair set:\ni = 0\n\tt: 0.500000 s: 1.000000\n\tr0 r1 b e: 1 2 1 1\n"
+            "\tbound length: 2\nnumber of pairs = 1. \n");
+  EXPECT_EQ(printed([&](FILE *f) { t_print_merge_tree(&s.run.candidates, f); }),
+            "\nmerge tree (number = 1): \ni = 0, cost = 0.500000, pair = 0\n");
 }
 
 TEST(Printers, NeighbourTreeStopsAtKeyZero) {

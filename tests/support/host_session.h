@@ -24,16 +24,26 @@ void ensure_module_loaded();
 // Host type code of a C++ element type.
 template <typename T>
 constexpr int type_code_of() {
-  if constexpr (std::is_same_v<T, uint8_t>) return QEL_TYP_BYTE;
-  else if constexpr (std::is_same_v<T, int16_t>) return QEL_TYP_INT;
-  else if constexpr (std::is_same_v<T, int32_t>) return QEL_TYP_LONG;
-  else if constexpr (std::is_same_v<T, float>) return QEL_TYP_FLOAT;
-  else if constexpr (std::is_same_v<T, double>) return QEL_TYP_DOUBLE;
-  else if constexpr (std::is_same_v<T, uint16_t>) return QEL_TYP_UINT;
-  else if constexpr (std::is_same_v<T, uint32_t>) return QEL_TYP_ULONG;
-  else if constexpr (std::is_same_v<T, int64_t>) return QEL_TYP_LONG64;
-  else if constexpr (std::is_same_v<T, uint64_t>) return QEL_TYP_ULONG64;
-  else static_assert(sizeof(T) == 0, "no host type for this element type");
+  if constexpr (std::is_same_v<T, uint8_t>)
+    return QEL_TYP_BYTE;
+  else if constexpr (std::is_same_v<T, int16_t>)
+    return QEL_TYP_INT;
+  else if constexpr (std::is_same_v<T, int32_t>)
+    return QEL_TYP_LONG;
+  else if constexpr (std::is_same_v<T, float>)
+    return QEL_TYP_FLOAT;
+  else if constexpr (std::is_same_v<T, double>)
+    return QEL_TYP_DOUBLE;
+  else if constexpr (std::is_same_v<T, uint16_t>)
+    return QEL_TYP_UINT;
+  else if constexpr (std::is_same_v<T, uint32_t>)
+    return QEL_TYP_ULONG;
+  else if constexpr (std::is_same_v<T, int64_t>)
+    return QEL_TYP_LONG64;
+  else if constexpr (std::is_same_v<T, uint64_t>)
+    return QEL_TYP_ULONG64;
+  else
+    static_assert(sizeof(T) == 0, "no host type for this element type");
 }
 
 // Owns caller variables and releases them at scope end.

@@ -45,20 +45,25 @@ Round round_of_calls(uint32_t seed) {
   Round out;
   QEL_VPTR merges = vars.undefined("merges");
   QEL_VPTR labels = kavu_test::call_ok(
-      vars, "KAVU_WATERSHED", {vars.array("levels", levels, {nx, ny}), vars.array("image", image, {nx, ny})},
-      {{"LONG", vars.lng("long", 1)}, {"MERGE_BD", vars.lng("merge_bd", 1)}, {"OUT_MERGE_LIST", merges}});
+      vars, "KAVU_WATERSHED",
+      {vars.array("levels", levels, {nx, ny}), vars.array("image", image, {nx, ny})},
+      {{"LONG", vars.lng("long", 1)},
+       {"MERGE_BD", vars.lng("merge_bd", 1)},
+       {"OUT_MERGE_LIST", merges}});
   out.watershed = read_array<uint32_t>(labels).data;
   if (merges->flags & QEL_V_ARR) out.merge_list = read_array<uint32_t>(merges).data;
   QEL_VPTR regions = vars.undefined("regions");
-  kavu_test::call_ok(vars, "KAVU_MULTILEVEL_LABEL_REGION", {vars.array("classes", classes, {nx, ny}), regions});
+  kavu_test::call_ok(vars, "KAVU_MULTILEVEL_LABEL_REGION",
+                     {vars.array("classes", classes, {nx, ny}), regions});
   out.labelling = read_array<uint32_t>(regions).data;
-  QEL_VPTR replaced = kavu_test::call_ok(
-      vars, "KAVU_REPLACE_INTEGER_DATA",
-      {regions, vars.array<uint32_t>("old", {1, 2, 3}, {3}), vars.array<uint32_t>("new", {3, 1, 2}, {3})});
+  QEL_VPTR replaced = kavu_test::call_ok(vars, "KAVU_REPLACE_INTEGER_DATA",
+                                         {regions, vars.array<uint32_t>("old", {1, 2, 3}, {3}),
+                                          vars.array<uint32_t>("new", {3, 1, 2}, {3})});
   out.replaced = read_array<uint32_t>(replaced).data;
-  out.errors = {abort_text("KAVU_WATERSHED", {vars.array<uint16_t>("flat", {0, 0, 0, 0}, {2, 2}), labels}),
-                abort_text("KAVU_MULTILEVEL_LABEL_REGION",
-                           {vars.array<uint32_t>("cube", {1, 2}, {1, 1, 2}), regions})};
+  out.errors = {
+      abort_text("KAVU_WATERSHED", {vars.array<uint16_t>("flat", {0, 0, 0, 0}, {2, 2}), labels}),
+      abort_text("KAVU_MULTILEVEL_LABEL_REGION",
+                 {vars.array<uint32_t>("cube", {1, 2}, {1, 1, 2}), regions})};
   return out;
 }
 

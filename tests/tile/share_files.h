@@ -88,7 +88,8 @@ inline std::vector<ShareRecord> parse_share_files(const std::string &base, int n
   if (idx.size() != 4 + 4 * size_t(n) || info.size() != record_size * size_t(n)) return records;
   for (int32_t r = 0; r < n; ++r) {
     ShareRecord rec{get_u32(idx, 4 + 4 * size_t(r)), int32_t(get_u32(info, r * record_size)), {}};
-    for (int k = 0; k < nbands; ++k) rec.means.push_back(get_f32(info, r * record_size + 4 + 4 * k));
+    for (int k = 0; k < nbands; ++k)
+      rec.means.push_back(get_f32(info, r * record_size + 4 + 4 * k));
     records.push_back(rec);
   }
   return records;

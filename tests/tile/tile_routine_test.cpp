@@ -3,7 +3,6 @@
 #include "host_session.h"
 #include "share_files.h"
 
-
 #include <set>
 
 namespace {
@@ -30,24 +29,25 @@ class TileRoutine : public kavu_test::RoutineTest {
     tile_test::write_bytes(base + ".idx", {});
     tile_test::write_bytes(base + ".info", {});
   }
-  void expect_refused(const std::vector<Keyword> &keywords, const std::string &name, const std::string &text,
-                      QEL_VPTR img = nullptr) {
-    kavu_test::expect_error(kRoutine, {img ? img : image(4, 3), vars.undefined("out")}, keywords, name,
-                            kPrefix + text);
+  void expect_refused(const std::vector<Keyword> &keywords, const std::string &name,
+                      const std::string &text, QEL_VPTR img = nullptr) {
+    kavu_test::expect_error(kRoutine, {img ? img : image(4, 3), vars.undefined("out")}, keywords,
+                            name, kPrefix + text);
   }
 };
 
 // Masked pixels are zero and make no adjacency: 1 and 3 (or 7 and 9) meet only
 // through the masked pixel and stay apart however high the threshold.
 TEST_F(TileRoutine, MaskedOutPixelsAreZeroAndSeparate) {
-  for (const std::vector<int64_t> &dims : {std::vector<int64_t>{5, 1}, std::vector<int64_t>{1, 5}}) {
+  for (const std::vector<int64_t> &dims :
+       {std::vector<int64_t>{5, 1}, std::vector<int64_t>{1, 5}}) {
     QEL_VPTR out = vars.undefined("out");
-    ASSERT_TRUE(kavu_test::call_ok(
-        vars, kRoutine, {vars.array<float>("img", {1, 1, 9, 5, 5}, dims), out},
-        {{"IN_LABEL_IMG", vars.array<uint32_t>("lbl", {1, 1, 2, 3, 3}, dims)},
-         {"MASK", vars.array<uint8_t>("m", {1, 1, 0, 1, 1}, dims)},
-         {"LAMBDA_THRESHOLD", vars.dbl("t", 1e30)},
-         {"START_LBL", vars.ulng("s", 1)}}));
+    ASSERT_TRUE(
+        kavu_test::call_ok(vars, kRoutine, {vars.array<float>("img", {1, 1, 9, 5, 5}, dims), out},
+                           {{"IN_LABEL_IMG", vars.array<uint32_t>("lbl", {1, 1, 2, 3, 3}, dims)},
+                            {"MASK", vars.array<uint8_t>("m", {1, 1, 0, 1, 1}, dims)},
+                            {"LAMBDA_THRESHOLD", vars.dbl("t", 1e30)},
+                            {"START_LBL", vars.ulng("s", 1)}}));
     const auto labels = read_array<uint32_t>(out).data;
     EXPECT_EQ(labels[2], 0u);
     EXPECT_EQ(labels[0], labels[1]);
@@ -69,61 +69,84 @@ TEST_F(TileRoutine, InMergeListPairsComeOutLargerFirstInOrderWithDuplicates) {
 
 // Every refusal with its message, in check order.
 TEST_F(TileRoutine, RefusesFaultyArgumentsWithCatalogueMessages) {
-  kavu_test::expect_error(kRoutine, {vars.lng("img", 1), vars.undefined("out")}, {}, "QEL_M_NOTARRAY",
+  kavu_test::expect_error(kRoutine, {vars.lng("img", 1), vars.undefined("out")}, {},
+                          "QEL_M_NOTARRAY",
                           kPrefix + "Expression must be an array in this context: IMG.");
   const char *badtype = "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE";
-  expect_refused({{"IN_LABEL_IMG", vars.array<int32_t>("l", std::vector<int32_t>(12), {4, 3})}}, badtype,
-                 "The type of IN_LABEL_IMG needs to be type ULONG.");
+  expect_refused({{"IN_LABEL_IMG", vars.array<int32_t>("l", std::vector<int32_t>(12), {4, 3})}},
+                 badtype, "The type of IN_LABEL_IMG needs to be type ULONG.");
   expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", std::vector<uint32_t>(12), {12})}},
                  "KAVU_MBLK_SEGMENT_NOT_2D", "IN_LABEL_IMG needs to be 2D.");
   expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", std::vector<uint32_t>(12), {3, 4})}},
-                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH", "The first 2 dimensions of IMG and IN_LABEL_IMG do not match.");
+                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH",
+                 "The first 2 dimensions of IMG and IN_LABEL_IMG do not match.");
   expect_refused({{"IN_LABEL_IMG", vars.lng("l", 0)}}, "QEL_M_NOTARRAY",
                  "Expression must be an array in this context: L.");
   expect_refused({{"MASK", vars.array<uint32_t>("m", std::vector<uint32_t>(12), {4, 3})}}, badtype,
                  "The type of MASK needs to be type BYTE.");
-  expect_refused({{"MASK", vars.array<uint8_t>("m", std::vector<uint8_t>(12), {4, 3, 1})}}, "KAVU_MBLK_SEGMENT_NOT_2D",
-                 "MASK needs to be 2D.");
+  expect_refused({{"MASK", vars.array<uint8_t>("m", std::vector<uint8_t>(12), {4, 3, 1})}},
+                 "KAVU_MBLK_SEGMENT_NOT_2D", "MASK needs to be 2D.");
   expect_refused({{"MASK", vars.array<uint8_t>("m", std::vector<uint8_t>(15), {5, 3})}},
-                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH", "The first 2 dimensions of IMG and MASK do not match.");
+                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH",
+                 "The first 2 dimensions of IMG and MASK do not match.");
   create_share_files();
   QEL_VPTR name = vars.str("f", base);
-  expect_refused({{"MARGIN_HLBL", vars.array<int32_t>("h", std::vector<int32_t>(8), {4, 2})}, {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE", "The type of MARGIN_HLBL needs to be type ULONG.");
-  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(8), {8})}, {"SHARE_FILE_NAME", name}},
+  expect_refused({{"MARGIN_HLBL", vars.array<int32_t>("h", std::vector<int32_t>(8), {4, 2})},
+                  {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+                 "The type of MARGIN_HLBL needs to be type ULONG.");
+  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(8), {8})},
+                  {"SHARE_FILE_NAME", name}},
                  "KAVU_MBLK_SEGMENT_NOT_2D", "MARGIN_HLBL needs to be 2D.");
-  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(6), {3, 2})}, {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH", "The first dimension of IMG and MARGIN_HLBL do not match.");
-  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(4), {4, 1})}, {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", "the second dimension of MARGIN_HLBL needs to be at least 2.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint8_t>("v", std::vector<uint8_t>(6), {3, 2})}, {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE", "The type of MARGIN_VLBL needs to be type ULONG.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(6), {6})}, {"SHARE_FILE_NAME", name}},
+  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(6), {3, 2})},
+                  {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH",
+                 "The first dimension of IMG and MARGIN_HLBL do not match.");
+  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(4), {4, 1})},
+                  {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+                 "the second dimension of MARGIN_HLBL needs to be at least 2.");
+  expect_refused({{"MARGIN_VLBL", vars.array<uint8_t>("v", std::vector<uint8_t>(6), {3, 2})},
+                  {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+                 "The type of MARGIN_VLBL needs to be type ULONG.");
+  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(6), {6})},
+                  {"SHARE_FILE_NAME", name}},
                  "KAVU_MBLK_SEGMENT_NOT_2D", "MARGIN_VLBL needs to be 2D.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(8), {4, 2})}, {"SHARE_FILE_NAME", name}},
+  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(8), {4, 2})},
+                  {"SHARE_FILE_NAME", name}},
                  "KAVU_MBLK_SEGMENT_DIM_VERT_NOT_MATCH",
                  "The 2nd dimensions of IMG and the size of MARGIN_VLBL do not match.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(3), {3, 1})}, {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", "the second dimension of MARGIN_VLBL needs to be at least 2.");
-  const std::string need_name = "The SHARE_FILE_NAME needs to be set when MARGIN_VLBL or MARGIN_HLBL is set.";
+  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(3), {3, 1})},
+                  {"SHARE_FILE_NAME", name}},
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+                 "the second dimension of MARGIN_VLBL needs to be at least 2.");
+  const std::string need_name =
+      "The SHARE_FILE_NAME needs to be set when MARGIN_VLBL or MARGIN_HLBL is set.";
   expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(8), {4, 2})}},
                  "KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST", need_name);
   expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(6), {3, 2})}},
                  "KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST", need_name);
-  EXPECT_EQ(tile_test::read_bytes(base + ".idx").size(), 0u);  // refused before any file was touched
+  EXPECT_EQ(tile_test::read_bytes(base + ".idx").size(),
+            0u);  // refused before any file was touched
   create_share_files();
-  expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", {1, 2, 3, 0xFFFFFFFFu, 1, 1, 1, 1, 1, 1, 1, 1}, {4, 3})}},
-                 "KAVU_MBLK_SEGMENT_ERROR", "Error: IN_LABEL_IMG holds label 4294967295, which is reserved.");
+  expect_refused(
+      {{"IN_LABEL_IMG",
+        vars.array<uint32_t>("l", {1, 2, 3, 0xFFFFFFFFu, 1, 1, 1, 1, 1, 1, 1, 1}, {4, 3})}},
+      "KAVU_MBLK_SEGMENT_ERROR", "Error: IN_LABEL_IMG holds label 4294967295, which is reserved.");
   expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", {1, 1, 1, 7, 0xFFFFFFFEu, 7}, {3, 2})},
                   {"SHARE_FILE_NAME", vars.str("f", base)}},
-                 "KAVU_MBLK_SEGMENT_ERROR", "Error: MARGIN_VLBL holds label 4294967294, which is reserved.");
-  expect_refused({{"IN_MERGE_LIST", vars.array<int32_t>("ml", {1, 2}, {2})}}, "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+                 "KAVU_MBLK_SEGMENT_ERROR",
+                 "Error: MARGIN_VLBL holds label 4294967294, which is reserved.");
+  expect_refused({{"IN_MERGE_LIST", vars.array<int32_t>("ml", {1, 2}, {2})}},
+                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
                  "The type of IN_MERGE_LIST needs to be type ULONG.");
   std::filesystem::remove(base + ".idx");
   std::filesystem::remove(base + ".info");
   expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
                  "Cannot open file " + base + ".idx for writing.");
-  tile_test::write_bytes(base + ".idx", {});  // the info file alone missing names the index file too
+  tile_test::write_bytes(base + ".idx",
+                         {});  // the info file alone missing names the index file too
   expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
                  "Cannot open file " + base + ".idx for writing.");
   // An empty name gives ".idx" in the working directory.
@@ -166,10 +189,12 @@ TEST_F(TileRoutine, ContinuedTileRenumbersItsInputAndRefreshesTheSharedRecords) 
   ContinuedTile t;
   QEL_VPTR in = vars.array("l", t.labels, {4, 3});
   QEL_VPTR out = vars.undefined("out");
-  QEL_VPTR value = kavu_test::call_ok(
-      vars, kRoutine, {image(4, 3, std::vector<float>(12, 2.0f)), out},
-      {{"IN_LABEL_IMG", in}, {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})}, {"SHARE_FILE_NAME", vars.str("f", base)},
-       {"START_LBL", vars.ulng("s", 200)}});
+  QEL_VPTR value =
+      kavu_test::call_ok(vars, kRoutine, {image(4, 3, std::vector<float>(12, 2.0f)), out},
+                         {{"IN_LABEL_IMG", in},
+                          {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
+                          {"SHARE_FILE_NAME", vars.str("f", base)},
+                          {"START_LBL", vars.ulng("s", 200)}});
   ASSERT_TRUE(value);
   // 1 -> 100 and 4 -> 101 (first-line labels); 2 and 3 renumbered from 200.
   EXPECT_EQ(read_array<uint32_t>(in).data,
@@ -184,7 +209,7 @@ TEST_F(TileRoutine, ContinuedTileRenumbersItsInputAndRefreshesTheSharedRecords) 
   EXPECT_FLOAT_EQ(records[0].means[0], (5 * 1.0f + 3 * 2.0f) / 8);
   EXPECT_EQ(records[1].area, 2 + 2);
   EXPECT_FLOAT_EQ(records[1].means[0], 2.5f);
-  EXPECT_EQ(records[2].label, labels[3]);  // right column: 200 first
+  EXPECT_EQ(records[2].label, labels[3]);   // right column: 200 first
   EXPECT_EQ(records[3].label, labels[10]);  // then the bottom row: 101 is shared already, 201 new
   EXPECT_EQ(records[3].label, 201u);
 }

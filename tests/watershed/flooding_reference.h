@@ -20,11 +20,11 @@ namespace watershed_test {
 struct FloodInput {
   int64_t nx = 3, ny = 3, nb = 1;
   std::vector<uint16_t> levels;
-  std::vector<float> image;     // nb planes of nx * ny; empty reads as zeros
-  std::vector<uint8_t> mask;    // empty: no mask
+  std::vector<float> image;   // nb planes of nx * ny; empty reads as zeros
+  std::vector<uint8_t> mask;  // empty: no mask
   uint32_t start = 0;
-  std::vector<uint32_t> top;    // empty: no top margin
-  std::vector<uint32_t> left;   // empty: no left margin
+  std::vector<uint32_t> top;   // empty: no top margin
+  std::vector<uint32_t> left;  // empty: no left margin
   int32_t connectivity = 4;
   bool merge_bd = false;
 };
@@ -62,7 +62,6 @@ inline std::vector<uint16_t> random_levels(std::mt19937 &rng, int64_t nx, int64_
     }
   return lv;
 }
-
 
 struct Reference {
   static constexpr uint32_t kInit = 0xFFFFFFFF, kCurrent = 0xFFFFFFFE, kInQueue = 0xFFFFFFFD,
@@ -233,8 +232,10 @@ struct Reference {
         const int64_t q = neighbour(p, j);
         if (q < 0) continue;
         if (real(lab[q])) {
-          if (first == 0) first = lab[q];
-          else if (lab[q] != first) meeting = true;
+          if (first == 0)
+            first = lab[q];
+          else if (lab[q] != first)
+            meeting = true;
           float d = 0.0f;
           for (int64_t b = 0; b < in.nb; ++b) {
             const float x = in.image.empty() ? 0.0f : in.image[b * plane + p];
@@ -268,8 +269,8 @@ struct Reference {
     for (int64_t r = 1; r < ny; ++r) complete(r * nx + nx - 1, (r - 1) * nx + nx - 1);
     for (int64_t c = 0; c < nx; ++c) complete((ny - 1) * nx + c, (ny - 1) * nx + c - 1);
     const int64_t last = n - 1, above = n - 1 - nx;
-    if (real(lab[last]) && real(lab[above]) && lab[last] != lab[above] &&
-        in.levels[last] == 0 && in.levels[above] == 0)
+    if (real(lab[last]) && real(lab[above]) && lab[last] != lab[above] && in.levels[last] == 0 &&
+        in.levels[above] == 0)
       add_pair(lab[last], lab[above]);
   }
 };

@@ -3,7 +3,6 @@
 #include "flooding_reference.h"
 #include "host_session.h"
 
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,11 +57,13 @@ TEST_F(Watershed, RandomCallsEqualTheReferenceFlooding) {
     in.start = starts[rng() % 5];
     const bool long_labels = rng() % 2;
     Vars v;
-    std::vector<qelhost::Keyword> kw = {
-        {"CONNECTIVITY", v.lng("c", in.connectivity)}, {"MERGE_BD", v.lng("m", in.merge_bd)},
-        {"START_LBL", v.ulng("s", in.start)},          {"LONG", v.lng("l", long_labels)}};
+    std::vector<qelhost::Keyword> kw = {{"CONNECTIVITY", v.lng("c", in.connectivity)},
+                                        {"MERGE_BD", v.lng("m", in.merge_bd)},
+                                        {"START_LBL", v.ulng("s", in.start)},
+                                        {"LONG", v.lng("l", long_labels)}};
     if (rng() % 2) {
-      for (int64_t i = 0; i < in.nx * in.ny; ++i) in.mask.push_back(rng() % 7 ? 1 + rng() % 255 : 0);
+      for (int64_t i = 0; i < in.nx * in.ny; ++i)
+        in.mask.push_back(rng() % 7 ? 1 + rng() % 255 : 0);
       kw.push_back({"MASK", v.array("mask", in.mask, {in.nx, in.ny})});
     }
     if (rng() % 2) {  // 16-bit labels keep the low bits of margin labels
@@ -79,11 +80,11 @@ TEST_F(Watershed, RandomCallsEqualTheReferenceFlooding) {
     kw.push_back({"MAX_REGION_LABEL", maxl});
     kw.push_back({"OUT_MERGE_LIST", out_list});
     kw.push_back({"WSHEDMASK", wm});
-    QEL_VPTR result = kavu_test::call_ok(v, kRoutine,
-                                         {v.array("levels", in.levels, {in.nx, in.ny}),
-                                          in.nb ? v.array("img", in.image, {in.nx, in.ny, in.nb})
-                                                : zero_image(in.nx, in.ny)},
-                                         kw);
+    QEL_VPTR result = kavu_test::call_ok(
+        v, kRoutine,
+        {v.array("levels", in.levels, {in.nx, in.ny}),
+         in.nb ? v.array("img", in.image, {in.nx, in.ny, in.nb}) : zero_image(in.nx, in.ny)},
+        kw);
     ASSERT_NE(result, nullptr);
     SCOPED_TRACE(::testing::Message() << "trial " << trial << ", " << in.nx << " x " << in.ny);
     const FloodOutput want = watershed_test::reference_flood(in, !long_labels);
@@ -173,7 +174,8 @@ TEST_F(Watershed, RefusesFaultyArgumentsInCheckOrder) {
   QEL_VPTR short_h = vars.array<uint32_t>("h", {1, 2, 3, 4}, {4});
   QEL_VPTR long_list = vars.array<int32_t>("il", {1, 2}, {2});
   refused({lev, img}, {{"CONNECTIVITY", vars.lng("c", 6)}, {"MASK", int_mask}},
-          "KAVU_MBLK_SEGMENT_KEYWORD_BADVAL", "Bad keyword value for CONNECTIVITY. Must be 4 or 8.");
+          "KAVU_MBLK_SEGMENT_KEYWORD_BADVAL",
+          "Bad keyword value for CONNECTIVITY. Must be 4 or 8.");
   refused({lev, img}, {{"MASK", scalar}}, na, s_not_array);
   refused({lev, img}, {{"MASK", int_mask}, {"MARGIN_HLBL", short_h}}, badtype,
           "The type of MASK needs to be type BYTE.");
@@ -192,11 +194,12 @@ TEST_F(Watershed, RefusesFaultyArgumentsInCheckOrder) {
           "The type of MARGIN_VLBL needs to be type ULONG.");
   refused({lev, img}, {{"MARGIN_VLBL", vars.array("vl", U32(4, 1), {1, 4})}}, vector,
           "MARGIN_VLBL needs to be a vector.");
-  refused({lev, img}, {{"MARGIN_VLBL", vars.array<uint32_t>("vl", {1, 2, 3}, {3})},
-                       {"IN_MERGE_LIST", long_list}},
-          less,
-          "The dimension of MARGIN_VLBL needs to be equal to or larger than the Y dimension of "
-          "LEVELS.");
+  refused(
+      {lev, img},
+      {{"MARGIN_VLBL", vars.array<uint32_t>("vl", {1, 2, 3}, {3})}, {"IN_MERGE_LIST", long_list}},
+      less,
+      "The dimension of MARGIN_VLBL needs to be equal to or larger than the Y dimension of "
+      "LEVELS.");
   refused({lev, img}, {{"IN_MERGE_LIST", long_list}}, badtype,
           "The type of IN_MERGE_LIST needs to be type ULONG.");
 }

@@ -1,10 +1,11 @@
 // Election of each region's cheapest pair and the merge tree of the pairs
 // elected by both of their regions.
+#include "lambda/merge_step.h"
 #include "lambda/vote.h"
 
-int32_t t_get_best_index_rbtree(const region_rec *region, float *cost, const pair_rec *pair_set) {
-  const nbr_entry *nbrs = region->nbrs;
-  const int32_t n = region->n_nbrs;
+int32_t cheapest_pair(const region_rec &region, const pair_rec *pair_set, float *cost) {
+  const nbr_entry *nbrs = region.nbrs;
+  const int32_t n = region.n_nbrs;
   if (n == 0) return -1;
   // Lowest cost wins, among equal costs the lowest pair index; a cost that is
   // not a number never replaces the best so far.
@@ -25,20 +26,20 @@ int32_t t_get_best_index_rbtree(const region_rec *region, float *cost, const pai
   return best;
 }
 
-int32_t t_init_merge_tree(int32_t n_positions, int32_t n_pairs, merge_tree *tree,
-                          pair_rec *pair_set, region_rec *region_set, int32_t *count) {
-  if (candidate_heap_init(tree, n_pairs, n_positions / 2 + 1) != 0) return KAVU_NO_MEMORY;
-  for (int32_t p = 0; p < n_positions; ++p) {
-    region_rec &rec = region_set[p];
-    if (rec.area == 0) continue;
-    float cost;
-    rec.bestp = t_get_best_index_rbtree(&rec, &cost, pair_set);
-    if (rec.bestp != -1 && t_cast_vote(rec.bestp, cost, tree, pair_set, count) != 0) {
-      t_free_merge_tree(tree);
+int32_t t_get_best_index_rbtree(const region_rec *region, float *cost, const pair_rec *pair_set) {
+  return cheapest_pair(*region, pair_set, cost);
+}
+
+kavu_status t_init_merge_tree(merge_run *run) {
+  if (candidate_heap_init(&run->candidates, run->n_pairs, run->n_positions / 2 + 1) != 0)
+    return KAVU_NO_MEMORY;
+  for (int32_t p = 0; p < run->n_positions; ++p) {
+    if (run->region_set[p].area != 0 && elect(*run, p) != 0) {
+      t_free_merge_tree(&run->candidates);
       return KAVU_NO_MEMORY;
     }
   }
   return KAVU_OK;
 }
 
-void t_free_merge_tree(merge_tree *tree) { candidate_heap_release(tree); }
+void t_free_merge_tree(candidate_heap *tree) { candidate_heap_release(tree); }

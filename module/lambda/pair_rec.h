@@ -1,6 +1,5 @@
-// The pair record of the lambda-merging pair set. It lives here, beside the
-// trees, because nptree_inorder_check_min reads its merge cost; the merging
-// code includes this header rather than the containers depending on it.
+// The pair record of the lambda-merging pair set: two neighbouring regions,
+// their common boundary, merge cost and votes.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +11,6 @@ struct pair_rec {
   int32_t r1;       // position of the absorbed region
   int32_t blen;     // common boundary length
   uint8_t b;        // 1 when at least one region has this pair as its best pair
-  uint8_t e;        // 1 when both do; the pair is then in the merge tree
+  uint8_t e;        // 1 when both do; the pair is then a merge candidate
   uint8_t removed;  // 1 once merged or folded into another pair
 };
