@@ -16,6 +16,7 @@ import warnings
 from ._errors import Error, KavuWarning
 from .exits import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE,
                     CliError)
+from .same_file import refuse_inputs_as_outputs
 
 # Errors of a write that cannot finish: the output cannot be written.
 FULL_ERRNOS = (errno.ENOSPC, errno.EDQUOT, errno.EFBIG)
@@ -52,11 +53,15 @@ class OneLineParser(argparse.ArgumentParser):
         raise UsageError(self.prog, message)
 
 
-def _positive_int(text):
+def _whole_number(text):
     try:
-        value = int(text)
+        return int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+
+
+def _positive_int(text):
+    value = _whole_number(text)
     if value < 1:
         raise argparse.ArgumentTypeError(f"{value} needs to be at least 1")
     return value
@@ -90,6 +95,15 @@ def _say(text):
     print(text, flush=True)
 
 
+def _count(n, noun):
+    return f"{n} {noun}{'' if n == 1 else 's'}"
+
+
+def _mask_path(args):
+    """--mask RASTER: an input too."""
+    return None if args.mask in ("auto", "none", "nodata") else args.mask
+
+
 def segment_options(args):
     """The options `kavu segment` and `kavu batch` share, as SegmentOptions' keywords."""
     return dict(lambda_threshold=args.lambda_threshold, regions=args.regions,
@@ -100,13 +114,15 @@ def segment_options(args):
 
 def cmd_segment(args):
     from .raster_io import check_extension
+    refuse_inputs_as_outputs([args.output], [args.input, _mask_path(args)])
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     from .driver import SegmentOptions
     from .raster_segment import segment_raster
     summary = segment_raster(args.input, args.output,
                              SegmentOptions(**segment_options(args), workers=args.workers),
                              args.bands, args.mask, _progress_factory())
-    _say(f"{args.output}: {summary['regions']} regions, {summary['tiles']} tiles, "
+    _say(f"{args.output}: {_count(summary['regions'], 'region')}, "
+         f"{_count(summary['tiles'], 'tile')}, "
          f"lambda {summary['lambda_threshold']:.7g}, "
          f"{summary['pixels'] / summary['seconds'] / 1e6:.2f} Mpixel/s")
 
@@ -124,25 +140,29 @@ def cmd_batch(args):
 
 
 def cmd_schedule(args):
-    from .schedule import make_schedule
-    npz, png, n = make_schedule(args.input, args.output, bands=args.bands,
-                                from_pixels=args.from_pixels, connectivity=args.connectivity,
-                                progress=_progress_factory())
-    _say(f"{npz}: {n} merges; plot {png}")
+    from .schedule import make_schedule, schedule_paths
+    npz, png = schedule_paths(args.input, args.output)
+    refuse_inputs_as_outputs([npz, png], [args.input, _mask_path(args)])
+    n = make_schedule(args.input, npz, png, bands=args.bands, mask=args.mask,
+                      from_pixels=args.from_pixels, connectivity=args.connectivity,
+                      progress=_progress_factory())
+    _say(f"{npz}: {_count(n, 'merge')}; plot {png}")
 
 
 def cmd_cut(args):
+    from .cut import cut_schedule
     from .raster_io import check_extension
-    from .schedule import cut_schedule
+    refuse_inputs_as_outputs([args.output], [args.schedule])
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     n = cut_schedule(args.schedule, args.output, regions=args.regions,
-                     lambda_threshold=args.lambda_threshold)
-    _say(f"{args.output}: {n} regions")
+                     lambda_threshold=args.lambda_threshold, min_size=args.min_size)
+    _say(f"{args.output}: {_count(n, 'region')}")
 
 
 def cmd_overlay(args):
     from .overlay import write_overlay
     from .raster_io import check_extension
+    refuse_inputs_as_outputs([args.output], [args.input, args.labels])
     check_extension(args.output, "OUT.png", "PNG", (".png",))
     write_overlay(args.input, args.labels, args.output, bands=args.bands,
                   percent=args.stretch, max_size=args.max_size)
@@ -150,12 +170,31 @@ def cmd_overlay(args):
 
 def cmd_stats(args):
     from .overlay import write_stats
+    refuse_inputs_as_outputs([args.output], [args.input, args.labels])
     write_stats(args.input, args.labels, args.output, bands=args.bands)
+
+
+def add_min_size_option(p):
+    from .driver import DEFAULT_MIN_SIZE
+    p.add_argument("--min-size", type=int, default=DEFAULT_MIN_SIZE, metavar="PIXELS",
+                   help=f"regions under PIXELS pixels join their cheapest neighbour "
+                   f"(default {DEFAULT_MIN_SIZE}; 0 keeps them)")
+
+
+def add_bands_option(p):
+    p.add_argument("--bands", metavar="LIST", help="bands to use, e.g. 1,2,3 or 1-4 (default all)")
+
+
+def add_mask_option(p):
+    p.add_argument("--mask", default="auto", metavar="M",
+                   help="pixels to segment: 'auto' (default: the input's nodata or alpha band, "
+                   "if any), 'nodata', 'none', or a raster of the input's size whose non-zero "
+                   "pixels count; NaN pixels are always left out")
 
 
 def add_segment_options(p):
     """The options of `kavu segment`, which `kavu batch` takes too."""
-    from .driver import DEFAULT_MIN_SIZE, DEFAULT_TILE
+    from .driver import DEFAULT_TILE
     from .tiling import SMALLEST_TILE
     choice = p.add_mutually_exclusive_group()
     choice.add_argument("--lambda", dest="lambda_threshold", type=_threshold, metavar="T",
@@ -165,22 +204,17 @@ def add_segment_options(p):
                         help="choose lambda for about N regions (printed, to repeat with --lambda)")
     choice.add_argument("--mean-area", type=_threshold, metavar="PIXELS",
                         help="choose lambda for regions of about PIXELS pixels on average")
-    p.add_argument("--min-size", type=int, default=DEFAULT_MIN_SIZE, metavar="PIXELS",
-                   help=f"regions under PIXELS pixels join their cheapest neighbour "
-                   f"(default {DEFAULT_MIN_SIZE}; 0 keeps them)")
-    p.add_argument("--tile", type=_positive_int, default=DEFAULT_TILE, metavar="N",
+    add_min_size_option(p)
+    p.add_argument("--tile", type=_whole_number, default=DEFAULT_TILE, metavar="N",
                    help=f"tile size in pixels (default {DEFAULT_TILE}, at least "
                    f"{SMALLEST_TILE}); memory follows N*N, not the image")
-    p.add_argument("--bands", metavar="LIST", help="bands to use, e.g. 1,2,3 or 1-4 (default all)")
+    add_bands_option(p)
     p.add_argument("--connectivity", type=int, choices=(4, 8), default=4,
                    help="watershed neighbourhood (default 4)")
     p.add_argument("--merge-lines", action=argparse.BooleanOptionalAction, default=True,
                    help="dissolve watershed lines into the nearest basin (default); with "
                    "--no-merge-lines they stay 0 and keep the basins on both sides apart")
-    p.add_argument("--mask", default="auto", metavar="M",
-                   help="pixels to segment: 'auto' (default: the input's nodata or alpha band, "
-                   "if any), 'nodata', 'none', or a raster of the input's size whose non-zero "
-                   "pixels count; NaN pixels are always left out")
+    add_mask_option(p)
     p.add_argument("--start-label", type=_positive_int, default=1, metavar="L",
                    help="first label of the output (default 1; 0 is no region)")
 
@@ -218,9 +252,10 @@ def build_parser():
     p = sub.add_parser("schedule", help="full merge schedule of an image, to choose a level")
     p.add_argument("input", metavar="IN", help="raster GDAL reads, held in memory whole")
     p.add_argument("output", metavar="SCHEDULE", nargs="?",
-                   help="schedule file (.npz; default IN's name + .schedule.npz); the plot is "
-                   "written beside it as .png")
-    p.add_argument("--bands", metavar="LIST", help="bands to use, e.g. 1,2,3 or 1-4 (default all)")
+                   help="schedule file (.npz; default beside IN, IN's name + .schedule.npz); "
+                   "the plot is written beside it as .png")
+    add_bands_option(p)
+    add_mask_option(p)
     p.add_argument("--from-pixels", action="store_true",
                    help="start from single pixels instead of watershed basins (small images)")
     p.add_argument("--connectivity", type=int, choices=(4, 8), default=4,
@@ -232,9 +267,11 @@ def build_parser():
     p.add_argument("output", metavar="OUT", help="label GeoTIFF to write")
     level = p.add_mutually_exclusive_group(required=True)
     level.add_argument("--regions", type=_positive_int, metavar="N",
-                       help="stop merging at N regions")
+                       help="stop merging where N regions of at least --min-size pixels "
+                       "are left (the smaller ones join them)")
     level.add_argument("--lambda", dest="lambda_threshold", type=_threshold, metavar="T",
                        help="stop at the first merge that costs T or more")
+    add_min_size_option(p)
     p.set_defaults(run=cmd_cut)
 
     p = sub.add_parser("overlay", help="region boundaries over an RGB composite (PNG)")

@@ -1,35 +1,101 @@
-"""`kavu schedule` and `kavu cut`: the complete lambda-schedule merge of a
-whole image (held in memory), saved with its starting labels so that a label
-raster can be cut at any level afterwards, by region count or by lambda."""
+"""`kavu schedule`: the complete lambda-schedule merge of a whole image (held
+in memory), saved with its starting labels and their pixel statistics so that
+`kavu cut` can make a label raster at any level afterwards. The pixels taking
+part are those `kavu segment` segments: the mask and the NaN rule are its own."""
 
 import os
 import threading
+from typing import NamedTuple
 
 import numpy as np
-from affine import Affine
-from rasterio.crs import CRS
-from rasterio.errors import RasterioError
 
 from . import _routines as routines
-from .exits import EXIT_INPUT, EXIT_USAGE, CliError
-from .levels import Quantiser, gradient_magnitude
+from .exits import EXIT_USAGE, CliError
+from .lambdas import BandSpread
+from .levels import Quantiser
+from .pieces import flood, observe_scale, read_scale_block, read_window
 from .progress import no_progress
-from .raster_io import (AtomicOutput, gdal_env, label_profile, open_label_raster, open_raster,
-                        parse_bands, read_bands, write_error)
+from .raster_io import (AtomicOutput, gdal_env, make_mask, open_raster, parse_bands, size_text,
+                        write_error)
+from .small_regions import region_sums
+from .sources import RasterSource
+from .tiling import Tile
+
+# What a schedule holds per pixel, and per pixel and band, in bytes, rounded
+# up from peaks measured on 2000^2 and 3000^2 noisy rasters of 1 and 3 bands
+# (one basin for 6 pixels, as in the Landsat scene): 58 and 70 from basins;
+# from single pixels the merging alone took 275 (docs/command-line.md).
+BYTES_PER_PIXEL = {False: 64, True: 320}          # from basins / from single pixels
+BYTES_PER_PIXEL_BAND = 12
 
 
-def whole_image_basins(ds, bands, connectivity):
-    """The image (float32 bands) and its watershed basins, lines dissolved:
-    the same flooding `kavu segment` makes with one tile as large as the image."""
-    block = read_bands(ds, bands, -2, ds.height + 2, -2, ds.width + 2)
-    magnitude = gradient_magnitude(block)
-    quantiser = Quantiser()
-    quantiser.observe(magnitude[1:-1, 1:-1])
-    ws = routines.watershed(quantiser.levels(magnitude),
-                            np.ascontiguousarray(block[:, 1:-1, 1:-1]),
-                            connectivity=connectivity, long=True, merge_bd=True)
-    return (np.ascontiguousarray(block[:, 2:-2, 2:-2]),
-            np.ascontiguousarray(ws.labels[1:-1, 1:-1]))
+class Start(NamedTuple):
+    """Where the schedule starts: the image (float32 bands, +inf where a pixel
+    takes no part), its starting labels (0: takes no part) and their pixel
+    count and band sums (index = label)."""
+    image: np.ndarray
+    labels: np.ndarray
+    area: np.ndarray
+    sums: np.ndarray
+
+
+def schedule_paths(in_path, out_path):
+    """(SCHEDULE.npz, its plot): by default beside IN, IN's name + .schedule.npz."""
+    if out_path is None:
+        out_path = os.path.splitext(in_path)[0] + ".schedule.npz"
+    if not out_path.endswith(".npz"):
+        raise CliError(f"{out_path}: the schedule file needs the extension .npz", EXIT_USAGE)
+    return out_path, out_path[:-4] + ".png"
+
+
+def available_memory():
+    """Bytes this machine can give a process now (MemAvailable), or its RAM."""
+    try:
+        with open("/proc/meminfo") as f:
+            for line in f:
+                if line.startswith("MemAvailable:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+
+
+def refuse_too_large(ds, nbands, from_pixels):
+    """The schedule holds the whole image and its merge structures at once:
+    refused before any work when the estimate exceeds the free memory."""
+    need = ds.width * ds.height * (BYTES_PER_PIXEL[from_pixels] + BYTES_PER_PIXEL_BAND * nbands)
+    free = available_memory()
+    if need > free:
+        raise CliError(f"{ds.name}: a schedule of {size_text(ds)} needs about "
+                       f"{need / 2**30:.1f} GiB, more than the {free / 2**30:.1f} GiB free here; "
+                       "kavu segment --regions N chooses the level of an image of any size, "
+                       "tile by tile", EXIT_USAGE)
+
+
+def whole_image(source, connectivity, from_pixels):
+    """The Start of a schedule of the source: its watershed basins flooded as
+    `kavu segment` floods one tile as large as the image, or every pixel."""
+    tile = Tile(0, 0, 0, 0, source.height, 0, source.width, 0, source.height, 0, source.width)
+    pixels = read_window(source, tile)
+    if from_pixels:
+        mask = None if pixels.mask is None else pixels.mask[1:-1, 1:-1]
+        labels = np.arange(1, source.height * source.width + 1,
+                           dtype=np.uint32).reshape(source.height, source.width)
+    else:
+        quantiser = Quantiser()
+        observe_scale(read_scale_block(source, tile), quantiser, BandSpread())
+        labels, mask, _ = flood(pixels, quantiser, connectivity, merge_lines=True)
+    image = np.ascontiguousarray(pixels.block[:, 2:-2, 2:-2])
+    if mask is not None:
+        labels[mask == 0] = 0
+    area, sums = region_sums(image, labels, int(labels.max(initial=0)) + 1)
+    area[0], sums[:, 0] = 0, 0
+    if mask is not None:
+        # The iterative mode has no mask: the pixels that take no part are one
+        # region of infinite values, whose every merge costs infinity and so
+        # comes after all the others (and is cut off with them).
+        image[:, mask == 0] = np.inf
+    return Start(image, labels, area, sums)
 
 
 def regions_after(lambdas, n_initial):
@@ -90,86 +156,37 @@ def in_background(work, progress, stage):
     return outcome["value"]
 
 
-def make_schedule(in_path, out_path, bands=None, from_pixels=False, connectivity=4,
-                  progress=no_progress):
-    """Writes SCHEDULE.npz and SCHEDULE.png; returns (npz, png, merges)."""
-    if out_path is None:
-        out_path = os.path.splitext(os.path.basename(in_path))[0] + ".schedule.npz"
-    if not out_path.endswith(".npz"):
-        raise CliError(f"{out_path}: the schedule file needs the extension .npz", EXIT_USAGE)
-    png_path = out_path[:-4] + ".png"
+def make_schedule(in_path, npz_path, png_path, bands=None, mask="auto", from_pixels=False,
+                  connectivity=4, progress=no_progress):
+    """Writes the schedule (schedule_paths) of the pixels of IN that take part
+    (mask: as for `kavu segment`); returns the number of merges."""
     with gdal_env():
         ds = open_raster(in_path)
         with ds:
             chosen = parse_bands(bands, ds)
-            if from_pixels:
-                image = read_bands(ds, chosen, 0, ds.height, 0, ds.width)
-                labels = np.arange(ds.height * ds.width, dtype=np.uint32).reshape(ds.shape)
-            else:
-                image, labels = in_background(
-                    lambda: whole_image_basins(ds, chosen, connectivity), progress, "basins")
+            source = RasterSource(ds, chosen, make_mask(mask, ds, chosen))
+            refuse_too_large(ds, len(chosen), from_pixels)
+            start = in_background(lambda: whole_image(source, connectivity, from_pixels),
+                                  progress, "basins")
             crs = ds.crs.to_wkt() if ds.crs else ""
             transform = np.array(tuple(ds.transform)[:6])
-    # NaN pixels stay in (the schedule has no mask): the schedule is kept up
-    # to the first merge they make NaN, and `kavu cut` says what it cannot reach.
-    result = in_background(lambda: routines.merge_schedule(image, in_label_img=labels),
+    result = in_background(lambda: routines.merge_schedule(start.image,
+                                                           in_label_img=start.labels),
                            progress, "merging")
+    # Kept up to the first merge that costs infinity: one with the pixels that
+    # take no part, or of values so large that the cost overflows.
     finite = np.isfinite(result.lambdas)
     m = len(finite) if finite.all() else int(np.argmin(finite))
     lambdas, label_map = result.lambdas[:m], result.label_map[:2 * m]
-    n_initial = len(np.unique(labels))
-    with AtomicOutput(out_path) as npz, AtomicOutput(png_path) as png:
+    n_initial = int(np.count_nonzero(start.area))
+    with AtomicOutput(npz_path) as npz, AtomicOutput(png_path) as png:
         try:
             np.savez_compressed(npz.path, lambdas=lambdas, label_map=label_map,
-                                labels=labels, n_initial=n_initial, crs=crs, transform=transform)
+                                labels=start.labels, area=start.area, sums=start.sums,
+                                n_initial=n_initial, crs=crs, transform=transform)
             plot_schedule(png.path, lambdas, n_initial, os.path.basename(in_path))
         except OSError as e:
-            raise write_error(out_path, e) from None
+            raise write_error(npz_path, e) from None
         npz.commit()
         png.commit()
-    return out_path, png_path, m
-
-
-def merges_for(lambdas, n_initial, regions=None, lambda_threshold=None):
-    """How many leading merges of the schedule to apply."""
-    if regions is not None:
-        n_final = n_initial - len(lambdas)
-        if not n_final <= regions <= n_initial:
-            why = " (merging stops at NaN or infinite pixels)" if n_final > 1 else ""
-            raise CliError(f"--regions {regions} cannot be reached: the schedule goes from "
-                           f"{n_initial} regions down to {n_final}{why}", EXIT_USAGE)
-        return n_initial - regions
-    above = np.flatnonzero(lambdas >= np.float32(lambda_threshold))
-    return int(above[0]) if len(above) else len(lambdas)
-
-
-def load_schedule(path):
-    try:
-        with np.load(path, allow_pickle=False) as f:
-            return {k: f[k] for k in ("lambdas", "label_map", "labels", "n_initial", "crs",
-                                      "transform")}
-    except FileNotFoundError:
-        raise CliError(f"cannot read schedule {path}: no such file", EXIT_INPUT) from None
-    except (OSError, ValueError, KeyError) as e:
-        raise CliError(f"cannot read schedule {path}: not a schedule written by kavu schedule "
-                       f"({' '.join(str(e).split())})", EXIT_INPUT) from None
-
-
-def cut_schedule(schedule_path, out_path, regions=None, lambda_threshold=None):
-    """Writes the label GeoTIFF after the chosen merges; returns its region count."""
-    s = load_schedule(schedule_path)
-    k = merges_for(s["lambdas"], int(s["n_initial"]), regions, lambda_threshold)
-    label_map = s["label_map"][:2 * k] if k else np.zeros(1, np.uint32)  # one element: no pair
-    n, labels = routines.iter_lambda_create_label_image(s["labels"], label_map)
-    labels += 1                                                           # 0 is "no region"
-    crs = CRS.from_wkt(str(s["crs"])) if str(s["crs"]) else None
-    profile = label_profile(labels.shape[0], labels.shape[1], crs=crs,
-                            transform=Affine(*s["transform"]))
-    with gdal_env(), AtomicOutput(out_path) as work:
-        try:
-            with open_label_raster(work.path, profile) as dst:
-                dst.write(labels, 1)
-        except (OSError, RasterioError) as e:
-            raise write_error(out_path, e) from None
-        work.commit()
-    return n
+    return m

@@ -7,8 +7,7 @@ import numpy as np
 import pytest
 import rasterio
 
-from cli_support import (adjusted_rand_index, assert_consecutive, fields, read_labels, run, segment,
-                         write_raster)
+from cli_support import assert_consecutive, fields, read_labels, run, segment, write_raster
 
 ONE_PIECE = ("--tile", "100000")
 USAGE, INPUT, OUTPUT = 2, 3, 4
@@ -21,19 +20,33 @@ def scene(tmp_path_factory):
                         fields(70, 90, cells=8, seed=21))
 
 
-def test_schedule_and_cut_equal_segment_in_one_piece(tmp_path, scene):
-    schedule = tmp_path / "s.npz"
-    assert run("schedule", scene, schedule).returncode == 0
-    with np.load(schedule) as s:
-        assert len(s["label_map"]) == 2 * len(s["lambdas"]) == 2 * (int(s["n_initial"]) - 1)
-    assert schedule.with_suffix(".png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-    assert run("cut", schedule, tmp_path / "n.tif", "--regions", 8).returncode == 0
-    assert assert_consecutive(read_labels(tmp_path / "n.tif")) == 8
-    # The one-piece tiled mode stops at the first merge costing lambda or more.
-    for lam in (0, 5000):
-        assert run("cut", schedule, tmp_path / "cut.tif", "--lambda", lam).returncode == 0
-        one = segment(scene, tmp_path / "one.tif", *ONE_PIECE, "--lambda", lam, "--min-size", 0)
-        assert adjusted_rand_index(read_labels(tmp_path / "cut.tif"), one) == 1.0
+def test_schedule_and_cut_follow_segment_masks_nan_and_min_size(tmp_path):
+    """Nodata and NaN pixels take no part, specks join a neighbour: cut is
+    segment in one piece; where no pixel takes part there is no region."""
+    image = fields(70, 90, cells=8, seed=21).astype(np.float32)
+    image[:, 20:40, 30:45] = -1
+    image[:, 50:53, 60:70] = np.nan
+    scene = write_raster(tmp_path / "scene.tif", image, "float32", nodata=-1)
+    write_raster(tmp_path / "nan.tif", np.full((9, 9), np.nan), "float32")
+    (tmp_path / "cwd").mkdir()
+    for name in ("scene", "nan"):        # the default schedule goes beside IN
+        assert run("schedule", tmp_path / f"{name}.tif", cwd=tmp_path / "cwd").returncode == 0
+    assert not any((tmp_path / "cwd").iterdir())
+    assert (tmp_path / "scene.schedule.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    schedule, cut = tmp_path / "scene.schedule.npz", tmp_path / "cut.tif"
+    for options in (["--lambda", 0], ["--lambda", 5000], ["--lambda", 5000, "--min-size", 0]):
+        assert run("cut", schedule, cut, *options).returncode == 0
+        r = run("segment", scene, tmp_path / "one.tif", *ONE_PIECE, *options)
+        assert ", 1 tile, " in r.stdout
+        np.testing.assert_array_equal(read_labels(cut), read_labels(tmp_path / "one.tif"))
+    valid = np.isfinite(image[0]) & (image[0] != -1)
+    for min_size, n, most in ((0, 8, 8), (10, 30, 33)):   # specks may join into one more
+        assert run("cut", schedule, cut, "--regions", n, "--min-size", min_size).returncode == 0
+        areas = np.bincount(read_labels(cut)[valid])[1:]
+        assert n <= assert_consecutive(read_labels(cut), valid) <= most
+        assert areas.min() >= min_size
+    assert run("cut", tmp_path / "nan.schedule.npz", cut, "--lambda", 1).stdout.endswith(
+        ": 0 regions\n") and not read_labels(cut).any()
 
 
 def test_overlay_and_stats(tmp_path, scene):
@@ -68,7 +81,7 @@ def assert_fails(result, code, *words):
 
 def test_failures_are_one_line_and_leave_nothing(tmp_path, scene):
     out = tmp_path / "out.tif"
-    assert_fails(run("segment", scene, out, "--tile", "0"), USAGE, "kavu segment", "at least 1")
+    assert_fails(run("segment", scene, out, "--tile", "0"), USAGE, "--tile 0", "at least 8")
     not_raster = tmp_path / "notes.tif"
     not_raster.write_text("not a raster\n")
     assert_fails(run("segment", not_raster, out), INPUT, "notes.tif")
