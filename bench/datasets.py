@@ -20,6 +20,28 @@ def _landsat_image(path):
         return src.read().astype(np.float32)
 
 
+def mirrored_mosaic(picture, n):
+    """(bands, n, n) float32: the (rows, cols, bands) picture repeated over an
+    n x n grid, every other copy flipped, so that copies meet edge to edge."""
+    tile = np.moveaxis(picture, -1, 0).astype(np.float32)
+    h, w = tile.shape[1:]
+    rows = [np.concatenate([tile[:, ::1 - 2 * (r % 2), ::1 - 2 * (c % 2)]
+                            for c in range(-(-n // w))], axis=2) for r in range(-(-n // h))]
+    return np.ascontiguousarray(np.concatenate(rows, axis=1)[:, :n, :n])
+
+
+def _picture(kind, n):
+    """The photographs of the main job's rows: the astronaut as a mosaic with
+    Gaussian noise of sigma 2 (its flat areas would otherwise flood into few
+    basins), the Hubble deep field whole (n 0) or as a mosaic."""
+    import skimage.data
+    if kind == "astronaut":
+        noise = np.random.default_rng([SEED, 9]).normal(0, 2, (3, n, n)).astype(np.float32)
+        return mirrored_mosaic(skimage.data.astronaut(), n) + noise
+    hubble = skimage.data.hubble_deep_field()
+    return mirrored_mosaic(hubble, n) if n else np.moveaxis(hubble, -1, 0).astype(np.float32)
+
+
 def _markers(levels):
     """The level-0 plateaus, 4-connected, numbered from 1: the markers that
     marker-based peers flood from (0 is "unknown" to OpenCV)."""
@@ -56,7 +78,9 @@ def _derive(image, name, cells):
 
 def make(work, name, landsat=None):
     """Makes data set `name` ("synth-<n>", "field1-<n>" for a one-band field,
-    or "landsat") under work/ unless it is there; returns its directory."""
+    "astronaut-<n>" and "hubble-<n>" for mosaics of the photographs, "hubble"
+    for the photograph itself, or "landsat") under work/ unless it is there;
+    returns its directory."""
     d = os.path.join(work, name)
     if os.path.exists(os.path.join(d, "meta.json")):
         return d
@@ -64,6 +88,9 @@ def make(work, name, landsat=None):
     if name == "landsat":
         arrays = _derive(_landsat_image(landsat), name, None)
         meta = {"source": os.path.basename(landsat)}
+    elif name.split("-")[0] in ("astronaut", "hubble"):
+        kind, n = (name.split("-") + ["0"])[:2]
+        arrays, meta = {"image": _picture(kind, int(n))}, {}
     else:
         kind, n = name.split("-")
         n = int(n)

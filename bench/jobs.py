@@ -8,6 +8,7 @@ import tempfile
 import numpy as np
 
 import datasets
+from main_job import main_merging
 from measure import median_time, peak_bytes, timed
 
 def _describe(shape, extra=""):
@@ -318,6 +319,7 @@ JOBS = {
     "merging_peer": merging_peer,
     "merging": merging,
     "merging_regions": merging_regions,
+    "main_merging": main_merging,
     "create_label_image": create_label_image,
     "reg_info": reg_info,
     "utilities": utilities,

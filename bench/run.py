@@ -35,12 +35,55 @@ def plan(args):
     m = args.merge_size
     jobs += [("merging_peer", f"field1-{m}", {"side": args.peer_side, "bands": 1}),
              ("merging_peer", f"synth-{m}", {"side": args.peer_side, "bands": 3}),
-             ("merging", f"synth-{m}", {"bands": 3}),
-             ("create_label_image", f"field1-{m}", {})]
+             ("merging", f"synth-{m}", {"bands": 3})]
+    jobs += main_job_plan(args)
+    jobs.append(("create_label_image", f"field1-{m}", {}))
     # The one-band schedule at four sizes is also the scaling run of merging.
     for n in args.merge_scaling:
         jobs.append(("merging", f"field1-{n}", {"bands": 1}))
     return jobs
+
+
+def main_job_plan(args):
+    """Merging as kavu segment runs it, beside the full schedule: a window of
+    each photograph and field at its default lambda and at one region per
+    1000 pixels, and windows of growing side (growth points only)."""
+    n, side, growth = args.main_mosaic, args.main_side, args.main_growth
+    sides = sorted(set(growth) | {side})
+    # Merging the Hubble field grows faster than its basins: its larger windows
+    # would take minutes a call.
+    hubble = [s for s in growth if s <= args.main_hubble_max] or growth[:1]
+    jobs = [("main_merging", f"astronaut-{n}", {"sides": sides, "shown": side,
+                                                "name": f"astronaut mosaic {n}²"}),
+            ("main_merging", f"synth-{n}", {"sides": sides, "shown": side,
+                                            "name": f"synthetic field {n}²"}),
+            # Whole, as one window of the default tile; a trial takes a window of it.
+            ("main_merging", "hubble", {"sides": [side if args.quick else 0],
+                                        "shown": side if args.quick else 0,
+                                        "name": "Hubble deep field"}),
+            ("main_merging", f"hubble-{max(hubble)}",
+             {"sides": hubble, "shown": None, "name": f"Hubble deep field mosaic {max(hubble)}²"})]
+    if args.landsat:
+        jobs.append(("main_merging", "landsat", {"sides": [0], "shown": 0,
+                                                 "name": "Landsat scene"}))
+    return jobs
+
+
+def main_job_growth(rows):
+    """Time and memory of the main job's merging against the window's basins,
+    image by image and threshold by threshold, and of its building alone."""
+    groups = {}
+    for r in rows:
+        if r["job"] != "main_merging":
+            continue
+        point = (r["count"], r["ours_s"], r["mem_bytes"])
+        groups.setdefault(f"{r['image']}, λ {r['lambda_kind']}", []).append(point)
+        building = groups.setdefault(f"{r['image']}, building (λ 0)", [])
+        if (r["count"], r["build_s"], None) not in building:
+            building.append((r["count"], r["build_s"], None))
+    out = [report.scaling_summary(f"main-job merging, {name}", points, "basins")
+           for name, points in groups.items()]
+    return [s for s in out if len(s["points"]) >= 2]
 
 
 def run_job(job, ds_dir, kwargs, before=None):
@@ -242,6 +285,13 @@ def main():
     p.add_argument("--merge-size", type=int, default=1024)
     p.add_argument("--merge-scaling", type=int, nargs="+", default=[256, 512, 1024, 2048])
     p.add_argument("--peer-side", type=int, default=96)
+    p.add_argument("--main-mosaic", type=int, default=4096,
+                   help="side of the photo mosaic and synthetic field of the main job's rows")
+    p.add_argument("--main-side", type=int, default=1280,
+                   help="window side of the main job's rows (a 1024-pixel tile and its margins)")
+    p.add_argument("--main-growth", type=int, nargs="+", default=[512, 1024, 2048])
+    p.add_argument("--main-hubble-max", type=int, default=1024,
+                   help="largest window of the Hubble field's growth")
     p.add_argument("--road-sizes", type=int, nargs="*", default=[1024, 2048, 4096])
     p.add_argument("--tile", type=int, default=512)
     p.add_argument("--one-piece-max", type=int, default=2048,
@@ -277,6 +327,7 @@ def main():
                       kept["date"], kept["machine"])
     if args.quick:
         args.sizes, args.merge_size, args.merge_scaling, args.peer_side = [256, 512], 256, [64, 128, 256], 48
+        args.main_mosaic, args.main_side, args.main_growth = 1024, 384, [256, 512]
         args.road_sizes, args.tile, args.one_piece_max = [256, 512, 1024], 256, 1024
         args.compare = []
     if args.full:
@@ -296,7 +347,7 @@ def main():
         ds_dir = datasets.make(args.work, ds, args.landsat)
         print(f"[{k}/{len(todo)}] {job} {ds} {kwargs or ''}", end=" ", file=sys.stderr, flush=True)
         new = [report.complete(r) for r in run_job(job, ds_dir, kwargs)]
-        if args.before:
+        if args.before and job != "main_merging":  # its basins come from this build's stages
             add_before(new, run_job(job, ds_dir, kwargs, before=args.before))
         for r in new:
             r["dataset"], r["job"] = ds, job
@@ -308,7 +359,8 @@ def main():
     merge_points = [(r["count"], r.get("ours_s"), r.get("mem_bytes")) for r in rows
                     if r["job"] == "merging" and r["routine"] == "iter_lambda_segment"
                     and r["bands"] == 1]
-    scaling += growth_with_size(rows)
+    scaling += growth_with_size(rows) + main_job_growth(rows)
+    rows = [r for r in rows if not r.get("growth_only")]
     merge_scaling = report.scaling_summary("iter_lambda_segment, one band, pixel regions",
                                            merge_points, "regions")
     if len(merge_scaling["points"]) >= 2:
