@@ -231,8 +231,8 @@ def build_parser():
     add_segment_options(p)
     p.add_argument("--workers", type=_positive_int, metavar="N",
                    help="threads segmenting the next tiles while the current one is joined "
-                   f"and stored (default: one a core, here {default_workers()}); the labels are "
-                   "the same for every N")
+                   f"and stored (default and most: one a core, here {default_workers()}; fewer "
+                   "when memory holds fewer windows); the labels are the same for every N")
     p.set_defaults(run=cmd_segment)
 
     p = sub.add_parser("batch", help="segment many rasters with the same options on a Dask "
@@ -335,7 +335,10 @@ def main(argv=None):
 def _warning_line(command):
     """Warnings as one line each, like the error line: `kavu <command>: warning: <what>`."""
     def show(message, category, filename, lineno, file=None, line=None):
-        text = message.text if isinstance(message, KavuWarning) else str(message)
+        from .pipeline import FewerWorkers
+        text = (message.text if isinstance(message, KavuWarning) else
+                f"--workers {message.asked}: {message.reason}"
+                if isinstance(message, FewerWorkers) else str(message))
         print(f"{command}: warning: {text}", file=sys.stderr, flush=True)
     return show
 
@@ -361,7 +364,11 @@ def describe(error, output=None):
         return error.text, (EXIT_OUTPUT if error.name == "KAVU_MBLK_SEGMENT_FILE_ERR"
                             else EXIT_FAILURE)
     if isinstance(error, MemoryError):
+        from .pipeline import OutOfMemory
         detail = f": {error}" if str(error) else ""
+        if isinstance(error, OutOfMemory):
+            return (f"out of memory{detail}, with {error.workers} workers holding a window "
+                    "each; try fewer --workers or a smaller --tile", EXIT_FAILURE)
         return f"out of memory{detail}; try a smaller --tile", EXIT_FAILURE
     if isinstance(error, OSError) and error.errno in FULL_ERRNOS:
         return f"cannot write {output or 'the output'}: {error.strerror}", EXIT_OUTPUT

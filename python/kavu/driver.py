@@ -28,7 +28,7 @@ from .lambdas import (BandSpread, default_lambda, lambda_for_regions, sample_win
                       warn_past_every_merge)
 from .levels import Quantiser
 from .pieces import observe_scale, read_scale_block, read_window, segment_window
-from .pipeline import default_workers, ordered_map
+from .pipeline import bound_workers, ordered_map, window_bytes
 from .settle import RegionTally, settle_specks
 from .stitching import Stitcher
 from .tiling import SMALLEST_TILE, grid
@@ -119,7 +119,10 @@ class TiledSegmentation:
         self.tally = RegionTally(source.nbands)
         self.next_label = 1
         self.lambda_threshold = options.lambda_threshold
-        self.workers = default_workers() if options.workers is None else options.workers
+        window = max((t.wy1 - t.wy0) * (t.wx1 - t.wx0) for t in self.tiles)
+        self.workers, fewer = bound_workers(options.workers, window_bytes(window, source.nbands))
+        if fewer:
+            warnings.warn(fewer, stacklevel=2)
 
     def measure_scale(self):
         """The scale pass; yields each tile once it is taken into account.

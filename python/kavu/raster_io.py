@@ -21,8 +21,10 @@ from ._errors import KavuWarning
 from .exits import EXIT_INPUT, EXIT_OUTPUT, EXIT_USAGE, CliError
 
 # GDAL's block cache otherwise grows to 5 % of the machine's memory while the
-# output is written; the label raster is written once, block by block.
-GDAL_CACHE_BYTES = 64 << 20
+# output is written; the label raster is written once, block by block, and
+# the windows overlap only by their margins. Measured (4096² three-band
+# input, 16 windows): 64 MiB cost 61 MiB of peak memory over 8 MiB, and no time.
+GDAL_CACHE_BYTES = 16 << 20
 # Block size of the label GeoTIFF and the height of the strips written at a time.
 OUT_BLOCK = 256
 # Signals that stop a run; a work directory is made and recorded with them held.

@@ -10,6 +10,7 @@ from rasterio.windows import Window
 
 from .driver import TiledSegmentation, check_options
 from .label_store import LabelScratch
+from .pipeline import workers_named
 from .progress import no_progress
 from .raster_io import (OUT_BLOCK, AtomicOutput, gdal_env, georeferencing, label_profile,
                         make_mask, open_label_raster, open_raster, parse_bands, write_error)
@@ -67,7 +68,8 @@ def segment_raster(in_path, out_path, options, bands=None, mask="auto", progress
                 scratch = LabelScratch(work.work_file("labels.u32"), ds.height, ds.width)
                 try:
                     run = TiledSegmentation(source, options, scratch)
-                    run_tiles(run, progress)
+                    with workers_named(run.workers):
+                        run_tiles(run, progress)
                     n_regions = write_labels(run, scratch, ds, work.path, progress)
                 finally:
                     scratch.close()
