@@ -23,7 +23,7 @@ def main(folder, out_dir, scheduler=None):
     return 1 if any(row.status == "failed" for row in rows) else 0
 
 
-# Worker processes start by importing this file again: without the guard each
-# would start a batch of its own.
+# Worker processes start by importing this file again: the guard keeps each
+# from starting a batch of its own (kavu.batch refuses to start without it).
 if __name__ == "__main__":
     sys.exit(main(*sys.argv[1:]))

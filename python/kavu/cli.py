@@ -129,10 +129,10 @@ def cmd_segment(args):
 
 def cmd_batch(args):
     from .batch import TABLE, batch, format_table
+    # The table also when interrupted: it says which scenes are done.
     rows = batch(args.inputs, args.out_dir, client=args.scheduler, workers=args.workers,
-                 progress=sys.stderr.isatty(), bands=args.bands, mask=args.mask,
-                 **segment_options(args))
-    print(format_table(rows))
+                 progress=sys.stderr.isatty(), report=lambda rows: print(format_table(rows)),
+                 bands=args.bands, mask=args.mask, **segment_options(args))
     failed = sum(row.status == "failed" for row in rows)
     if failed:
         raise CliError(f"{failed} of {len(rows)} scenes failed; the table is in "
