@@ -13,11 +13,11 @@ import os
 
 import numpy as np
 
-from kavu import pieces
-from kavu.driver import SegmentOptions, TiledSegmentation
-from kavu.levels import Quantiser
-from kavu.sources import ArraySource
-from kavu.tiling import Tile
+from kavu.tiled import window as pieces
+from kavu.tiled.run import SegmentOptions, TiledSegmentation
+from kavu.tiled.levels import Quantiser
+from kavu.tiled.array_source import ArraySource
+from kavu.tiled.geometry import Tile
 
 import datasets
 from measure import median_time, peak_bytes, timed

@@ -38,7 +38,7 @@ STAGES = (("hashing the labels", "merge_run.cpp", "merge_run_hash_labels"),
 
 CHILD = """
 import sys, numpy as np
-from kavu import pieces
+from kavu.tiled import window as pieces
 z = np.load(sys.argv[1])
 mask = z["mask"] if z["mask"].size else None
 pieces.merge(z["bands"], z["basins"], mask, float(z["threshold"]))

@@ -43,11 +43,11 @@ def write_raster(path, n, bands=3):
 # whose descriptor is argv[1].
 _WRAPPER = """
 import os, sys
-from kavu.cli import main
+from kavu.cli.commands import main
 if len(sys.argv) > 2:
     code = main(sys.argv[2:])
 else:  # the baseline: the libraries a run loads, and nothing done
-    import numpy, rasterio, kavu.raster_segment
+    import numpy, rasterio, kavu.raster.segment
     code = 0
 with open("/proc/self/status") as f:
     hwm = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))

@@ -10,7 +10,10 @@ import collections
 import sys
 import time
 
-from kavu import cli, driver, pieces, raster_segment
+from kavu.cli import commands as cli
+from kavu.raster import segment as raster_segment
+from kavu.tiled import run as driver
+from kavu.tiled import window as pieces
 
 SPENT = collections.Counter()
 

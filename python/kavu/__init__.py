@@ -14,15 +14,15 @@ import os as _os
 import warnings as _warnings
 
 from . import _kavu
-from ._call import OUT, CallResult, call, routines
-from ._errors import Error, KavuWarning
-from ._results import (BoundResult, IncreasingResult, IterLambdaResult, LabelImageResult,
-                       MultilevelResult, NbrInfoResult, RegInfoResult, ReplaceResult,
-                       TileLambdaResult, WatershedResult)
-from ._routines import (compute_reg_info, create_bound_from_label, create_increasing,
-                        iter_lambda_create_label_image, iter_lambda_segment,
-                        multilevel_label_region, replace_integer_data, segment_get_nbrinfo,
-                        tile_lambda_segment, watershed)
+from .binding.call import OUT, CallResult, call, routines
+from .binding.host_messages import Error, KavuWarning
+from .binding.results import (BoundResult, IncreasingResult, IterLambdaResult, LabelImageResult,
+                              MultilevelResult, NbrInfoResult, RegInfoResult, ReplaceResult,
+                              TileLambdaResult, WatershedResult)
+from .binding.routines import (compute_reg_info, create_bound_from_label, create_increasing,
+                               iter_lambda_create_label_image, iter_lambda_segment,
+                               multilevel_label_region, replace_integer_data, segment_get_nbrinfo,
+                               tile_lambda_segment, watershed)
 from .batch import SceneResult, batch
 from .image import segment
 

@@ -1,5 +1,5 @@
 """`python3 -m kavu ...` runs the command line."""
 
-from .cli import main
+from .cli.commands import main
 
 raise SystemExit(main())

@@ -21,7 +21,7 @@ import time
 import warnings
 from typing import NamedTuple, Optional
 
-from ._errors import KavuWarning
+from .binding.host_messages import KavuWarning
 
 RECORD = "batch.json"
 TABLE = "batch.csv"
@@ -74,7 +74,7 @@ def batch(paths, out_dir, client=None, *, workers=None, progress=False, report=N
     Options out of range raise OptionError (a ValueError) before any scene runs."""
     from dataclasses import asdict
 
-    from .driver import SegmentOptions, check_options
+    from .tiled.run import SegmentOptions, check_options
     # Every option with its value, defaults too, so that runs compare; an
     # unknown option or one out of range fails here, before any cluster starts.
     segment = SegmentOptions(**options)
@@ -129,7 +129,7 @@ def _jobs(paths, out_dir, record):
     """(scene, output) pairs; two inputs of the same name, or an input that is
     an output of this batch, are refused before anything runs, but for outputs
     the record lists (DIR is the folder of the inputs): those are left out."""
-    from .exits import EXIT_USAGE, CliError
+    from .errors import EXIT_USAGE, CliError
     jobs, by_output = [], {}
     for scene in paths:
         output = output_path(str(scene), out_dir)
@@ -156,8 +156,8 @@ def _first_look(scene, output, common, bands, record):
     opened; the options it runs with). Its bands are named as the list they
     are, so that '1-3', '1,2,3' and the default of a three-band scene are the
     same option."""
-    from .exits import CliError
-    from .raster_io import gdal_env, open_raster, parse_bands
+    from .errors import CliError
+    from .raster.io import gdal_env, open_raster, parse_bands
     try:
         with gdal_env(), open_raster(scene) as ds:
             chosen = ",".join(map(str, parse_bands(bands, ds)))
@@ -275,9 +275,9 @@ def _segment_scene(scene, output, options):
     """The task a worker runs: one `kavu segment`, and the note of the record
     entry it makes. Returns that entry or a dict of the error, never raises,
     so a failing scene costs no retries."""
-    from .cli import ignore_layout_hints
-    from .driver import SegmentOptions
-    from .raster_segment import segment_raster
+    from .tiled.run import SegmentOptions
+    from .binding.checks import ignore_layout_hints
+    from .raster.segment import segment_raster
     ignore_layout_hints()
     recorded, options = options, dict(options)
     bands, mask = options.pop("bands"), options.pop("mask")
@@ -297,7 +297,7 @@ def _segment_scene(scene, output, options):
 def _error_line(error, scene, output=None):
     """The failure as the table's error cell, without the scene's path: its
     row names the scene already."""
-    from .cli import as_one_line, describe
+    from .error_lines import as_one_line, describe
     text = (describe(error, output) or as_one_line(error))[0]
     for path in (os.path.abspath(scene), scene):
         text = text.replace(f"'{path}' ", "").replace(f" {path}", "")
@@ -314,7 +314,7 @@ def _row(scene, output, done):
 
 def _remove_leftovers(output):
     """The work directory of a scene whose worker was stopped mid-way."""
-    from .raster_io import AtomicOutput
+    from .raster.io import AtomicOutput
     for path in AtomicOutput.work_dirs(output):
         shutil.rmtree(path, ignore_errors=True)
 
@@ -412,7 +412,7 @@ def format_table(rows):
 
 def _bar(total, initial, show):
     if not show:
-        from .raster_segment import no_progress
+        from .raster.segment import no_progress
         return no_progress(total, "scenes")
     from tqdm import tqdm
     return tqdm(total=total, initial=initial, desc="scenes", unit="scene", file=sys.stderr)

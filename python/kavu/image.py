@@ -7,9 +7,9 @@ from typing import Optional
 import numpy as np
 import numpy.typing as npt
 
-from .driver import DEFAULT_MIN_SIZE, DEFAULT_TILE, SegmentOptions, TiledSegmentation
-from .label_store import LabelArray
-from .sources import ArraySource
+from .tiled.run import DEFAULT_MIN_SIZE, DEFAULT_TILE, SegmentOptions, TiledSegmentation
+from .tiled.label_stores import LabelArray
+from .tiled.array_source import ArraySource
 
 
 def _bands(image, channel_axis):

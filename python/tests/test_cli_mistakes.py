@@ -16,7 +16,7 @@ import pytest
 import rasterio
 
 from cli_support import fields, kavu_command, read_labels, run, write_raster
-from kavu.cli import build_parser
+from kavu.cli.commands import build_parser
 
 
 @pytest.fixture(scope="module")

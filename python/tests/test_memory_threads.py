@@ -13,8 +13,10 @@ import pytest
 import host_controls
 import kavu
 from cli_support import fields, write_raster
-from kavu import cli, driver, pipeline
-from kavu.pieces import segment_window
+from kavu.cli import commands as cli
+from kavu.tiled import pipeline
+from kavu.tiled import run as driver
+from kavu.tiled.window import segment_window
 
 
 def region_statistics(seed):
@@ -98,7 +100,7 @@ def test_workers_are_bounded_by_the_cores_and_the_windows_memory_holds(monkeypat
 
 
 def test_the_room_left_under_ulimit_v_is_measured():
-    code = ("import resource, kavu.pipeline as p; size = p._status_bytes(open('/proc/self/"
+    code = ("import resource, kavu.tiled.pipeline as p; size = p._status_bytes(open('/proc/self/"
             "status').read(), 'VmSize'); resource.setrlimit(resource.RLIMIT_AS, (size + 300 * "
             "p.MiB, -1)); room = p.available_memory(); print(room.limit, room.bytes // p.MiB)")
     limit, mib = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,

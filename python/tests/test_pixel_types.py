@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 from cli_support import fields, read_labels, run, write_raster
-from kavu.overlay import _strip_sums
+from kavu.raster.overlay import _strip_sums
 
 
 def segment_and_stats(path):

@@ -8,7 +8,7 @@ import skimage.data
 from scipy import ndimage
 
 import kavu
-from kavu.connected import connected_parts
+from kavu.tiled.connected_parts import connected_parts
 from cli_support import fields, segment, write_raster
 
 

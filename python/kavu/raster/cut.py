@@ -9,12 +9,12 @@ from affine import Affine
 from rasterio.crs import CRS
 from rasterio.errors import RasterioError
 
-from . import _routines as routines
-from .driver import SegmentOptions, check_options
-from .exits import EXIT_INPUT, EXIT_USAGE, CliError
-from .label_store import LabelArray
-from .raster_io import AtomicOutput, gdal_env, label_profile, open_label_raster, write_error
-from .settle import settle_specks
+from ..binding import routines
+from ..tiled.run import SegmentOptions, check_options
+from ..errors import EXIT_INPUT, EXIT_USAGE, CliError
+from ..tiled.label_stores import LabelArray
+from .io import AtomicOutput, gdal_env, label_profile, open_label_raster, write_error
+from ..tiled.specks import settle_specks
 
 KEYS = ("lambdas", "label_map", "labels", "area", "sums", "n_initial", "crs", "transform")
 

@@ -3,8 +3,8 @@
 import warnings
 from typing import Any, Union
 
-from . import _kavu
-from ._errors import Error, KavuWarning
+from .. import _kavu
+from .host_messages import Error, KavuWarning
 
 #: Pass as a positional argument or keyword value to request that output.
 OUT = _kavu.OUT

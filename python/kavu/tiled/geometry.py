@@ -8,7 +8,7 @@ neighbours in view, and only the owned pixels are kept. A region that meets
 the tile's border is thus shaped by the pixels on both sides of it, as in one
 piece, instead of ending at the border; the windows of two neighbouring tiles
 both see the pixels on either side of their common border, which is what
-stitching compares (stitching.py).
+stitching compares (stitching.py here).
 
     +-------------------------+   window: y0 - margin .. y1 + margin
     |   +-----------------+   |

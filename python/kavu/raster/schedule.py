@@ -9,17 +9,17 @@ from typing import NamedTuple
 
 import numpy as np
 
-from . import _routines as routines
-from .exits import EXIT_USAGE, CliError
-from .lambdas import BandSpread
-from .levels import Quantiser
-from .pieces import flood, observe_scale, read_scale_block, read_window
-from .progress import no_progress
-from .raster_io import (AtomicOutput, gdal_env, make_mask, open_raster, parse_bands, size_text,
-                        write_error)
-from .small_regions import region_sums
-from .sources import RasterSource
-from .tiling import Tile
+from ..binding import routines
+from ..errors import EXIT_USAGE, CliError
+from ..tiled.lambdas import BandSpread
+from ..tiled.levels import Quantiser
+from ..tiled.window import flood, observe_scale, read_scale_block, read_window
+from ..tiled.progress import no_progress
+from .io import (AtomicOutput, gdal_env, make_mask, open_raster, parse_bands, size_text,
+                 write_error)
+from ..tiled.specks import region_sums
+from .source import RasterSource
+from ..tiled.geometry import Tile
 
 # What a schedule holds per pixel, and per pixel and band, in bytes, rounded
 # up from peaks measured on 2000^2 and 3000^2 noisy rasters of 1 and 3 bands

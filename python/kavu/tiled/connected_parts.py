@@ -9,8 +9,8 @@ touch at a corner are one part again."""
 
 import numpy as np
 
-from . import _routines as routines
-from .unions import join_pairs
+from ..binding import routines
+from .relabel import join_pairs
 
 
 def _corner_pairs(labels, parts):

@@ -11,12 +11,12 @@ from typing import NamedTuple
 
 import numpy as np
 
-from . import _routines as routines
-from ._errors import KavuWarning
-from .pieces import flood, read_window
-from .small_regions import cheapest_hosts, neighbour_pairs, region_sums
-from .tiling import Tile
-from .unions import groups
+from ..binding import routines
+from ..binding.host_messages import KavuWarning
+from .window import flood, read_window
+from .specks import cheapest_hosts, neighbour_pairs, region_sums
+from .geometry import Tile
+from .relabel import groups
 
 # The default lambda is this share of the summed band variances: merge costs
 # grow with the square of the values' scale, and so does the variance. 0.1

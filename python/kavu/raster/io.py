@@ -17,8 +17,8 @@ from rasterio.enums import ColorInterp, MaskFlags, Resampling
 from rasterio.errors import NotGeoreferencedWarning, RasterioError, RasterioIOError
 from rasterio.windows import Window
 
-from ._errors import KavuWarning
-from .exits import EXIT_INPUT, EXIT_OUTPUT, EXIT_USAGE, CliError
+from ..binding.host_messages import KavuWarning
+from ..errors import EXIT_INPUT, EXIT_OUTPUT, EXIT_USAGE, CliError
 
 # GDAL's block cache otherwise grows to 5 % of the machine's memory while the
 # output is written; the label raster is written once, block by block, and

@@ -15,11 +15,11 @@ from typing import Optional, Union
 import numpy as np
 import numpy.typing as npt
 
-from . import _checks as checks
-from ._call import OUT, invoke
-from ._results import (BoundResult, IncreasingResult, IterLambdaResult, LabelImageResult,
-                       MultilevelResult, NbrInfoResult, RegInfoResult, ReplaceResult,
-                       TileLambdaResult, WatershedResult)
+from . import checks
+from .call import OUT, invoke
+from .results import (BoundResult, IncreasingResult, IterLambdaResult, LabelImageResult,
+                      MultilevelResult, NbrInfoResult, RegInfoResult, ReplaceResult,
+                      TileLambdaResult, WatershedResult)
 
 ArrayLike = npt.ArrayLike
 PathName = Union[str, os.PathLike]

@@ -8,10 +8,10 @@ from typing import NamedTuple, Optional
 
 import numpy as np
 
-from . import _routines as routines
+from ..binding import routines
 from .levels import gradient_magnitude, interior_valid
-from .small_regions import absorb_specks
-from .unions import join_pairs
+from .specks import absorb_specks
+from .relabel import join_pairs
 
 
 class WindowPixels(NamedTuple):

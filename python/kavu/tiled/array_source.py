@@ -1,29 +1,10 @@
-"""Where the tiled segmentation reads its pixels: a raster on disk
-(`RasterSource`, through rasterio, one window at a time) or a numpy array
-(`ArraySource`). Both give float32 bands (nbands, rows, cols) that repeat the
+"""Where the tiled segmentation reads its pixels: a source. A numpy array is
+one (`ArraySource`, here), a raster on disk another (kavu.raster.source). Both give float32 bands (nbands, rows, cols) that repeat the
 nearest edge pixel outside the image, so that a filter sees the same values
 whichever window covers a pixel, and a uint8 mask (1: takes part), or None
 when every pixel does."""
 
 import numpy as np
-
-from .raster_io import band_offsets, read_bands
-
-
-class RasterSource:
-    """The raster's values less each band's offset (raster_io.band_offsets),
-    the same for every window."""
-
-    def __init__(self, ds, bands, mask):
-        self.ds, self.band_list, self.valid = ds, bands, mask
-        self.height, self.width, self.nbands = ds.height, ds.width, len(bands)
-        self.offsets = band_offsets(ds, bands)
-
-    def bands(self, y0, y1, x0, x1):
-        return read_bands(self.ds, self.band_list, y0, y1, x0, x1, self.offsets)
-
-    def mask(self, y0, y1, x0, x1, outside="constant"):
-        return None if self.valid is None else self.valid.read(y0, y1, x0, x1, outside=outside)
 
 
 def _padded(array, y0, y1, x0, x1, height, width):

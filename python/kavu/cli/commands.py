@@ -6,20 +6,18 @@ traceback. Progress bars appear only when stderr is a terminal; a command's
 summary is one line on stdout."""
 
 import argparse
-import errno
 import logging
 import os
 import signal
 import sys
 import warnings
 
-from ._errors import Error, KavuWarning
-from .exits import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE,
-                    CliError)
-from .same_file import refuse_inputs_as_outputs
+from ..binding.host_messages import KavuWarning
+from ..errors import EXIT_INTERRUPTED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE, CliError
+from ..error_lines import as_one_line, describe
+from ..raster.same_file import refuse_inputs_as_outputs
+from ..binding.checks import ignore_layout_hints
 
-# Errors of a write that cannot finish: the output cannot be written.
-FULL_ERRNOS = (errno.ENOSPC, errno.EDQUOT, errno.EFBIG)
 GEOTIFF = (".tif", ".tiff")
 
 
@@ -79,7 +77,7 @@ def _threshold(text):
 
 def _progress_factory():
     if not sys.stderr.isatty():
-        from .progress import no_progress
+        from ..tiled.progress import no_progress
         return no_progress
     from tqdm import tqdm
 
@@ -113,11 +111,11 @@ def segment_options(args):
 
 
 def cmd_segment(args):
-    from .raster_io import check_extension
+    from ..raster.io import check_extension
     refuse_inputs_as_outputs([args.output], [args.input, _mask_path(args)])
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
-    from .driver import SegmentOptions
-    from .raster_segment import segment_raster
+    from ..tiled.run import SegmentOptions
+    from ..raster.segment import segment_raster
     summary = segment_raster(args.input, args.output,
                              SegmentOptions(**segment_options(args), workers=args.workers),
                              args.bands, args.mask, _progress_factory())
@@ -128,7 +126,7 @@ def cmd_segment(args):
 
 
 def cmd_batch(args):
-    from .batch import TABLE, batch, format_table
+    from ..batch import TABLE, batch, format_table
     # The table also when interrupted: it says which scenes are done.
     rows = batch(args.inputs, args.out_dir, client=args.scheduler, workers=args.workers,
                  progress=sys.stderr.isatty(), report=lambda rows: print(format_table(rows)),
@@ -140,7 +138,7 @@ def cmd_batch(args):
 
 
 def cmd_schedule(args):
-    from .schedule import make_schedule, schedule_paths
+    from ..raster.schedule import make_schedule, schedule_paths
     npz, png = schedule_paths(args.input, args.output)
     refuse_inputs_as_outputs([npz, png], [args.input, _mask_path(args)])
     n = make_schedule(args.input, npz, png, bands=args.bands, mask=args.mask,
@@ -150,8 +148,8 @@ def cmd_schedule(args):
 
 
 def cmd_cut(args):
-    from .cut import cut_schedule
-    from .raster_io import check_extension
+    from ..raster.cut import cut_schedule
+    from ..raster.io import check_extension
     refuse_inputs_as_outputs([args.output], [args.schedule])
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     n = cut_schedule(args.schedule, args.output, regions=args.regions,
@@ -160,8 +158,8 @@ def cmd_cut(args):
 
 
 def cmd_overlay(args):
-    from .overlay import write_overlay
-    from .raster_io import check_extension
+    from ..raster.overlay import write_overlay
+    from ..raster.io import check_extension
     refuse_inputs_as_outputs([args.output], [args.input, args.labels])
     check_extension(args.output, "OUT.png", "PNG", (".png",))
     write_overlay(args.input, args.labels, args.output, bands=args.bands,
@@ -169,13 +167,13 @@ def cmd_overlay(args):
 
 
 def cmd_stats(args):
-    from .overlay import write_stats
+    from ..raster.overlay import write_stats
     refuse_inputs_as_outputs([args.output], [args.input, args.labels])
     write_stats(args.input, args.labels, args.output, bands=args.bands)
 
 
 def add_min_size_option(p):
-    from .driver import DEFAULT_MIN_SIZE
+    from ..tiled.run import DEFAULT_MIN_SIZE
     p.add_argument("--min-size", type=int, default=DEFAULT_MIN_SIZE, metavar="PIXELS",
                    help=f"regions under PIXELS pixels join their cheapest neighbour "
                    f"(default {DEFAULT_MIN_SIZE}; 0 keeps them)")
@@ -194,8 +192,8 @@ def add_mask_option(p):
 
 def add_segment_options(p):
     """The options of `kavu segment`, which `kavu batch` takes too."""
-    from .driver import DEFAULT_TILE
-    from .tiling import SMALLEST_TILE
+    from ..tiled.run import DEFAULT_TILE
+    from ..tiled.geometry import SMALLEST_TILE
     choice = p.add_mutually_exclusive_group()
     choice.add_argument("--lambda", dest="lambda_threshold", type=_threshold, metavar="T",
                         help="merge regions while the cheapest merge costs less than T "
@@ -220,7 +218,7 @@ def add_segment_options(p):
 
 
 def build_parser():
-    from .pipeline import default_workers
+    from ..tiled.pipeline import default_workers
     parser = OneLineParser(prog="kavu", description="Segment rasters into regions: watershed "
                            "and lambda-schedule merging, tile by tile for images of any size.")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=OneLineParser)
@@ -335,49 +333,12 @@ def main(argv=None):
 def _warning_line(command):
     """Warnings as one line each, like the error line: `kavu <command>: warning: <what>`."""
     def show(message, category, filename, lineno, file=None, line=None):
-        from .pipeline import FewerWorkers
+        from ..tiled.pipeline import FewerWorkers
         text = (message.text if isinstance(message, KavuWarning) else
                 f"--workers {message.asked}: {message.reason}"
                 if isinstance(message, FewerWorkers) else str(message))
         print(f"{command}: warning: {text}", file=sys.stderr, flush=True)
     return show
-
-
-def ignore_layout_hints():
-    # The commands make their arrays in the host's layout themselves: a narrow
-    # last tile of a many-band image is not an (H, W, C) mistake.
-    warnings.filterwarnings("ignore", category=KavuWarning, message=".* is read as .* bands of")
-
-
-def describe(error, output=None):
-    """(the line a user reads, exit code) of a failure a user can cause, or
-    None for anything else."""
-    from .driver import OptionError
-    if isinstance(error, CliError):
-        return str(error), error.code
-    if isinstance(error, OptionError):      # named as the command line spells the option
-        flag = "--" + ("lambda" if error.option == "lambda_threshold" else
-                       error.option.replace("_", "-"))
-        return f"{flag} {error.value}: {error.reason}", EXIT_USAGE
-    if isinstance(error, Error):            # a routine refused: its own message names it
-        # The only files the routines write are the work files beside OUT.
-        return error.text, (EXIT_OUTPUT if error.name == "KAVU_MBLK_SEGMENT_FILE_ERR"
-                            else EXIT_FAILURE)
-    if isinstance(error, MemoryError):
-        from .pipeline import OutOfMemory
-        detail = f": {error}" if str(error) else ""
-        if isinstance(error, OutOfMemory):
-            return (f"out of memory{detail}, with {error.workers} workers holding a window "
-                    "each; try fewer --workers or a smaller --tile", EXIT_FAILURE)
-        return f"out of memory{detail}; try a smaller --tile", EXIT_FAILURE
-    if isinstance(error, OSError) and error.errno in FULL_ERRNOS:
-        return f"cannot write {output or 'the output'}: {error.strerror}", EXIT_OUTPUT
-    return None
-
-
-def as_one_line(error):
-    """Any other failure: its type and message on one line."""
-    return f"{type(error).__name__}: {' '.join(str(error).split())}", EXIT_FAILURE
 
 
 def _fail(command, message):

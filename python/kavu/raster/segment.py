@@ -1,5 +1,5 @@
 """`kavu segment`: a raster file of any size segmented tile by tile
-(driver.py) into a uint32 label GeoTIFF with the input's georeferencing. The
+(kavu.tiled.run) into a uint32 label GeoTIFF with the input's georeferencing. The
 kept labels wait in a scratch file beside the output; the final numbering is
 written strip by strip, so memory follows the tile size, not the image."""
 
@@ -8,13 +8,13 @@ import time
 from rasterio.errors import RasterioError
 from rasterio.windows import Window
 
-from .driver import TiledSegmentation, check_options
-from .label_store import LabelScratch
-from .pipeline import workers_named
-from .progress import no_progress
-from .raster_io import (OUT_BLOCK, AtomicOutput, gdal_env, georeferencing, label_profile,
-                        make_mask, open_label_raster, open_raster, parse_bands, write_error)
-from .sources import RasterSource
+from ..tiled.run import TiledSegmentation, check_options
+from ..tiled.label_stores import LabelScratch
+from ..tiled.pipeline import workers_named
+from ..tiled.progress import no_progress
+from .io import (OUT_BLOCK, AtomicOutput, gdal_env, georeferencing, label_profile,
+                 make_mask, open_label_raster, open_raster, parse_bands, write_error)
+from .source import RasterSource
 
 OUT_WINDOW = 4 * OUT_BLOCK  # width of the windows relabelled and written at a time
 

@@ -1,7 +1,7 @@
 """Stitching: which regions of neighbouring tiles are one region.
 
 Every tile keeps only its owned pixels, numbered with labels of its own, but
-its window reaches past each border (tiling.py), so both tiles at a border
+its window reaches past each border (geometry.py), so both tiles at a border
 have segmented the two pixels on either side of it, p (last owned pixel of
 the earlier tile) and q (first owned pixel of the later one). Where both
 windows put p and q in one region, the regions that hold p and q in the

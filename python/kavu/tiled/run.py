@@ -1,15 +1,15 @@
 """The tiled segmentation of an image of any size, whatever it is read from
-and written to (raster_segment.py: GeoTIFF files; image.py: numpy arrays).
+and written to (kavu.raster.segment: GeoTIFF files; kavu.image: numpy arrays).
 
 Two passes over the image, tile by tile, so that memory follows the tile size:
 1. the scale: the largest gradient (the levels' scale, levels.Quantiser) and
-   the band statistics (the default lambda, lambdas.py);
+   the band statistics (the default lambda, lambdas.py here);
 2. per tile, in grid order: its window (the tile and a stability margin
-   around it) segmented on its own (pieces.py), the owned pixels kept with
+   around it) segmented on its own (window.py), the owned pixels kept with
    labels of the run, and the regions that both windows at a border put
    together joined (stitching.py).
 Then specks that a tile border cut are settled over the whole image
-(settle.py) and the regions numbered from the start label (final_labels),
+(specks.py) and the regions numbered from the start label (final_labels),
 for the caller's writer."""
 
 import math
@@ -21,18 +21,18 @@ from typing import Optional
 
 import numpy as np
 
-from . import _kavu
-from ._errors import KavuWarning
-from .connected import connected_parts
+from .. import _kavu
+from ..binding.host_messages import KavuWarning
+from .connected_parts import connected_parts
 from .lambdas import (BandSpread, default_lambda, lambda_for_regions, sample_windows,
                       warn_past_every_merge)
 from .levels import Quantiser
-from .pieces import observe_scale, read_scale_block, read_window, segment_window
+from .window import observe_scale, read_scale_block, read_window, segment_window
 from .pipeline import bound_workers, ordered_map, window_bytes
-from .settle import RegionTally, settle_specks
+from .specks import RegionTally, settle_specks
 from .stitching import Stitcher
-from .tiling import SMALLEST_TILE, grid
-from .unions import LabelBook
+from .geometry import SMALLEST_TILE, grid
+from .relabel import LabelBook
 
 LABEL_LIMIT = _kavu.WATERSHED_LABEL_MAX_32   # labels of a run stay below the reserved words
 DEFAULT_TILE = 1024

@@ -13,10 +13,10 @@ from rasterio.enums import Resampling
 from rasterio.errors import RasterioError, RasterioIOError
 from rasterio.windows import Window
 
-from . import _routines as routines
-from .exits import EXIT_INPUT, EXIT_USAGE, CliError
-from .raster_io import (OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, size_text,
-                        write_error)
+from ..binding import routines
+from ..errors import EXIT_INPUT, EXIT_USAGE, CliError
+from .io import (OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, size_text,
+                 write_error)
 
 BOUNDARY_RGB = (255, 255, 0)
 

@@ -7,8 +7,8 @@ import warnings
 
 import numpy as np
 
-from . import _kavu
-from ._errors import KavuWarning
+from .. import _kavu
+from .host_messages import KavuWarning
 
 # Every 16-bit basin from this label on gets this label.
 LABELS_16BIT_LAST = _kavu.WATERSHED_LABEL_MAX_16
@@ -104,3 +104,9 @@ def labels_16bit(routine, max_region_label, start_lbl):
             f"{routine}: {max_region_label - start_lbl} basins from label {start_lbl + 1} do not "
             f"fit in 16-bit labels; every basin from {LABELS_16BIT_LAST} on is labelled "
             f"{LABELS_16BIT_LAST}. Pass long=True"), stacklevel=3)
+
+
+def ignore_layout_hints():
+    # The commands make their arrays in the host's layout themselves: a narrow
+    # last tile of a many-band image is not an (H, W, C) mistake.
+    warnings.filterwarnings("ignore", category=KavuWarning, message=".* is read as .* bands of")
