@@ -129,20 +129,20 @@ def _jobs(paths, out_dir, record):
     """(scene, output) pairs; two inputs of the same name, or an input that is
     an output of this batch, are refused before anything runs, but for outputs
     the record lists (DIR is the folder of the inputs): those are left out."""
-    from .errors import EXIT_USAGE, CliError
+    from .errors import ArgumentError
     jobs, by_output = [], {}
     for scene in paths:
         output = output_path(str(scene), out_dir)
         if output in by_output:
-            raise CliError(f"{by_output[output]} and {scene} would both be written to {output}",
-                           EXIT_USAGE)
+            raise ArgumentError(f"{by_output[output]} and {scene} would both be written to "
+                                f"{output}")
         by_output[output] = scene
         jobs.append((str(scene), output))
     outputs = {os.path.abspath(output) for output in by_output}
     ours = [scene for scene, _ in jobs if os.path.abspath(scene) in outputs]
     unknown = [scene for scene in ours if os.path.basename(scene) not in record.entries]
     if unknown:
-        raise CliError(f"{unknown[0]} is an input and an output of this batch", EXIT_USAGE)
+        raise ArgumentError(f"{unknown[0]} is an input and an output of this batch")
     if ours:
         warnings.warn(KavuWarning("KAVU_BATCH_OWN_OUTPUTS", None,
                                   f"{len(ours)} of the inputs are outputs of this batch and "
@@ -156,12 +156,12 @@ def _first_look(scene, output, common, bands, record):
     opened; the options it runs with). Its bands are named as the list they
     are, so that '1-3', '1,2,3' and the default of a three-band scene are the
     same option."""
-    from .errors import CliError
+    from .errors import ArgumentError, InputError
     from .raster.io import gdal_env, open_raster, parse_bands
     try:
         with gdal_env(), open_raster(scene) as ds:
             chosen = ",".join(map(str, parse_bands(bands, ds)))
-    except CliError as e:
+    except (ArgumentError, InputError) as e:
         return SceneResult(scene, output, None, None, None, "failed", _error_line(e, scene)), None
     options = dict(common, bands=chosen)
     return record.skipped(scene, output, options), options
@@ -297,7 +297,7 @@ def _segment_scene(scene, output, options):
 def _error_line(error, scene, output=None):
     """The failure as the table's error cell, without the scene's path: its
     row names the scene already."""
-    from .error_lines import as_one_line, describe
+    from .cli.error_lines import as_one_line, describe
     text = (describe(error, output) or as_one_line(error))[0]
     for path in (os.path.abspath(scene), scene):
         text = text.replace(f"'{path}' ", "").replace(f" {path}", "")

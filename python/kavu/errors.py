@@ -1,17 +1,95 @@
-"""Exit codes of the command line and the one error type that carries them:
-every failure a user can cause ends as one line on stderr and one of these."""
+"""What goes wrong in the package, in the caller's words: the argument's
+keyword name and value, the file's name. Every failure a caller can cause is
+one of these (or a kavu.Error of a routine the host refused); how the command
+line spells them, as flags and exit codes, is its own business (kavu.cli).
 
-EXIT_OK = 0
-EXIT_FAILURE = 1      # the segmentation itself failed (a routine refused, memory)
-EXIT_USAGE = 2        # bad options, or options that do not fit the input
-EXIT_INPUT = 3        # an input cannot be read
-EXIT_OUTPUT = 4       # an output cannot be written
-EXIT_INTERRUPTED = 130
+ArgumentError and OptionError are ValueErrors; InputError and OutputError
+are OSErrors whose message is the whole story (no errno)."""
 
 
-class CliError(Exception):
-    """A failure reported as `kavu <command>: error: <message>`."""
+class ArgumentError(ValueError):
+    """Arguments that do not fit each other or the input (two inputs that
+    would be written to one output, labels of another size than the image)."""
 
-    def __init__(self, message, code=EXIT_FAILURE):
+
+class OptionError(ArgumentError):
+    """An argument out of range or unfit for the input: its keyword name
+    (`option`), its value and the reason. `shown` is the value as the message
+    writes it (the value itself unless given)."""
+
+    def __init__(self, option, value, reason, shown=None, joint=": "):
+        self.option, self.value, self.reason = option, value, reason
+        self.shown = value if shown is None else shown
+        self.joint = joint
+        super().__init__(f"{option}={value!r}{joint}{reason}")
+
+    def __reduce__(self):
+        return (type(self), (self.option, self.value, self.reason, self.shown, self.joint))
+
+
+class NotLabels(ArgumentError):
+    """A raster given as labels that is not an integer label raster: `path`
+    and what it `holds` instead ("has 3 band(s) of float32")."""
+
+    def __init__(self, argument, path, holds):
+        self.argument, self.path, self.holds = argument, path, holds
+        super().__init__(f"{argument} must be an integer label raster: {path} {holds}")
+
+    def __reduce__(self):
+        return (type(self), (self.argument, self.path, self.holds))
+
+
+class ScheduleTooLarge(ArgumentError):
+    """A whole-image schedule that the free memory cannot hold; the tiled
+    segmentation chooses a level by a number of regions on any image."""
+
+    def __init__(self, message):
+        self.message = message
+        super().__init__(f"{message}; the tiled segmentation's regions=N chooses the level of "
+                         "an image of any size, tile by tile")
+
+    def __reduce__(self):
+        return (type(self), (self.message,))
+
+
+class InputError(OSError):
+    """An input that cannot be read, or not segmented as it is: the message
+    names the file (`path`)."""
+
+    def __init__(self, message, path=None):
         super().__init__(message)
-        self.code = code
+        self.path = path
+
+    def __str__(self):
+        return self.args[0]
+
+    def __reduce__(self):
+        return (type(self), (self.args[0], self.path))
+
+
+class NotASchedule(InputError):
+    """A schedule file that make_schedule did not write (`detail`: why it
+    cannot be read), or that an older kavu wrote (`detail` None)."""
+
+    def __init__(self, path, detail=None):
+        self.detail = detail
+        why = ("written by an older kavu; make it again with make_schedule" if detail is None
+               else f"not a schedule written by make_schedule ({detail})")
+        super().__init__(f"cannot read schedule {path}: {why}", path)
+
+    def __reduce__(self):
+        return (type(self), (self.path, self.detail))
+
+
+class OutputError(OSError):
+    """An output that cannot be written: the message names the file (`path`)."""
+
+    def __init__(self, message, path=None):
+        super().__init__(message)
+        self.path = path
+
+    def __str__(self):
+        return self.args[0]
+
+    def __reduce__(self):
+        return (type(self), (self.args[0], self.path))

@@ -13,9 +13,9 @@ import sys
 import warnings
 
 from ..binding.host_messages import KavuWarning
-from ..errors import EXIT_INTERRUPTED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE, CliError
-from ..error_lines import as_one_line, describe
-from ..raster.same_file import refuse_inputs_as_outputs
+from .exits import EXIT_INTERRUPTED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE, CliError
+from .error_lines import as_one_line, describe
+from .same_file import refuse_inputs_as_outputs
 from ..binding.checks import ignore_layout_hints
 
 GEOTIFF = (".tif", ".tiff")
@@ -110,8 +110,17 @@ def segment_options(args):
                 start_label=args.start_label)
 
 
+def check_extension(path, what, kind, extensions):
+    """Refuses an output name whose extension promises another format than
+    the one written (a name without extension is taken as it is)."""
+    name = os.path.basename(path)
+    ext = os.path.splitext(name)[1].lower()
+    if ext and ext not in extensions:
+        raise CliError(f"{what} {name}: kavu writes a {kind}; name it {' or '.join(extensions)}",
+                       EXIT_USAGE)
+
+
 def cmd_segment(args):
-    from ..raster.io import check_extension
     refuse_inputs_as_outputs([args.output], [args.input, _mask_path(args)])
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     from ..tiled.run import SegmentOptions
@@ -149,7 +158,6 @@ def cmd_schedule(args):
 
 def cmd_cut(args):
     from ..raster.cut import cut_schedule
-    from ..raster.io import check_extension
     refuse_inputs_as_outputs([args.output], [args.schedule])
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     n = cut_schedule(args.schedule, args.output, regions=args.regions,
@@ -159,7 +167,6 @@ def cmd_cut(args):
 
 def cmd_overlay(args):
     from ..raster.overlay import write_overlay
-    from ..raster.io import check_extension
     refuse_inputs_as_outputs([args.output], [args.input, args.labels])
     check_extension(args.output, "OUT.png", "PNG", (".png",))
     write_overlay(args.input, args.labels, args.output, bands=args.bands,

@@ -11,7 +11,7 @@ from rasterio.errors import RasterioError
 
 from ..binding import routines
 from ..tiled.run import SegmentOptions, check_options
-from ..errors import EXIT_INPUT, EXIT_USAGE, CliError
+from ..errors import InputError, NotASchedule, OptionError
 from ..tiled.label_stores import LabelArray
 from .io import AtomicOutput, gdal_env, label_profile, open_label_raster, write_error
 from ..tiled.specks import settle_specks
@@ -31,14 +31,14 @@ def load_schedule(path):
         with np.load(path, allow_pickle=False) as f:
             missing = [k for k in KEYS if k not in f]
             if missing and len(missing) < len(KEYS):
-                raise CliError(f"cannot read schedule {path}: written by an older kavu; make it "
-                               "again with kavu schedule", EXIT_INPUT)
+                raise NotASchedule(path)
             return {k: f[k] for k in KEYS}
+    except NotASchedule:
+        raise
     except FileNotFoundError:
-        raise CliError(f"cannot read schedule {path}: no such file", EXIT_INPUT) from None
+        raise InputError(f"cannot read schedule {path}: no such file", path) from None
     except (OSError, ValueError, KeyError) as e:
-        raise CliError(f"cannot read schedule {path}: not a schedule written by kavu schedule "
-                       f"({' '.join(str(e).split())})", EXIT_INPUT) from None
+        raise NotASchedule(path, " ".join(str(e).split())) from None
 
 
 def regions_left(label_map, area, min_size):
@@ -71,8 +71,8 @@ def merges_for(s, regions=None, lambda_threshold=None, min_size=0):
         of = f" of at least {min_size} pixels" if min_size > 1 else ""
         why = (" (pixels that take no part keep the others apart)"
                if int(s["n_initial"]) - len(lambdas) > 1 else "")
-        raise CliError(f"--regions {regions} cannot be reached: the schedule goes from "
-                       f"{counts[0]} regions{of} down to {counts.min()}{why}", EXIT_USAGE)
+        raise OptionError("regions", regions, f"cannot be reached: the schedule goes from "
+                          f"{counts[0]} regions{of} down to {counts.min()}{why}", joint=" ")
     return int(np.argmax(counts <= regions))
 
 

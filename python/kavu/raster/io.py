@@ -1,4 +1,4 @@
-"""Raster input and output of the command line: windowed reads of the chosen
+"""Raster input and output: windowed reads of the chosen
 bands as float32 values (edge-replicated outside the image) and of a validity
 mask (edge-replicated or zero-filled), the label GeoTIFF's profile, and an
 output that only appears under its name once it is complete."""
@@ -18,7 +18,7 @@ from rasterio.errors import NotGeoreferencedWarning, RasterioError, RasterioIOEr
 from rasterio.windows import Window
 
 from ..binding.host_messages import KavuWarning
-from ..errors import EXIT_INPUT, EXIT_OUTPUT, EXIT_USAGE, CliError
+from ..errors import InputError, OptionError, OutputError
 
 # GDAL's block cache otherwise grows to 5 % of the machine's memory while the
 # output is written; the label raster is written once, block by block, and
@@ -52,13 +52,13 @@ def gdal_env():
 def open_raster(path, what="input"):
     """Opens a raster for reading; an unreadable one is a one-line error."""
     if not os.path.exists(path):
-        raise CliError(f"cannot read {what} {path}: no such file", EXIT_INPUT)
+        raise InputError(f"cannot read {what} {path}: no such file", path)
     try:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", NotGeoreferencedWarning)
             return rasterio.open(path)
     except (RasterioError, RasterioIOError) as e:
-        raise CliError(f"cannot read {what} {path}: {_one_line(e)}", EXIT_INPUT) from None
+        raise InputError(f"cannot read {what} {path}: {_one_line(e)}", path) from None
 
 
 def _one_line(error):
@@ -82,15 +82,15 @@ def parse_bands(spec, ds):
                 raise ValueError
             bands.extend(range(lo, hi + 1))
     except ValueError:
-        raise CliError(f"--bands {spec!r}: expected band numbers such as 1,2,3 or 1-3",
-                       EXIT_USAGE) from None
+        raise OptionError("bands", spec, "expected band numbers such as 1,2,3 or 1-3",
+                          repr(spec)) from None
     bad = [b for b in bands if not 1 <= b <= count]
     if bad:
-        raise CliError(f"--bands {spec!r}: the input has bands 1 to {count}, not {bad[0]}",
-                       EXIT_USAGE)
+        raise OptionError("bands", spec, f"the input has bands 1 to {count}, not {bad[0]}",
+                          repr(spec))
     twice = [b for i, b in enumerate(bands) if b in bands[:i]]
     if twice:
-        raise CliError(f"--bands {spec!r}: band {twice[0]} is named twice", EXIT_USAGE)
+        raise OptionError("bands", spec, f"band {twice[0]} is named twice", repr(spec))
     return _real(ds, bands)
 
 
@@ -99,19 +99,9 @@ def _real(ds, bands):
     silently keep its real part only."""
     for b in bands:
         if ds.dtypes[b - 1].startswith("complex"):
-            raise CliError(f"{ds.name}: band {b} is {ds.dtypes[b - 1]}: complex bands cannot be "
-                           "segmented; take the modulus or a part first", EXIT_INPUT)
+            raise InputError(f"{ds.name}: band {b} is {ds.dtypes[b - 1]}: complex bands cannot "
+                             "be segmented; take the modulus or a part first", ds.name)
     return bands
-
-
-def check_extension(path, what, kind, extensions):
-    """Refuses an output name whose extension promises another format than
-    the one written (a name without extension is taken as it is)."""
-    name = os.path.basename(path)
-    ext = os.path.splitext(name)[1].lower()
-    if ext and ext not in extensions:
-        raise CliError(f"{what} {name}: kavu writes a {kind}; name it {' or '.join(extensions)}",
-                       EXIT_USAGE)
 
 
 def _clip(row0, row1, col0, col1, height, width):
@@ -127,7 +117,7 @@ def _read(ds, fn, row0, row1, col0, col1, mode, **kw):
         window, pad = _clip(row0, row1, col0, col1, ds.height, ds.width)
         data = fn(window=window, **kw)
     except (RasterioError, RasterioIOError) as e:
-        raise CliError(f"cannot read {ds.name}: {_one_line(e)}", EXIT_INPUT) from None
+        raise InputError(f"cannot read {ds.name}: {_one_line(e)}", ds.name) from None
     if any(p for axis in pad for p in axis):
         data = np.pad(data, ((0, 0),) * (data.ndim - 2) + pad, mode=mode)
     return data
@@ -232,19 +222,17 @@ def has_nodata(ds, bands):
 
 
 def make_mask(spec, ds, bands):
-    """--mask: 'auto' (the input's nodata when it declares one), 'none',
+    """mask: 'auto' (the input's nodata when it declares one), 'none',
     'nodata', or the path of a mask raster of the input's size."""
     if spec == "none" or (spec == "auto" and not has_nodata(ds, bands)):
         return None
     if spec in ("auto", "nodata"):
         if not has_nodata(ds, bands):
-            raise CliError(f"--mask nodata: {ds.name} declares no nodata value or mask",
-                           EXIT_USAGE)
+            raise OptionError("mask", spec, f"{ds.name} declares no nodata value or mask")
         return Mask(ds, bands, "nodata")
     mask_ds = open_raster(spec, "mask")
     if (mask_ds.height, mask_ds.width) != (ds.height, ds.width):
-        raise CliError(f"--mask {spec}: {size_text(mask_ds)}, the input has {size_text(ds)}",
-                       EXIT_USAGE)
+        raise OptionError("mask", spec, f"{size_text(mask_ds)}, the input has {size_text(ds)}")
     return Mask(mask_ds, [1], "raster")
 
 
@@ -289,16 +277,16 @@ class AtomicOutput:
     def __init__(self, out_path):
         self.out_path = os.path.realpath(out_path)
         if os.path.isdir(self.out_path):
-            raise CliError(f"cannot write {out_path}: it is a directory", EXIT_OUTPUT)
+            raise OutputError(f"cannot write {out_path}: it is a directory", out_path)
         if os.path.exists(self.out_path) and not os.path.isfile(self.out_path):
-            raise CliError(f"cannot write {out_path}: it is not a regular file", EXIT_OUTPUT)
+            raise OutputError(f"cannot write {out_path}: it is not a regular file", out_path)
         parent = os.path.dirname(self.out_path)
         held = signal.pthread_sigmask(signal.SIG_BLOCK, HELD_SIGNALS)
         try:
             self.dir = tempfile.mkdtemp(prefix=self._prefix(out_path), dir=parent)
             _work_dirs.add(self.dir)
         except OSError as e:
-            raise CliError(f"cannot write {out_path}: {e.strerror}", EXIT_OUTPUT) from None
+            raise OutputError(f"cannot write {out_path}: {e.strerror}", out_path) from None
         finally:
             signal.pthread_sigmask(signal.SIG_SETMASK, held)
         self.path = os.path.join(self.dir, "out" + os.path.splitext(out_path)[1])
@@ -323,7 +311,8 @@ class AtomicOutput:
         try:
             os.replace(self.path, self.out_path)
         except OSError as e:
-            raise CliError(f"cannot write {self.out_path}: {e.strerror}", EXIT_OUTPUT) from None
+            raise OutputError(f"cannot write {self.out_path}: {e.strerror}",
+                              self.out_path) from None
 
     def __enter__(self):
         return self
@@ -335,6 +324,6 @@ class AtomicOutput:
 
 
 def write_error(path, error):
-    """An OSError or GDAL error while writing `path`, as a CliError."""
+    """An OSError or GDAL error while writing `path`, as an OutputError."""
     reason = error.strerror if isinstance(error, OSError) and error.strerror else _one_line(error)
-    return CliError(f"cannot write {path}: {reason}", EXIT_OUTPUT)
+    return OutputError(f"cannot write {path}: {reason}", path)

@@ -14,7 +14,7 @@ from rasterio.errors import RasterioError, RasterioIOError
 from rasterio.windows import Window
 
 from ..binding import routines
-from ..errors import EXIT_INPUT, EXIT_USAGE, CliError
+from ..errors import ArgumentError, InputError, NotLabels, OptionError
 from .io import (OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, size_text,
                  write_error)
 
@@ -23,15 +23,15 @@ BOUNDARY_RGB = (255, 255, 0)
 
 def _same_grid(ds, labels_ds):
     if (labels_ds.height, labels_ds.width) != (ds.height, ds.width):
-        raise CliError(f"{labels_ds.name}: labels of {size_text(labels_ds)} for an image of "
-                       f"{size_text(ds)}", EXIT_USAGE)
+        raise ArgumentError(f"{labels_ds.name}: labels of {size_text(labels_ds)} for an image "
+                            f"of {size_text(ds)}")
 
 
 def _check_label_raster(labels_ds):
     kind = np.dtype(labels_ds.dtypes[0]).kind
     if labels_ds.count != 1 or kind not in "iu":
-        raise CliError(f"LABELS must be an integer label raster: {labels_ds.name} has "
-                       f"{labels_ds.count} band(s) of {labels_ds.dtypes[0]}", EXIT_USAGE)
+        raise NotLabels("labels_path", labels_ds.name,
+                        f"has {labels_ds.count} band(s) of {labels_ds.dtypes[0]}")
 
 
 def stretch(band, valid, percent):
@@ -50,7 +50,7 @@ def stretch(band, valid, percent):
 
 def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_size=4096):
     if not 0 <= percent < 50:
-        raise CliError(f"--stretch {percent}: needs to be at least 0 and below 50", EXIT_USAGE)
+        raise OptionError("percent", percent, "needs to be at least 0 and below 50")
     with gdal_env():
         ds, labels_ds = open_raster(in_path), open_raster(labels_path, "labels")
         with ds, labels_ds:
@@ -59,8 +59,7 @@ def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_s
             default = "1,2,3" if ds.count >= 3 else "1"
             chosen = parse_bands(bands or default, ds)
             if len(chosen) not in (1, 3):
-                raise CliError(f"--bands {bands}: give three bands (red, green, blue) or one",
-                               EXIT_USAGE)
+                raise OptionError("bands", bands, "give three bands (red, green, blue) or one")
             factor = max(1, -(-max(ds.height, ds.width) // max_size))
             shape = (-(-ds.height // factor), -(-ds.width // factor))
             try:
@@ -69,7 +68,7 @@ def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_s
                 valid = ds.read_masks(chosen, out_shape=(len(chosen),) + shape).all(axis=0)
                 labels = labels_ds.read(1, out_shape=shape, resampling=Resampling.nearest)
             except (RasterioError, RasterioIOError) as e:
-                raise CliError(f"cannot read {in_path}: {e}", EXIT_INPUT) from None
+                raise InputError(f"cannot read {in_path}: {e}", in_path) from None
     rgb = np.stack([stretch(b.astype(np.float64), valid, percent) for b in image], axis=-1)
     if rgb.shape[-1] == 1:
         rgb = np.repeat(rgb, 3, axis=-1)
@@ -118,10 +117,9 @@ def region_stats(ds, labels_ds, bands):
             labels = labels_ds.read(1, window=window)
             image = [ds.read(b, window=window) for b in bands]     # each in its own type
         except (RasterioError, RasterioIOError) as e:
-            raise CliError(f"cannot read {ds.name}: {e}", EXIT_INPUT) from None
+            raise InputError(f"cannot read {ds.name}: {e}", ds.name) from None
         if labels.min() < 0:
-            raise CliError(f"LABELS must be an integer label raster: {labels_ds.name} holds "
-                           f"label {labels.min()}", EXIT_USAGE)
+            raise NotLabels("labels_path", labels_ds.name, f"holds label {labels.min()}")
         for band in image:
             bad = ~np.isfinite(band)
             if bad.any():

@@ -10,7 +10,7 @@ from typing import NamedTuple
 import numpy as np
 
 from ..binding import routines
-from ..errors import EXIT_USAGE, CliError
+from ..errors import ArgumentError, ScheduleTooLarge
 from ..tiled.lambdas import BandSpread
 from ..tiled.levels import Quantiser
 from ..tiled.window import flood, observe_scale, read_scale_block, read_window
@@ -44,7 +44,7 @@ def schedule_paths(in_path, out_path):
     if out_path is None:
         out_path = os.path.splitext(in_path)[0] + ".schedule.npz"
     if not out_path.endswith(".npz"):
-        raise CliError(f"{out_path}: the schedule file needs the extension .npz", EXIT_USAGE)
+        raise ArgumentError(f"{out_path}: the schedule file needs the extension .npz")
     return out_path, out_path[:-4] + ".png"
 
 
@@ -66,10 +66,9 @@ def refuse_too_large(ds, nbands, from_pixels):
     need = ds.width * ds.height * (BYTES_PER_PIXEL[from_pixels] + BYTES_PER_PIXEL_BAND * nbands)
     free = available_memory()
     if need > free:
-        raise CliError(f"{ds.name}: a schedule of {size_text(ds)} needs about "
-                       f"{need / 2**30:.1f} GiB, more than the {free / 2**30:.1f} GiB free here; "
-                       "kavu segment --regions N chooses the level of an image of any size, "
-                       "tile by tile", EXIT_USAGE)
+        raise ScheduleTooLarge(f"{ds.name}: a schedule of {size_text(ds)} needs about "
+                               f"{need / 2**30:.1f} GiB, more than the {free / 2**30:.1f} GiB "
+                               "free here")
 
 
 def whole_image(source, connectivity, from_pixels):

@@ -23,6 +23,7 @@ import numpy as np
 
 from .. import _kavu
 from ..binding.host_messages import KavuWarning
+from ..errors import OptionError
 from .connected_parts import connected_parts
 from .lambdas import (BandSpread, default_lambda, lambda_for_regions, sample_windows,
                       warn_past_every_merge)
@@ -62,14 +63,6 @@ def stability_margin(tile):
     from 0.83 to 0.93 for 30 % more time. What a margin must cover grows with
     the regions, and tiles are chosen larger for larger images."""
     return max(64, tile // 8)
-
-
-class OptionError(ValueError):
-    """An option out of range: its keyword name, the value and the reason."""
-
-    def __init__(self, option, value, reason):
-        super().__init__(f"{option}={value!r}: {reason}")
-        self.option, self.value, self.reason = option, value, reason
 
 
 def check_options(options):

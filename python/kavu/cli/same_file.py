@@ -4,7 +4,7 @@ symbolic link, replacing it would destroy the input the run reads from."""
 
 import os
 
-from ..errors import EXIT_USAGE, CliError
+from .exits import EXIT_USAGE, CliError
 
 
 def _identity(path):
