@@ -26,7 +26,7 @@ MEAN_AREA = 1000  # the second threshold: kavu segment --mean-area 1000
 
 
 def _scale_pass(image, **options):
-    run = TiledSegmentation(ArraySource(image), SegmentOptions(workers=1, **options), None)
+    run = TiledSegmentation(ArraySource(image), SegmentOptions(**options), None, workers=1)
     for _ in run.measure_scale():
         pass
     return run

@@ -49,7 +49,6 @@ def main(argv):
     started = time.perf_counter()
     code = cli.main(["segment", *argv, "--workers", "1"])
     total = time.perf_counter() - started
-    SPENT["writing the GeoTIFF"] -= SPENT["final numbering and border specks"]  # called inside
     SPENT["other (options, lambda, opening)"] = total - sum(SPENT.values())
     for stage, seconds in SPENT.most_common():
         print(f"{stage:45s} {seconds:8.2f} s {100 * seconds / total:5.1f} %")

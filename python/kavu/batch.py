@@ -71,7 +71,9 @@ def batch(paths, out_dir, client=None, *, workers=None, progress=False, report=N
     KeyboardInterrupt the tasks are cancelled, a LocalCluster's workers stop,
     their unfinished outputs are removed, the table is written with the
     unfinished scenes as interrupted, and the interrupt is raised again.
-    Options out of range raise OptionError (a ValueError) before any scene runs."""
+    Options out of range raise kavu.errors.OptionError (a ValueError) before
+    any scene runs; inputs that would overwrite each other's outputs,
+    kavu.errors.ArgumentError."""
     from dataclasses import asdict
 
     from .tiled.run import SegmentOptions, check_options
@@ -84,7 +86,6 @@ def batch(paths, out_dir, client=None, *, workers=None, progress=False, report=N
     if mask not in ("auto", "none", "nodata"):       # a mask raster, read by the workers
         mask = os.path.abspath(mask)
     common = dict(asdict(segment), mask=mask)
-    del common["workers"]           # threads within a scene: the labels do not depend on them
     os.makedirs(out_dir, exist_ok=True)
     record = _Record(out_dir)
     jobs = _jobs(paths, out_dir, record)
@@ -285,7 +286,8 @@ def _segment_scene(scene, output, options):
     source = _Record.input(scene)          # as it was read: a change meanwhile is a change
     try:
         # One scene a process already keeps the cores busy: no threads on top.
-        summary = segment_raster(scene, output, SegmentOptions(**options, workers=1), bands, mask)
+        summary = segment_raster(scene, output, SegmentOptions(**options), bands, mask,
+                                 workers=1)
         entry = dict(input=source, options=recorded, regions=summary["regions"],
                      seconds=summary["seconds"], pixels=summary["pixels"])
         _write_json(_note_path(output), entry)

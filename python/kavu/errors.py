@@ -52,6 +52,10 @@ class ScheduleTooLarge(ArgumentError):
         return (type(self), (self.message,))
 
 
+class Cancelled(Exception):
+    """A run that its progress callback stopped (by returning False)."""
+
+
 class InputError(OSError):
     """An input that cannot be read, or not segmented as it is: the message
     names the file (`path`)."""

@@ -7,7 +7,7 @@ from typing import Optional
 import numpy as np
 import numpy.typing as npt
 
-from .tiled.run import DEFAULT_MIN_SIZE, DEFAULT_TILE, SegmentOptions, TiledSegmentation
+from .tiled.run import DEFAULT_MIN_SIZE, DEFAULT_TILE, SegmentOptions, run_segmentation
 from .tiled.label_stores import LabelArray
 from .tiled.array_source import ArraySource
 
@@ -69,14 +69,7 @@ def segment(image: npt.ArrayLike, lambda_threshold: Optional[float] = None, *,
     height, width = bands.shape[1:]
     source = ArraySource(bands, _mask(mask, (height, width)))
     store = LabelArray(height, width)
-    run = TiledSegmentation(source, SegmentOptions(
+    result = run_segmentation(source, store, SegmentOptions(
         lambda_threshold=lambda_threshold, regions=regions, mean_area=mean_area,
-        min_size=min_size, tile=tile, connectivity=connectivity,
-        start_label=start_label), store)
-    for _ in run.measure_scale():
-        pass
-    run.choose_lambda()
-    for _ in run.segment():
-        pass
-    table, _ = run.final_labels()
-    return table[store.labels]
+        min_size=min_size, tile=tile, connectivity=connectivity, start_label=start_label))
+    return result.table[store.labels]

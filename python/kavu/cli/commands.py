@@ -126,8 +126,8 @@ def cmd_segment(args):
     from ..tiled.run import SegmentOptions
     from ..raster.segment import segment_raster
     summary = segment_raster(args.input, args.output,
-                             SegmentOptions(**segment_options(args), workers=args.workers),
-                             args.bands, args.mask, _progress_factory())
+                             SegmentOptions(**segment_options(args)), args.bands, args.mask,
+                             _progress_factory(), workers=args.workers)
     _say(f"{args.output}: {_count(summary['regions'], 'region')}, "
          f"{_count(summary['tiles'], 'tile')}, "
          f"lambda {summary['lambda_threshold']:.7g}, "

@@ -1,5 +1,5 @@
-"""`kavu segment`: a raster file of any size segmented tile by tile
-(kavu.tiled.run) into a uint32 label GeoTIFF with the input's georeferencing. The
+"""A raster file of any size segmented tile by tile (kavu.tiled.run's
+run_segmentation) into a uint32 label GeoTIFF with the input's georeferencing. The
 kept labels wait in a scratch file beside the output; the final numbering is
 written strip by strip, so memory follows the tile size, not the image."""
 
@@ -8,9 +8,8 @@ import time
 from rasterio.errors import RasterioError
 from rasterio.windows import Window
 
-from ..tiled.run import TiledSegmentation, check_options
+from ..tiled.run import check_options, check_workers, run_segmentation
 from ..tiled.label_stores import LabelScratch
-from ..tiled.pipeline import workers_named
 from ..tiled.progress import no_progress
 from .io import (OUT_BLOCK, AtomicOutput, gdal_env, georeferencing, label_profile,
                  make_mask, open_label_raster, open_raster, parse_bands, write_error)
@@ -19,21 +18,24 @@ from .source import RasterSource
 OUT_WINDOW = 4 * OUT_BLOCK  # width of the windows relabelled and written at a time
 
 
-def run_tiles(run, progress):
-    """Both passes over the tiles of a TiledSegmentation, with progress bars."""
-    for stage, tiles in (("scale", run.measure_scale), ("segmenting", run.segment)):
-        if tiles == run.segment:
-            run.choose_lambda()
-        bar = progress(len(run.tiles), stage)
-        for _ in tiles():
-            bar.update()
-        bar.close()
+def _bars(progress):
+    """The run's progress callback as the bars of a progress factory
+    (kavu.tiled.progress): one bar a pass, opened at its start."""
+    bars = {}
+
+    def report(stage, done, total):
+        if done == 0:
+            bars[stage] = progress(total, stage)
+        else:
+            bars[stage].update()
+        if done == total:
+            bars.pop(stage).close()
+    return report
 
 
-def write_labels(run, scratch, ds, path, progress):
-    """The scratch labels under their final numbers into the GeoTIFF, one
-    block-aligned window at a time. Returns the number of regions."""
-    table, n_regions = run.final_labels()
+def write_labels(table, scratch, ds, path, progress):
+    """The scratch labels under their final numbers (table) into the GeoTIFF,
+    one block-aligned window at a time."""
     profile = label_profile(ds.height, ds.width, **georeferencing(ds))
     windows = [(y0, x0) for y0 in range(0, ds.height, OUT_BLOCK)
                for x0 in range(0, ds.width, OUT_WINDOW)]
@@ -49,16 +51,19 @@ def write_labels(run, scratch, ds, path, progress):
         raise write_error(path, e) from None
     finally:
         bar.close()
-    return n_regions
 
 
-def segment_raster(in_path, out_path, options, bands=None, mask="auto", progress=no_progress):
+def segment_raster(in_path, out_path, options, bands=None, mask="auto", progress=no_progress,
+                   workers=None):
     """Segments in_path into the label GeoTIFF out_path. bands: "1,2,3" (None:
-    every band); mask: auto | none | nodata | path of a mask raster. Returns a
-    summary dict (regions, tiles, pixels, seconds, lambda_threshold). Raises
-    driver.OptionError (a ValueError) for options out of range."""
+    every band); mask: auto | none | nodata | path of a mask raster; progress:
+    a progress factory (kavu.tiled.progress); workers: as for run_segmentation.
+    Returns a summary dict (regions, tiles, pixels, seconds, lambda_threshold).
+    Raises kavu.errors.OptionError (a ValueError) for options out of range,
+    InputError and OutputError (OSErrors) for files."""
     started = time.monotonic()
     check_options(options)                # before anything is opened or created
+    check_workers(workers)
     with gdal_env():
         ds = open_raster(in_path)
         with ds:
@@ -67,12 +72,10 @@ def segment_raster(in_path, out_path, options, bands=None, mask="auto", progress
             with AtomicOutput(out_path) as work:
                 scratch = LabelScratch(work.work_file("labels.u32"), ds.height, ds.width)
                 try:
-                    run = TiledSegmentation(source, options, scratch)
-                    with workers_named(run.workers):
-                        run_tiles(run, progress)
-                    n_regions = write_labels(run, scratch, ds, work.path, progress)
+                    run = run_segmentation(source, scratch, options, workers, _bars(progress))
+                    write_labels(run.table, scratch, ds, work.path, progress)
                 finally:
                     scratch.close()
                 work.commit()
-    return dict(regions=n_regions, tiles=len(run.tiles), pixels=ds.width * ds.height,
+    return dict(regions=run.regions, tiles=run.tiles, pixels=ds.width * ds.height,
                 seconds=time.monotonic() - started, lambda_threshold=run.lambda_threshold)

@@ -17,19 +17,19 @@ import numbers
 import warnings
 from dataclasses import dataclass
 from functools import partial
-from typing import Optional
+from typing import NamedTuple, Optional
 
 import numpy as np
 
 from .. import _kavu
 from ..binding.host_messages import KavuWarning
-from ..errors import OptionError
+from ..errors import Cancelled, OptionError
 from .connected_parts import connected_parts
 from .lambdas import (BandSpread, default_lambda, lambda_for_regions, sample_windows,
                       warn_past_every_merge)
 from .levels import Quantiser
 from .window import observe_scale, read_scale_block, read_window, segment_window
-from .pipeline import bound_workers, ordered_map, window_bytes
+from .pipeline import bound_workers, ordered_map, window_bytes, workers_named
 from .specks import RegionTally, settle_specks
 from .stitching import Stitcher
 from .geometry import SMALLEST_TILE, grid
@@ -51,7 +51,6 @@ class SegmentOptions:
     connectivity: int = 4
     merge_lines: bool = True
     start_label: int = 1
-    workers: Optional[int] = None              # threads reading and segmenting ahead; None: a core each
 
 
 def stability_margin(tile):
@@ -88,18 +87,63 @@ def check_options(options):
          "slower for nothing"),
         ("connectivity", o.connectivity in (4, 8), "needs to be 4 or 8"),
         ("start_label", 1 <= o.start_label <= 0xFFFFFFFF, "needs to be 1 to 4294967295"),
-        ("workers", o.workers is None or o.workers >= 1, "needs to be at least 1"),
     ]
     for option, fine, reason in checks:
         if not fine:
             raise OptionError(option, getattr(o, option), reason)
 
 
-class TiledSegmentation:
-    """State that runs through the tiles of one image."""
+def check_workers(workers):
+    """OptionError unless workers is None (a core each) or at least 1."""
+    if workers is not None and workers < 1:
+        raise OptionError("workers", workers, "needs to be at least 1")
 
-    def __init__(self, source, options, store):
+
+class RunResult(NamedTuple):
+    table: np.ndarray           # label of the run (in the store) -> final label, 0 for none
+    regions: int
+    tiles: int
+    lambda_threshold: float
+
+
+def run_segmentation(source, store, options, workers=None, progress=None):
+    """The tiled segmentation of `source` from its pixels to the final labels:
+    the scale, lambda, the windows, keeping their labels in `store`, and the
+    final numbering, returned as a table over the store's labels.
+
+    workers: threads reading and segmenting the next windows (None: one a
+    core, fewer when memory holds fewer windows); the labels are the same for
+    every number. progress(stage, done, total) is called as each pass
+    ("scale", "segmenting") starts (done 0) and after each tile; when it
+    returns False the run stops with kavu.errors.Cancelled."""
+    check_options(options)
+    check_workers(workers)
+    run = TiledSegmentation(source, options, store, workers)
+    with workers_named(run.workers):
+        for stage, tiles in (("scale", run.measure_scale), ("segmenting", run.segment)):
+            if stage == "segmenting":
+                run.choose_lambda()
+            _report(progress, stage, 0, len(run.tiles))
+            for done, _ in enumerate(tiles(), 1):
+                _report(progress, stage, done, len(run.tiles))
+    table, regions = run.final_labels()
+    return RunResult(table, regions, len(run.tiles), run.lambda_threshold)
+
+
+def _report(progress, stage, done, total):
+    if progress is not None and progress(stage, done, total) is False:
+        raise Cancelled(f"stopped by the progress callback while {stage} ({done} of {total} "
+                        "tiles)")
+
+
+class TiledSegmentation:
+    """State that runs through the tiles of one image (run_segmentation
+    drives it: the scale pass, choose_lambda, the segmenting pass, then
+    final_labels)."""
+
+    def __init__(self, source, options, store, workers=None):
         check_options(options)
+        check_workers(workers)
         self.source, self.store = source, store
         margin = stability_margin(options.tile) if options.margin is None else options.margin
         self.options = options
@@ -113,7 +157,7 @@ class TiledSegmentation:
         self.next_label = 1
         self.lambda_threshold = options.lambda_threshold
         window = max((t.wy1 - t.wy0) * (t.wx1 - t.wx0) for t in self.tiles)
-        self.workers, fewer = bound_workers(options.workers, window_bytes(window, source.nbands))
+        self.workers, fewer = bound_workers(workers, window_bytes(window, source.nbands))
         if fewer:
             warnings.warn(fewer, stacklevel=2)
 
