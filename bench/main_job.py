@@ -58,8 +58,8 @@ def window_basins(image, quantiser, side):
     y0, x0 = max((h - side) // 2, 0), max((w - side) // 2, 0)
     y1, x1 = min(y0 + side, h), min(x0 + side, w)
     pixels = pieces.read_window(ArraySource(image), Tile(0, 0, 0, y0, y1, x0, x1, y0, y1, x0, x1))
-    basins, mask, _ = pieces.flood(pixels, quantiser, connectivity=4, merge_lines=True)
-    return np.ascontiguousarray(pixels.block[:, 2:-2, 2:-2]), basins, mask
+    bands, basins, mask, _ = pieces.flood(pixels, quantiser, connectivity=4, merge_lines=True)
+    return bands, basins, mask
 
 
 def _count_labels(labels, mask):

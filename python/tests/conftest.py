@@ -3,7 +3,6 @@
 import numpy as np
 
 
-
 def same_partition(a, b):
     """Labels a and b split the pixels the same way, up to renaming."""
     a, b = np.asarray(a).ravel(), np.asarray(b).ravel()

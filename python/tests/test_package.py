@@ -10,7 +10,6 @@ import pytest
 
 import kavu
 import host_controls
-from kavu import _kavu
 
 ROUTINES = ["KAVU_WATERSHED", "KAVU_SEGMENT_GET_NBRINFO", "KAVU_TILE_LAMBDA_SEGMENT",
             "KAVU_ITER_LAMBDA_SEGMENT", "KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE",

@@ -7,6 +7,7 @@ import pytest
 
 import kavu
 from conftest import same_partition
+from kavu.tiled.specks import merge_costs, neighbour_pairs, region_sums
 
 OUT = kavu.OUT
 
@@ -145,3 +146,14 @@ def test_tile_threshold_cuts_the_iterative_schedule():
                                               r.label_map[:2 * k])
     tile = kavu.tile_lambda_segment(image, lambda_threshold=threshold)
     assert same_partition(tile.labels, cut.labels) and tile.last_lbl == cut.n_regions
+
+
+def test_the_python_merge_cost_is_the_modules_float32_cost():
+    rng = np.random.default_rng(3)
+    for h, w, nb in rng.integers(2, 9, (20, 3)):     # two regions side by side: one merge
+        image = rng.normal(0, 100, (nb // 3 + 1, h, w)).astype(np.float32)
+        labels = np.tile(np.uint32(1) + (np.arange(w) >= rng.integers(1, w)), (h, 1))
+        area, sums = region_sums(image, labels, 3)
+        cost = merge_costs(area, sums / np.maximum(area, 1), *neighbour_pairs(labels))[0]
+        first = kavu.iter_lambda_segment(image, in_label_img=labels).lambdas[0]
+        np.testing.assert_allclose(first, cost, rtol=1e-5)      # float32 arithmetic

@@ -13,7 +13,7 @@ from ..binding import routines
 from ..errors import ArgumentError, ScheduleTooLarge
 from ..tiled.lambdas import BandSpread
 from ..tiled.levels import Quantiser
-from ..tiled.window import flood, observe_scale, read_scale_block, read_window
+from ..tiled.window import Frame, flood, observe_scale, read_scale_block, read_window
 from ..tiled.progress import no_progress
 from .io import (AtomicOutput, gdal_env, make_mask, open_raster, parse_bands, size_text,
                  write_error)
@@ -77,14 +77,14 @@ def whole_image(source, connectivity, from_pixels):
     tile = Tile(0, 0, 0, 0, source.height, 0, source.width, 0, source.height, 0, source.width)
     pixels = read_window(source, tile)
     if from_pixels:
-        mask = None if pixels.mask is None else pixels.mask[1:-1, 1:-1]
+        mask = None if pixels.mask is None else Frame.inner(pixels.mask, Frame.MASK)
         labels = np.arange(1, source.height * source.width + 1,
                            dtype=np.uint32).reshape(source.height, source.width)
     else:
         quantiser = Quantiser()
         observe_scale(read_scale_block(source, tile), quantiser, BandSpread())
-        labels, mask, _ = flood(pixels, quantiser, connectivity, merge_lines=True)
-    image = np.ascontiguousarray(pixels.block[:, 2:-2, 2:-2])
+        _, labels, mask, _ = flood(pixels, quantiser, connectivity, merge_lines=True)
+    image = pixels.image()
     if mask is not None:
         labels[mask == 0] = 0
     area, sums = region_sums(image, labels, int(labels.max(initial=0)) + 1)

@@ -1,5 +1,6 @@
 """Where the tiled segmentation reads its pixels: a source. A numpy array is
-one (`ArraySource`, here), a raster on disk another (kavu.raster.source). Both give float32 bands (nbands, rows, cols) that repeat the
+one (`ArraySource`, here), a raster on disk another (kavu.raster.source).
+Both give float32 bands (nbands, rows, cols) that repeat the
 nearest edge pixel outside the image, so that a filter sees the same values
 whichever window covers a pixel, and a uint8 mask (1: takes part), or None
 when every pixel does."""

@@ -122,7 +122,7 @@ class SampleWindow(NamedTuple):
         return float((owned[area > 0] / area[area > 0]).sum())
 
     def _specks_absorbed(self, group, min_size):
-        """small_regions.absorb_specks on the graph of the regions."""
+        """specks.absorb_specks on the graph of the regions."""
         while True:
             n = int(group.max()) + 1
             area = np.bincount(group, self.area, minlength=n)
@@ -147,8 +147,7 @@ class SampleWindow(NamedTuple):
 def sample_window(source, tile, quantiser, connectivity, merge_lines):
     """The SampleWindow of a tile, or None when none of its pixels take part."""
     pixels = read_window(source, tile)
-    basins, mask, level0 = flood(pixels, quantiser, connectivity, merge_lines)
-    image = np.ascontiguousarray(pixels.block[:, 2:-2, 2:-2])
+    image, basins, mask, level0 = flood(pixels, quantiser, connectivity, merge_lines)
     if mask is not None:
         if not mask.any():
             return None

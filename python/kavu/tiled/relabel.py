@@ -15,21 +15,24 @@ def groups(n, pairs):
     return connected_components(edges, directed=False)
 
 
+def join_table(n, pairs):
+    """(table, count): each group of the labels 1 .. n - 1 joined by the pairs
+    numbered 1 .. count in the order of its smallest label; table[0] is 0."""
+    n_groups, group = groups(n, np.asarray(pairs, np.int64).reshape(-1, 2))
+    used, first = np.unique(group[1:], return_index=True)
+    rank = np.zeros(n_groups, np.int64)
+    rank[used[np.argsort(first)]] = np.arange(1, len(used) + 1)
+    table = rank[group].astype(np.uint32)
+    table[0] = 0
+    return table, len(used)
+
+
 def join_pairs(labels, pairs):
     """labels (1 .. n, 0 for none) with each group of joined labels under its
     smallest label's place in 1, 2, ...; 0 stays 0."""
     if not len(pairs):
         return labels
-    n = int(labels.max()) + 1
-    _, group = groups(n, np.asarray(pairs, np.int64))
-    first = np.full(group.max() + 1, n, np.int64)
-    np.minimum.at(first, group, np.arange(n))
-    used = np.unique(first[group[1:]])                 # groups that hold some label 1 .. n - 1
-    rank = np.zeros(n + 1, np.uint32)
-    rank[used] = np.arange(1, len(used) + 1)
-    table = rank[first[group]]
-    table[0] = 0
-    return table[labels]
+    return join_table(int(labels.max()) + 1, pairs)[0][labels]
 
 
 class LabelBook:
@@ -42,16 +45,8 @@ class LabelBook:
         if len(pairs):
             self.pairs.append(np.asarray(pairs, np.int64).reshape(-1, 2))
 
-    def final_labels(self, n_labels, start):
-        """Lookup table label -> start, start + 1, ...: one value per group of
-        joined labels, in the order of each group's smallest label; 0 stays 0.
-        Returns (table, number of regions)."""
-        n = n_labels + 1
+    def final_labels(self, n_labels):
+        """(join_table of the labels 1 .. n_labels and the pairs found,
+        number of regions)."""
         pairs = np.concatenate(self.pairs) if self.pairs else np.zeros((0, 2), np.int64)
-        n_groups, group = groups(n, pairs)
-        used, first = np.unique(group[1:], return_index=True)
-        rank = np.zeros(n_groups, np.int64)
-        rank[used[np.argsort(first)]] = np.arange(len(used))
-        table = (start + rank[group]).astype(np.uint64)
-        table[0] = 0
-        return table, len(used)
+        return join_table(n_labels + 1, pairs)

@@ -220,9 +220,7 @@ class TiledSegmentation:
         if self.next_label + n > LABEL_LIMIT:
             raise ValueError("more regions than 32-bit labels can number; use a larger lambda")
         kept = np.where(parts != 0, parts + np.uint32(self.next_label - 1), np.uint32(0))
-        image = pixels.block[(slice(None),) + tuple(slice(s.start + 2, s.stop + 2)
-                                                    for s in tile.owned)]
-        self.tally.add(self.next_label, kept, image)
+        self.tally.add(self.next_label, kept, pixels.owned(tile))
         self.next_label += n
         for pairs in self.stitcher.pairs(tile, local, kept):
             self.book.add_pairs(pairs)
@@ -231,7 +229,7 @@ class TiledSegmentation:
 
     def final_labels(self):
         """(table: run label -> output label, number of regions)."""
-        table, n = self.book.final_labels(self.next_label - 1, 1)
+        table, n = self.book.final_labels(self.next_label - 1)
         if n == 0:
             warnings.warn(KavuWarning("KAVU_NO_PIXELS", None, "no pixel takes part (every pixel "
                                       "is masked, nodata or not finite): the labels are all 0"),

@@ -14,9 +14,40 @@ from .specks import absorb_specks
 from .relabel import join_pairs
 
 
+class Frame:
+    """The pixels read around a window: two of bands (the gradient of the
+    watershed's frame pixel needs one more) and one of the mask (the frame
+    pixel itself, the watershed's border)."""
+    BANDS = 2
+    MASK = 1
+
+    @staticmethod
+    def inner(array, frame):
+        """array (..., h, w) without `frame` pixels on every side."""
+        return array[..., frame:-frame, frame:-frame]
+
+
 class WindowPixels(NamedTuple):
-    block: np.ndarray             # float32 bands, the window plus two pixels on every side
-    mask: Optional[np.ndarray]    # uint8, the window plus one pixel (the watershed's frame)
+    block: np.ndarray             # float32 bands, the window plus Frame.BANDS on every side
+    mask: Optional[np.ndarray]    # uint8, the window plus Frame.MASK (the watershed's frame)
+
+    def image(self):
+        """The window's own bands (no frame), contiguous."""
+        return np.ascontiguousarray(Frame.inner(self.block, Frame.BANDS))
+
+    def owned(self, tile):
+        """The bands of the tile's owned pixels (tile.owned is window-relative)."""
+        return self.block[(slice(None),) + tuple(slice(s.start + Frame.BANDS, s.stop + Frame.BANDS)
+                                                 for s in tile.owned)]
+
+
+class Flooded(NamedTuple):
+    """A window flooded: its bands, basins, the mask of the pixels that take
+    part (None: all) and the basin pairs that meet at level 0."""
+    image: np.ndarray
+    basins: np.ndarray
+    mask: Optional[np.ndarray]
+    level0: np.ndarray
 
 
 def with_finite(mask, bands):
@@ -30,9 +61,10 @@ def with_finite(mask, bands):
 
 
 def read_window(source, tile):
-    block = source.bands(tile.wy0 - 2, tile.wy1 + 2, tile.wx0 - 2, tile.wx1 + 2)
-    mask = source.mask(tile.wy0 - 1, tile.wy1 + 1, tile.wx0 - 1, tile.wx1 + 1)
-    return WindowPixels(block, with_finite(mask, block[:, 1:-1, 1:-1]))
+    b, m = Frame.BANDS, Frame.MASK
+    block = source.bands(tile.wy0 - b, tile.wy1 + b, tile.wx0 - b, tile.wx1 + b)
+    mask = source.mask(tile.wy0 - m, tile.wy1 + m, tile.wx0 - m, tile.wx1 + m)
+    return WindowPixels(block, with_finite(mask, Frame.inner(block, b - m)))
 
 
 def read_scale_block(source, tile):
@@ -53,19 +85,20 @@ def observe_scale(pixels, quantiser, spread):
 
 
 def flood(pixels, quantiser, connectivity, merge_lines):
-    """Watershed basins of the window: (labels, merge mask, basin pairs that
-    meet at level 0). The frame pixel around the window is only the
-    watershed's border and is dropped."""
+    """The window flooded into watershed basins (Flooded). The frame pixel
+    around the window is only the watershed's border and is dropped."""
     levels = quantiser.levels(gradient_magnitude(pixels.block))
-    ws = routines.watershed(levels, np.ascontiguousarray(pixels.block[:, 1:-1, 1:-1]),
+    m = Frame.MASK
+    bands = np.ascontiguousarray(Frame.inner(pixels.block, Frame.BANDS - m))
+    ws = routines.watershed(levels, bands,
                             connectivity=connectivity, long=True, merge_bd=merge_lines,
                             mask=pixels.mask)
-    labels = np.ascontiguousarray(ws.labels[1:-1, 1:-1])
-    mask = None if pixels.mask is None else np.ascontiguousarray(pixels.mask[1:-1, 1:-1])
+    labels = np.ascontiguousarray(Frame.inner(ws.labels, m))
+    mask = None if pixels.mask is None else np.ascontiguousarray(Frame.inner(pixels.mask, m))
     if not merge_lines:                  # watershed lines stay 0 and take no part
         lines_out = (labels != 0).view(np.uint8)
         mask = lines_out if mask is None else mask & lines_out
-    return labels, mask, ws.merge_list
+    return Flooded(pixels.image(), labels, mask, ws.merge_list)
 
 
 def merge(image, basins, mask, lambda_threshold):
@@ -93,8 +126,8 @@ def basin_pairs_as_regions(pairs, basins, regions):
 
 def segment_window(pixels, quantiser, options):
     """Local labels of the window: levels, watershed, merging, specks."""
-    basins, mask, pairs = flood(pixels, quantiser, options.connectivity, options.merge_lines)
-    image = np.ascontiguousarray(pixels.block[:, 2:-2, 2:-2])
+    image, basins, mask, pairs = flood(pixels, quantiser, options.connectivity,
+                                       options.merge_lines)
     regions = merge(image, basins, mask, options.lambda_threshold)
     if pairs.size:
         regions = join_pairs(regions, basin_pairs_as_regions(pairs, basins, regions))
