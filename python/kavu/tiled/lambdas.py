@@ -1,5 +1,5 @@
 """Choosing lambda, the merge cost threshold, when the user does not give it:
-from a wanted number of regions (`--regions`, `--mean-area`), read off the
+from a wanted number of regions (`regions`, `mean_area`), read off the
 merge schedules of sample windows of the image, or by default from the
 image's own contrast, so that the same scene stored as 8-bit or 16-bit
 values gives about the same segmentation. Also the warnings when a wanted
