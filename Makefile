@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 PYTHON := /usr/bin/python3
 
-.PHONY: all deps configure build test format-check format sanitize fuzz-build fuzz fuzz-smoke install demo bench clean
+.PHONY: all deps configure build test format-check format lint sanitize fuzz-build fuzz fuzz-smoke install demo bench clean
 
 all: build
 
@@ -17,7 +17,7 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-test: build format-check
+test: build format-check lint
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	$(MAKE) sanitize
 	$(MAKE) fuzz-smoke
@@ -32,6 +32,15 @@ format-check: deps
 
 format: deps
 	$(CLANG_FORMAT) -i $(FORMATTED)
+	black --quiet $(PY_LINTED)
+
+# The Python package in black's style (pyproject.toml: line length 100) and
+# clean by flake8 (.flake8); `make format` applies black.
+PY_LINTED = python/kavu
+lint: deps
+	@black --check --quiet $(PY_LINTED) || \
+	  { echo "lint: run 'make format' to apply black"; exit 1; }
+	$(PYTHON) -m flake8 $(PY_LINTED)
 
 # The C++ suites again under AddressSanitizer, UndefinedBehaviorSanitizer and
 # LeakSanitizer, built with clang; then the host's call path on several

@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev clang-format-14 valgrind
   python3-dev python3-numpy python3-pytest python3-hypothesis pybind11-dev
   python3-rasterio python3-skimage python3-opencv python3-scipy python3-tqdm
-  python3-matplotlib python3-distributed
+  python3-matplotlib python3-distributed black python3-flake8
 )
 
 missing=()

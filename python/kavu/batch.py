@@ -51,8 +51,18 @@ def output_path(scene, out_dir):
     return os.path.join(out_dir, stem + OUTPUT_SUFFIX)
 
 
-def batch(paths, out_dir, client=None, *, workers=None, progress=False, report=None, bands=None,
-          mask="auto", **options):
+def batch(
+    paths,
+    out_dir,
+    client=None,
+    *,
+    workers=None,
+    progress=False,
+    report=None,
+    bands=None,
+    mask="auto",
+    **options,
+):
     """Segments every raster of `paths` into out_dir/<name>.labels.tif with the
     options of `kavu segment` (lambda_threshold=, regions=, min_size=, tile=,
     ...; bands="1,2,3", mask="auto" as in `kavu segment`), one Dask task per
@@ -77,13 +87,14 @@ def batch(paths, out_dir, client=None, *, workers=None, progress=False, report=N
     from dataclasses import asdict
 
     from .tiled.run import SegmentOptions, check_options
+
     # Every option with its value, defaults too, so that runs compare; an
     # unknown option or one out of range fails here, before any cluster starts.
     segment = SegmentOptions(**options)
     check_options(segment)
     if client is None:
         _refuse_unguarded_main()
-    if mask not in ("auto", "none", "nodata"):       # a mask raster, read by the workers
+    if mask not in ("auto", "none", "nodata"):  # a mask raster, read by the workers
         mask = os.path.abspath(mask)
     common = dict(asdict(segment), mask=mask)
     os.makedirs(out_dir, exist_ok=True)
@@ -113,11 +124,14 @@ def batch(paths, out_dir, client=None, *, workers=None, progress=False, report=N
         bar.close()
         for i, (scene, output) in enumerate(jobs):
             if rows[i] is None:
-                entry = record.take_note(output)      # finished while the workers stopped
+                entry = record.take_note(output)  # finished while the workers stopped
                 if entry is None:
                     _remove_leftovers(output)
-                rows[i] = (_row(scene, output, entry) if entry else
-                           SceneResult(scene, output, None, None, None, "interrupted"))
+                rows[i] = (
+                    _row(scene, output, entry)
+                    if entry
+                    else SceneResult(scene, output, None, None, None, "interrupted")
+                )
         write_table(rows, os.path.join(out_dir, TABLE))
     if report is not None:
         report(rows)
@@ -131,12 +145,14 @@ def _jobs(paths, out_dir, record):
     an output of this batch, are refused before anything runs, but for outputs
     the record lists (DIR is the folder of the inputs): those are left out."""
     from .errors import ArgumentError
+
     jobs, by_output = [], {}
     for scene in paths:
         output = output_path(str(scene), out_dir)
         if output in by_output:
-            raise ArgumentError(f"{by_output[output]} and {scene} would both be written to "
-                                f"{output}")
+            raise ArgumentError(
+                f"{by_output[output]} and {scene} would both be written to " f"{output}"
+            )
         by_output[output] = scene
         jobs.append((str(scene), output))
     outputs = {os.path.abspath(output) for output in by_output}
@@ -145,10 +161,16 @@ def _jobs(paths, out_dir, record):
     if unknown:
         raise ArgumentError(f"{unknown[0]} is an input and an output of this batch")
     if ours:
-        warnings.warn(KavuWarning("KAVU_BATCH_OWN_OUTPUTS", None,
-                                  f"{len(ours)} of the inputs are outputs of this batch and "
-                                  f"are left out: {', '.join(ours[:2])}"
-                                  f"{', ...' if len(ours) > 2 else ''}"), stacklevel=3)
+        warnings.warn(
+            KavuWarning(
+                "KAVU_BATCH_OWN_OUTPUTS",
+                None,
+                f"{len(ours)} of the inputs are outputs of this batch and "
+                f"are left out: {', '.join(ours[:2])}"
+                f"{', ...' if len(ours) > 2 else ''}",
+            ),
+            stacklevel=3,
+        )
     return [(scene, output) for scene, output in jobs if scene not in ours]
 
 
@@ -159,6 +181,7 @@ def _first_look(scene, output, common, bands, record):
     same option."""
     from .errors import ArgumentError, InputError
     from .raster.io import gdal_env, open_raster, parse_bands
+
     try:
         with gdal_env(), open_raster(scene) as ds:
             chosen = ",".join(map(str, parse_bands(bands, ds)))
@@ -175,9 +198,10 @@ def _refuse_unguarded_main():
     import ast
 
     import dask
+
     frame = _main_script_frame()
     forked = dask.config.get("distributed.worker.multiprocessing-method", "spawn") == "fork"
-    if frame is None or forked:             # a forked worker does not run the script again
+    if frame is None or forked:  # a forked worker does not run the script again
         return
     try:
         with open(frame.f_code.co_filename) as f:
@@ -187,12 +211,17 @@ def _refuse_unguarded_main():
     line = frame.f_lineno
     # Any `if` that tests __name__ around the running line counts as the guard.
     for node in ast.walk(tree):
-        if (isinstance(node, ast.If) and node.lineno <= line <= node.end_lineno and
-                any(isinstance(n, ast.Name) and n.id == "__name__" for n in ast.walk(node.test))):
+        if (
+            isinstance(node, ast.If)
+            and node.lineno <= line <= node.end_lineno
+            and any(isinstance(n, ast.Name) and n.id == "__name__" for n in ast.walk(node.test))
+        ):
             return
-    raise RuntimeError(f"{frame.f_code.co_filename}, line {line}: kavu.batch runs when the "
-                       "script is imported, and its worker processes import it again; call it "
-                       "under `if __name__ == \"__main__\":`")
+    raise RuntimeError(
+        f"{frame.f_code.co_filename}, line {line}: kavu.batch runs when the "
+        "script is imported, and its worker processes import it again; call it "
+        'under `if __name__ == "__main__":`'
+    )
 
 
 def _main_script_frame():
@@ -204,8 +233,9 @@ def _main_script_frame():
     if name is not None and name.endswith("__main__") or not hasattr(main, "__file__"):
         return None
     frame = sys._getframe()
-    while frame is not None and not (frame.f_globals is vars(main)
-                                     and frame.f_code.co_name == "<module>"):
+    while frame is not None and not (
+        frame.f_globals is vars(main) and frame.f_code.co_name == "<module>"
+    ):
         frame = frame.f_back
     return frame
 
@@ -213,6 +243,7 @@ def _main_script_frame():
 def _connect(client, workers):
     """(client, cluster we started or None, whether we opened the client)."""
     from distributed import Client
+
     if client is not None and not isinstance(client, str):
         return client, None, False
     if isinstance(client, str):
@@ -233,9 +264,11 @@ def _local_cluster(workers):
     # mapped and unmapped afresh (twice the page faults), and a scene took 10 %
     # longer than alone. The workers get this process's environment instead,
     # as `kavu segment` runs.
-    environ = {name: value for name, value in
-               dask.config.get("distributed.nanny.pre-spawn-environ").items()
-               if name != "MALLOC_TRIM_THRESHOLD_"}
+    environ = {
+        name: value
+        for name, value in dask.config.get("distributed.nanny.pre-spawn-environ").items()
+        if name != "MALLOC_TRIM_THRESHOLD_"
+    }
     # Worker processes take no Ctrl-C of their own (a terminal sends it to
     # every process of the group): the batch stops them itself, in order.
     previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -243,25 +276,38 @@ def _local_cluster(workers):
         # The scheduler serves HTTP whatever its dashboard; on a free port of
         # the loopback, so that it never meets another cluster's 8787.
         with dask.config.set({"distributed.nanny.pre-spawn-environ": environ}):
-            return LocalCluster(n_workers=workers or os.cpu_count(), threads_per_worker=1,
-                                processes=True, host="127.0.0.1",
-                                dashboard_address="127.0.0.1:0", silence_logs=logging.ERROR)
+            return LocalCluster(
+                n_workers=workers or os.cpu_count(),
+                threads_per_worker=1,
+                processes=True,
+                host="127.0.0.1",
+                dashboard_address="127.0.0.1:0",
+                silence_logs=logging.ERROR,
+            )
     finally:
         signal.signal(signal.SIGINT, previous)
 
 
 def _run(client, jobs, todo, rows, record, bar):
     from distributed import as_completed
-    futures = {client.submit(_segment_scene, os.path.abspath(jobs[i][0]),
-                             os.path.abspath(jobs[i][1]), options, pure=False): i
-               for i, options in todo.items()}
+
+    futures = {
+        client.submit(
+            _segment_scene,
+            os.path.abspath(jobs[i][0]),
+            os.path.abspath(jobs[i][1]),
+            options,
+            pure=False,
+        ): i
+        for i, options in todo.items()
+    }
     try:
         for future in as_completed(futures):
             i = futures[future]
             scene, output = jobs[i]
             try:
                 done = future.result()
-            except Exception as e:        # noqa: BLE001 - the worker died (KilledWorker, ...)
+            except Exception as e:  # noqa: BLE001 - the worker died (KilledWorker, ...)
                 done = dict(error=_error_line(e, scene))
             if "error" not in done:
                 record.take_note(output)
@@ -279,19 +325,24 @@ def _segment_scene(scene, output, options):
     from .tiled.run import SegmentOptions
     from .binding.checks import ignore_layout_hints
     from .raster.segment import segment_raster
+
     ignore_layout_hints()
     recorded, options = options, dict(options)
     bands, mask = options.pop("bands"), options.pop("mask")
     started = time.monotonic()
-    source = _Record.input(scene)          # as it was read: a change meanwhile is a change
+    source = _Record.input(scene)  # as it was read: a change meanwhile is a change
     try:
         # One scene a process already keeps the cores busy: no threads on top.
-        summary = segment_raster(scene, output, SegmentOptions(**options), bands, mask,
-                                 workers=1)
-        entry = dict(input=source, options=recorded, regions=summary["regions"],
-                     seconds=summary["seconds"], pixels=summary["pixels"])
+        summary = segment_raster(scene, output, SegmentOptions(**options), bands, mask, workers=1)
+        entry = dict(
+            input=source,
+            options=recorded,
+            regions=summary["regions"],
+            seconds=summary["seconds"],
+            pixels=summary["pixels"],
+        )
         _write_json(_note_path(output), entry)
-    except Exception as e:                # noqa: BLE001 - reported in the scene's row
+    except Exception as e:  # noqa: BLE001 - reported in the scene's row
         return dict(error=_error_line(e, scene, output), seconds=time.monotonic() - started)
     return entry
 
@@ -300,6 +351,7 @@ def _error_line(error, scene, output=None):
     """The failure as the table's error cell, without the scene's path: its
     row names the scene already."""
     from .cli.error_lines import as_one_line, describe
+
     text = (describe(error, output) or as_one_line(error))[0]
     for path in (os.path.abspath(scene), scene):
         text = text.replace(f"'{path}' ", "").replace(f" {path}", "")
@@ -308,15 +360,21 @@ def _error_line(error, scene, output=None):
 
 def _row(scene, output, done):
     if "error" in done:
-        return SceneResult(scene, output, None, done.get("seconds"), None, "failed",
-                           done["error"])
-    return SceneResult(scene, output, done["regions"], done["seconds"],
-                       done["pixels"] / done["seconds"] / 1e6, "done")
+        return SceneResult(scene, output, None, done.get("seconds"), None, "failed", done["error"])
+    return SceneResult(
+        scene,
+        output,
+        done["regions"],
+        done["seconds"],
+        done["pixels"] / done["seconds"] / 1e6,
+        "done",
+    )
 
 
 def _remove_leftovers(output):
     """The work directory of a scene whose worker was stopped mid-way."""
     from .raster.io import AtomicOutput
+
     for path in AtomicOutput.work_dirs(output):
         shutil.rmtree(path, ignore_errors=True)
 
@@ -343,12 +401,12 @@ class _Record:
                 self.entries = json.load(f)
         except FileNotFoundError:
             self.entries = {}
-        except ValueError:                                 # unreadable: nothing counts as done
+        except ValueError:  # unreadable: nothing counts as done
             self.entries = {}
         # Notes of scenes that finished after their batch had stopped.
         pattern = os.path.join(glob.escape(out_dir), f".*{OUTPUT_SUFFIX}{NOTE_SUFFIX}")
         for note in glob.glob(pattern):
-            name = os.path.basename(note)[1:-len(NOTE_SUFFIX)]
+            name = os.path.basename(note)[1 : -len(NOTE_SUFFIX)]
             self.take_note(os.path.join(out_dir, name))
 
     @staticmethod
@@ -363,9 +421,12 @@ class _Record:
         """The row of a scene finished earlier from the same input and
         options, or None when it has to run."""
         entry = self.entries.get(os.path.basename(output))
-        if (entry is None or not os.path.isfile(output)
-                or entry["options"] != json.loads(json.dumps(options))
-                or entry["input"] != self.input(scene)):
+        if (
+            entry is None
+            or not os.path.isfile(output)
+            or entry["options"] != json.loads(json.dumps(options))
+            or entry["input"] != self.input(scene)
+        ):
             return None
         return SceneResult(scene, output, entry["regions"], None, None, "skipped")
 
@@ -388,8 +449,15 @@ class _Record:
 def _cells(row):
     def number(value, digits):
         return "" if value is None else f"{value:.{digits}f}"
-    return [row.scene, "" if row.regions is None else str(row.regions), number(row.seconds, 2),
-            number(row.mpx_per_s, 2), row.status, row.error]
+
+    return [
+        row.scene,
+        "" if row.regions is None else str(row.regions),
+        number(row.seconds, 2),
+        number(row.mpx_per_s, 2),
+        row.status,
+        row.error,
+    ]
 
 
 def write_table(rows, path):
@@ -406,15 +474,20 @@ def format_table(rows):
     numbers = {1, 2, 3}
 
     def text(line):
-        cells = [cell.rjust(w) if c in numbers else cell.ljust(w)
-                 for c, (cell, w) in enumerate(zip(line, widths))]
+        cells = [
+            cell.rjust(w) if c in numbers else cell.ljust(w)
+            for c, (cell, w) in enumerate(zip(line, widths))
+        ]
         return "  ".join(cells + [line[-1]]).rstrip()
+
     return "\n".join(text(line) for line in lines)
 
 
 def _bar(total, initial, show):
     if not show:
         from .raster.segment import no_progress
+
         return no_progress(total, "scenes")
     from tqdm import tqdm
+
     return tqdm(total=total, initial=initial, desc="scenes", unit="scene", file=sys.stderr)

@@ -45,8 +45,10 @@ class ScheduleTooLarge(ArgumentError):
 
     def __init__(self, message):
         self.message = message
-        super().__init__(f"{message}; the tiled segmentation's regions=N chooses the level of "
-                         "an image of any size, tile by tile")
+        super().__init__(
+            f"{message}; the tiled segmentation's regions=N chooses the level of "
+            "an image of any size, tile by tile"
+        )
 
     def __reduce__(self):
         return (type(self), (self.message,))
@@ -77,8 +79,11 @@ class NotASchedule(InputError):
 
     def __init__(self, path, detail=None):
         self.detail = detail
-        why = ("written by an older kavu; make it again with make_schedule" if detail is None
-               else f"not a schedule written by make_schedule ({detail})")
+        why = (
+            "written by an older kavu; make it again with make_schedule"
+            if detail is None
+            else f"not a schedule written by make_schedule ({detail})"
+        )
         super().__init__(f"cannot read schedule {path}: {why}", path)
 
     def __reduce__(self):

@@ -14,16 +14,20 @@ from .tiled.array_source import ArraySource
 
 def _bands(image, channel_axis):
     image = np.asarray(image)
-    if np.iscomplexobj(image):      # cast to float32, numpy would keep only the real part
-        raise ValueError(f"image of {image.dtype}: complex bands cannot be segmented; "
-                         "take the modulus or a part first")
+    if np.iscomplexobj(image):  # cast to float32, numpy would keep only the real part
+        raise ValueError(
+            f"image of {image.dtype}: complex bands cannot be segmented; "
+            "take the modulus or a part first"
+        )
     if image.ndim == 2:
         if channel_axis not in (None, -1):
             raise ValueError(f"channel_axis {channel_axis}: a 2-D image has no channel axis")
         return image[None].astype(np.float32)
     if image.ndim != 3:
-        raise ValueError(f"image of {image.ndim} dimensions: needs (rows, cols) or "
-                         "(rows, cols, channels) with channel_axis naming the channels")
+        raise ValueError(
+            f"image of {image.ndim} dimensions: needs (rows, cols) or "
+            "(rows, cols, channels) with channel_axis naming the channels"
+        )
     if channel_axis is None:
         raise ValueError("a 3-D image needs channel_axis (the axis of its channels)")
     return np.ascontiguousarray(np.moveaxis(image, channel_axis, 0), np.float32)
@@ -38,11 +42,19 @@ def _mask(mask, shape):
     return np.ascontiguousarray(mask != 0).view(np.uint8)
 
 
-def segment(image: npt.ArrayLike, lambda_threshold: Optional[float] = None, *,
-            channel_axis: Optional[int] = -1, mask: Optional[npt.ArrayLike] = None,
-            regions: Optional[int] = None, mean_area: Optional[float] = None,
-            min_size: int = DEFAULT_MIN_SIZE, tile: int = DEFAULT_TILE,
-            connectivity: int = 4, start_label: int = 1) -> npt.NDArray[np.uint32]:
+def segment(
+    image: npt.ArrayLike,
+    lambda_threshold: Optional[float] = None,
+    *,
+    channel_axis: Optional[int] = -1,
+    mask: Optional[npt.ArrayLike] = None,
+    regions: Optional[int] = None,
+    mean_area: Optional[float] = None,
+    min_size: int = DEFAULT_MIN_SIZE,
+    tile: int = DEFAULT_TILE,
+    connectivity: int = 4,
+    start_label: int = 1,
+) -> npt.NDArray[np.uint32]:
     """Segments an image into regions: watershed basins of its gradient,
     merged cheapest first while the merge cost stays below lambda, specks
     absorbed, tile by tile as `kavu segment` does.
@@ -69,7 +81,17 @@ def segment(image: npt.ArrayLike, lambda_threshold: Optional[float] = None, *,
     height, width = bands.shape[1:]
     source = ArraySource(bands, _mask(mask, (height, width)))
     store = LabelArray(height, width)
-    result = run_segmentation(source, store, SegmentOptions(
-        lambda_threshold=lambda_threshold, regions=regions, mean_area=mean_area,
-        min_size=min_size, tile=tile, connectivity=connectivity, start_label=start_label))
+    result = run_segmentation(
+        source,
+        store,
+        SegmentOptions(
+            lambda_threshold=lambda_threshold,
+            regions=regions,
+            mean_area=mean_area,
+            min_size=min_size,
+            tile=tile,
+            connectivity=connectivity,
+            start_label=start_label,
+        ),
+    )
     return result.table[store.labels]

@@ -41,8 +41,7 @@ class CallResult:
 
 def invoke(routine, args, arg_names, keywords, stacklevel):
     """Runs one call; warnings are attributed `stacklevel` frames up."""
-    value, args_out, keywords_out, messages, error = _kavu.call(
-        routine, args, arg_names, keywords)
+    value, args_out, keywords_out, messages, error = _kavu.call(routine, args, arg_names, keywords)
     for message in messages:
         warnings.warn(KavuWarning(*message), stacklevel=stacklevel + 1)
     if error is not None:

@@ -17,9 +17,18 @@ import numpy.typing as npt
 
 from . import checks
 from .call import OUT, invoke
-from .results import (BoundResult, IncreasingResult, IterLambdaResult, LabelImageResult,
-                      MultilevelResult, NbrInfoResult, RegInfoResult, ReplaceResult,
-                      TileLambdaResult, WatershedResult)
+from .results import (
+    BoundResult,
+    IncreasingResult,
+    IterLambdaResult,
+    LabelImageResult,
+    MultilevelResult,
+    NbrInfoResult,
+    RegInfoResult,
+    ReplaceResult,
+    TileLambdaResult,
+    WatershedResult,
+)
 
 ArrayLike = npt.ArrayLike
 PathName = Union[str, os.PathLike]
@@ -37,7 +46,8 @@ def _array(value):
     uncopied), and scalars and strings go to the host as they are (which
     refuses them where it needs an array)."""
     if isinstance(value, (list, tuple)) or (
-            not isinstance(value, np.ndarray) and hasattr(value, "__array__")):
+        not isinstance(value, np.ndarray) and hasattr(value, "__array__")
+    ):
         return np.asarray(value)
     return value
 
@@ -52,10 +62,19 @@ def _nonempty(merge_list):
     return None if merge_list is not None and merge_list.size == 0 else merge_list
 
 
-def watershed(levels: ArrayLike, image: ArrayLike, *, connectivity: int = 4, long: bool = True,
-              merge_bd: bool = False, start_lbl: int = 0, mask: Mask = None,
-              margin_hlbl: Labels32 = None, margin_vlbl: Labels32 = None,
-              in_merge_list: Labels32 = None) -> WatershedResult:
+def watershed(
+    levels: ArrayLike,
+    image: ArrayLike,
+    *,
+    connectivity: int = 4,
+    long: bool = True,
+    merge_bd: bool = False,
+    start_lbl: int = 0,
+    mask: Mask = None,
+    margin_hlbl: Labels32 = None,
+    margin_vlbl: Labels32 = None,
+    in_merge_list: Labels32 = None
+) -> WatershedResult:
     """Watershed segmentation of quantised levels into labelled basins (KAVU_WATERSHED).
 
     levels: (nrows, ncols) array of any supported dtype, converted to uint16 by
@@ -86,18 +105,34 @@ def watershed(levels: ArrayLike, image: ArrayLike, *, connectivity: int = 4, lon
     """
     levels, image = _array(levels), _array(image)
     checks.image_layout("KAVU_WATERSHED", image)
-    r = _run("KAVU_WATERSHED", (levels, image), ("levels", "image"), dict(
-        connectivity=connectivity, long=bool(long), merge_bd=bool(merge_bd), start_lbl=start_lbl,
-        mask=checks.finite_mask(_array(mask), levels, image), margin_hlbl=_array(margin_hlbl),
-        margin_vlbl=_array(margin_vlbl),
-        in_merge_list=_nonempty(in_merge_list),
-        max_region_label=OUT, out_merge_list=OUT, wshedmask=OUT))
+    r = _run(
+        "KAVU_WATERSHED",
+        (levels, image),
+        ("levels", "image"),
+        dict(
+            connectivity=connectivity,
+            long=bool(long),
+            merge_bd=bool(merge_bd),
+            start_lbl=start_lbl,
+            mask=checks.finite_mask(_array(mask), levels, image),
+            margin_hlbl=_array(margin_hlbl),
+            margin_vlbl=_array(margin_vlbl),
+            in_merge_list=_nonempty(in_merge_list),
+            max_region_label=OUT,
+            out_merge_list=OUT,
+            wshedmask=OUT,
+        ),
+    )
     if not isinstance(r.value, np.ndarray):  # the routine's failure value, LONG -1
         raise MemoryError("KAVU_WATERSHED: the working structures could not be made")
     if not long:
         checks.labels_16bit("KAVU_WATERSHED", r.keywords["max_region_label"], start_lbl)
-    return WatershedResult(r.value, r.keywords["max_region_label"],
-                           _pairs(r.keywords["out_merge_list"]), r.keywords["wshedmask"])
+    return WatershedResult(
+        r.value,
+        r.keywords["max_region_label"],
+        _pairs(r.keywords["out_merge_list"]),
+        r.keywords["wshedmask"],
+    )
 
 
 def _label_input(in_label_img, in_place):
@@ -107,22 +142,36 @@ def _label_input(in_label_img, in_place):
         return None
     if in_place:
         a = in_label_img
-        if not (isinstance(a, np.ndarray) and a.dtype == np.uint32 and a.dtype.isnative
-                and a.flags.c_contiguous and a.flags.aligned and a.flags.writeable):
-            raise ValueError("in_place=True needs in_label_img as a writable C-contiguous "
-                             "uint32 array")
+        if not (
+            isinstance(a, np.ndarray)
+            and a.dtype == np.uint32
+            and a.dtype.isnative
+            and a.flags.c_contiguous
+            and a.flags.aligned
+            and a.flags.writeable
+        ):
+            raise ValueError(
+                "in_place=True needs in_label_img as a writable C-contiguous " "uint32 array"
+            )
         return a
     a = _array(in_label_img)
     # Only a uint32 array would be lent as is; other dtypes are refused by the routine.
     return np.array(a, order="C", copy=True) if a.dtype == np.uint32 else a
 
 
-def tile_lambda_segment(image: ArrayLike, *, in_label_img: Labels32 = None,
-                        in_place: bool = False, lambda_threshold: float = 0.0,
-                        share_file_name: Optional[PathName] = None, start_lbl: int = 1,
-                        mask: Mask = None, margin_hlbl: Labels32 = None,
-                        margin_vlbl: Labels32 = None,
-                        in_merge_list: Labels32 = None) -> TileLambdaResult:
+def tile_lambda_segment(
+    image: ArrayLike,
+    *,
+    in_label_img: Labels32 = None,
+    in_place: bool = False,
+    lambda_threshold: float = 0.0,
+    share_file_name: Optional[PathName] = None,
+    start_lbl: int = 1,
+    mask: Mask = None,
+    margin_hlbl: Labels32 = None,
+    margin_vlbl: Labels32 = None,
+    in_merge_list: Labels32 = None
+) -> TileLambdaResult:
     """Lambda-schedule merging of one tile (or a whole image) (KAVU_TILE_LAMBDA_SEGMENT).
 
     image: (nbands, nrows, ncols) or (nrows, ncols), any supported dtype,
@@ -152,14 +201,22 @@ def tile_lambda_segment(image: ArrayLike, *, in_label_img: Labels32 = None,
     """
     image = _array(image)
     checks.image_layout("KAVU_TILE_LAMBDA_SEGMENT", image)
-    r = _run("KAVU_TILE_LAMBDA_SEGMENT", (image, OUT), ("image", "labels"), dict(
-        in_label_img=_label_input(in_label_img, in_place),
-        lambda_threshold=checks.threshold("KAVU_TILE_LAMBDA_SEGMENT", lambda_threshold),
-        share_file_name=None if share_file_name is None else os.fspath(share_file_name),
-        start_lbl=start_lbl, mask=checks.finite_mask(_array(mask), image),
-        margin_hlbl=_array(margin_hlbl),
-        margin_vlbl=_array(margin_vlbl), in_merge_list=_nonempty(in_merge_list),
-        out_merge_list=OUT))
+    r = _run(
+        "KAVU_TILE_LAMBDA_SEGMENT",
+        (image, OUT),
+        ("image", "labels"),
+        dict(
+            in_label_img=_label_input(in_label_img, in_place),
+            lambda_threshold=checks.threshold("KAVU_TILE_LAMBDA_SEGMENT", lambda_threshold),
+            share_file_name=None if share_file_name is None else os.fspath(share_file_name),
+            start_lbl=start_lbl,
+            mask=checks.finite_mask(_array(mask), image),
+            margin_hlbl=_array(margin_hlbl),
+            margin_vlbl=_array(margin_vlbl),
+            in_merge_list=_nonempty(in_merge_list),
+            out_merge_list=OUT,
+        ),
+    )
     return TileLambdaResult(r.value, r.args[1], _pairs(r.keywords["out_merge_list"]))
 
 
@@ -186,15 +243,22 @@ def iter_lambda_segment(image: ArrayLike, *, in_label_img: Labels32 = None) -> I
 def merge_schedule(image: ArrayLike, in_label_img: Labels32 = None) -> IterLambdaResult:
     """iter_lambda_segment without its checks: merges that NaN pixels take
     part in cost NaN, and the schedule may end before one region is left."""
-    r = _run("KAVU_ITER_LAMBDA_SEGMENT", (_array(image),), ("image",), dict(
-        in_label_img=_array(in_label_img), lambdas=OUT, label_map=OUT))
+    r = _run(
+        "KAVU_ITER_LAMBDA_SEGMENT",
+        (_array(image),),
+        ("image",),
+        dict(in_label_img=_array(in_label_img), lambdas=OUT, label_map=OUT),
+    )
     lambdas, label_map = r.keywords["lambdas"], r.keywords["label_map"]
-    return IterLambdaResult(np.empty(0, np.float32) if lambdas is None else lambdas,
-                            np.empty(0, np.uint32) if label_map is None else label_map)
+    return IterLambdaResult(
+        np.empty(0, np.float32) if lambdas is None else lambdas,
+        np.empty(0, np.uint32) if label_map is None else label_map,
+    )
 
 
-def iter_lambda_create_label_image(label_image: npt.NDArray[np.uint32],
-                                   label_map: npt.NDArray[np.uint32]) -> LabelImageResult:
+def iter_lambda_create_label_image(
+    label_image: npt.NDArray[np.uint32], label_map: npt.NDArray[np.uint32]
+) -> LabelImageResult:
     """The segmentation after the first merges of a schedule (KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE).
 
     label_image: (nrows, ncols) uint32 initial labels given to
@@ -205,8 +269,12 @@ def iter_lambda_create_label_image(label_image: npt.NDArray[np.uint32],
     Returns LabelImageResult(n_regions, labels): (nrows, ncols) uint32 labels
     0 .. n_regions - 1.
     """
-    r = _run("KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE", (_array(label_image), _array(label_map), OUT),
-             ("label_image", "label_map", "labels"), {})
+    r = _run(
+        "KAVU_ITER_LAMBDA_CREATE_LABEL_IMAGE",
+        (_array(label_image), _array(label_map), OUT),
+        ("label_image", "label_map", "labels"),
+        {},
+    )
     return LabelImageResult(r.value, r.args[2])
 
 
@@ -234,13 +302,18 @@ def compute_reg_info(labels: ArrayLike, image: ArrayLike, *, max_lbl: int = 0) -
     checks.refuse_non_finite("KAVU_COMPUTE_REG_INFO", "labels", labels)
     checks.refuse_non_finite("KAVU_COMPUTE_REG_INFO", "image", image)
     checks.label_table("KAVU_COMPUTE_REG_INFO", labels, max_lbl)
-    r = _run("KAVU_COMPUTE_REG_INFO", (labels, image), ("labels", "image"),
-             dict(max_lbl=max_lbl, regarea=OUT, regsum=OUT))
+    r = _run(
+        "KAVU_COMPUTE_REG_INFO",
+        (labels, image),
+        ("labels", "image"),
+        dict(max_lbl=max_lbl, regarea=OUT, regsum=OUT),
+    )
     return RegInfoResult(r.value, r.keywords["regarea"], r.keywords["regsum"])
 
 
-def segment_get_nbrinfo(labels: ArrayLike, file_name: PathName, *,
-                        max_lbl: int = 0) -> NbrInfoResult:
+def segment_get_nbrinfo(
+    labels: ArrayLike, file_name: PathName, *, max_lbl: int = 0
+) -> NbrInfoResult:
     """Writes the region adjacency of a label image to two files (KAVU_SEGMENT_GET_NBRINFO).
 
     labels: (nrows, ncols) or (ncols,) labels of any supported dtype,
@@ -252,8 +325,12 @@ def segment_get_nbrinfo(labels: ArrayLike, file_name: PathName, *,
     """
     file_name, labels = os.fspath(file_name), _array(labels)
     checks.refuse_non_finite("KAVU_SEGMENT_GET_NBRINFO", "labels", labels)
-    _run("KAVU_SEGMENT_GET_NBRINFO", (labels, file_name), ("labels", "file_name"),
-         dict(max_lbl=max_lbl))
+    _run(
+        "KAVU_SEGMENT_GET_NBRINFO",
+        (labels, file_name),
+        ("labels", "file_name"),
+        dict(max_lbl=max_lbl),
+    )
     return NbrInfoResult(file_name, file_name + ".idx")
 
 
@@ -287,8 +364,9 @@ def create_increasing(values: ArrayLike) -> IncreasingResult:
     return IncreasingResult(r.value, r.keywords["bad_flags"])
 
 
-def multilevel_label_region(image: ArrayLike, *,
-                            mask_ptr: Optional[npt.NDArray[np.int32]] = None) -> MultilevelResult:
+def multilevel_label_region(
+    image: ArrayLike, *, mask_ptr: Optional[npt.NDArray[np.int32]] = None
+) -> MultilevelResult:
     """4-connected regions of equal value (KAVU_MULTILEVEL_LABEL_REGION).
 
     image: (nrows, ncols) or (ncols,) values of any supported dtype, converted
@@ -303,8 +381,12 @@ def multilevel_label_region(image: ArrayLike, *,
     """
     image = _array(image)
     checks.refuse_non_finite("KAVU_MULTILEVEL_LABEL_REGION", "image", image)
-    r = _run("KAVU_MULTILEVEL_LABEL_REGION", (image, OUT), ("image", "labels"),
-             dict(mask_ptr=_array(mask_ptr)))
+    r = _run(
+        "KAVU_MULTILEVEL_LABEL_REGION",
+        (image, OUT),
+        ("image", "labels"),
+        dict(mask_ptr=_array(mask_ptr)),
+    )
     return MultilevelResult(r.value, r.args[1])
 
 
@@ -321,6 +403,7 @@ def replace_integer_data(data: ArrayLike, old: ArrayLike, new: ArrayLike) -> Rep
     """
     data = _array(data)
     checks.refuse_non_finite("KAVU_REPLACE_INTEGER_DATA", "data", data)
-    r = _run("KAVU_REPLACE_INTEGER_DATA", (data, _array(old), _array(new)),
-             ("data", "old", "new"), {})
+    r = _run(
+        "KAVU_REPLACE_INTEGER_DATA", (data, _array(old), _array(new)), ("data", "old", "new"), {}
+    )
     return ReplaceResult(r.value)

@@ -3,10 +3,10 @@
 cause ends as one line on stderr and one of these."""
 
 EXIT_OK = 0
-EXIT_FAILURE = 1      # the segmentation itself failed (a routine refused, memory)
-EXIT_USAGE = 2        # bad options, or options that do not fit the input
-EXIT_INPUT = 3        # an input cannot be read
-EXIT_OUTPUT = 4       # an output cannot be written
+EXIT_FAILURE = 1  # the segmentation itself failed (a routine refused, memory)
+EXIT_USAGE = 2  # bad options, or options that do not fit the input
+EXIT_INPUT = 3  # an input cannot be read
+EXIT_OUTPUT = 4  # an output cannot be written
 EXIT_INTERRUPTED = 130
 
 

@@ -9,8 +9,8 @@ from .exits import EXIT_USAGE, CliError
 
 def _identity(path):
     try:
-        st = os.stat(path)              # follows symbolic links to the file itself
-    except OSError:                     # absent or unreadable: the run says so in its own words
+        st = os.stat(path)  # follows symbolic links to the file itself
+    except OSError:  # absent or unreadable: the run says so in its own words
         return None
     return st.st_dev, st.st_ino
 
@@ -23,7 +23,11 @@ def refuse_inputs_as_outputs(outputs, inputs):
     for output in (p for p in outputs if p is not None):
         same = files.get(_identity(output))
         if same is not None:
-            through = "" if os.path.abspath(same) == os.path.abspath(output) else (
-                f" (the same file as {same})")
-            raise CliError(f"{output} is an input and an output of this command{through}",
-                           EXIT_USAGE)
+            through = (
+                ""
+                if os.path.abspath(same) == os.path.abspath(output)
+                else (f" (the same file as {same})")
+            )
+            raise CliError(
+                f"{output} is an input and an output of this command{through}", EXIT_USAGE
+            )

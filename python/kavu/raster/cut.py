@@ -22,6 +22,7 @@ KEYS = ("lambdas", "label_map", "labels", "area", "sums", "n_initial", "crs", "t
 class BasinTally(NamedTuple):
     """Pixel count and band sums of the starting labels (index = label), as
     settle_specks reads a run's tally."""
+
     area: np.ndarray
     sums: np.ndarray
 
@@ -69,10 +70,18 @@ def merges_for(s, regions=None, lambda_threshold=None, min_size=0):
         counts = int(s["n_initial"]) - np.arange(len(lambdas) + 1)
     if not counts.min() <= regions <= counts[0]:
         of = f" of at least {min_size} pixels" if min_size > 1 else ""
-        why = (" (pixels that take no part keep the others apart)"
-               if int(s["n_initial"]) - len(lambdas) > 1 else "")
-        raise OptionError("regions", regions, f"cannot be reached: the schedule goes from "
-                          f"{counts[0]} regions{of} down to {counts.min()}{why}", joint=" ")
+        why = (
+            " (pixels that take no part keep the others apart)"
+            if int(s["n_initial"]) - len(lambdas) > 1
+            else ""
+        )
+        raise OptionError(
+            "regions",
+            regions,
+            f"cannot be reached: the schedule goes from "
+            f"{counts[0]} regions{of} down to {counts.min()}{why}",
+            joint=" ",
+        )
     return int(np.argmax(counts <= regions))
 
 
@@ -81,7 +90,7 @@ def region_table(s, k):
     (pixels that take no part). Without such pixels the regions keep the
     routine's numbering, plus one."""
     labels = s["labels"]
-    label_map = s["label_map"][:2 * k] if k else np.zeros(1, np.uint32)  # one element: no pair
+    label_map = s["label_map"][: 2 * k] if k else np.zeros(1, np.uint32)  # one element: no pair
     _, cut = routines.iter_lambda_create_label_image(labels, label_map)
     table = np.zeros(len(s["area"]), np.uint32)
     table[labels] = cut + 1
@@ -95,7 +104,7 @@ def region_table(s, k):
 def cut_schedule(schedule_path, out_path, regions=None, lambda_threshold=None, min_size=0):
     """Writes the label GeoTIFF after the chosen merges, with regions under
     min_size pixels joined to a neighbour; returns its region count."""
-    check_options(SegmentOptions(min_size=min_size))     # segment's rule and words
+    check_options(SegmentOptions(min_size=min_size))  # segment's rule and words
     s = load_schedule(schedule_path)
     table = region_table(s, merges_for(s, regions, lambda_threshold, min_size))
     labels = s["labels"]
@@ -103,8 +112,9 @@ def cut_schedule(schedule_path, out_path, regions=None, lambda_threshold=None, m
     if min_size > 1:
         store = LabelArray(height, width)
         store.write(0, 0, labels)
-        table = settle_specks(table, BasinTally(s["area"], s["sums"]), store, height, width,
-                              min_size)
+        table = settle_specks(
+            table, BasinTally(s["area"], s["sums"]), store, height, width, min_size
+        )
     crs = CRS.from_wkt(str(s["crs"])) if str(s["crs"]) else None
     profile = label_profile(height, width, crs=crs, transform=Affine(*s["transform"]))
     with gdal_env(), AtomicOutput(out_path) as work:

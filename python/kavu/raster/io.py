@@ -82,12 +82,14 @@ def parse_bands(spec, ds):
                 raise ValueError
             bands.extend(range(lo, hi + 1))
     except ValueError:
-        raise OptionError("bands", spec, "expected band numbers such as 1,2,3 or 1-3",
-                          repr(spec)) from None
+        raise OptionError(
+            "bands", spec, "expected band numbers such as 1,2,3 or 1-3", repr(spec)
+        ) from None
     bad = [b for b in bands if not 1 <= b <= count]
     if bad:
-        raise OptionError("bands", spec, f"the input has bands 1 to {count}, not {bad[0]}",
-                          repr(spec))
+        raise OptionError(
+            "bands", spec, f"the input has bands 1 to {count}, not {bad[0]}", repr(spec)
+        )
     twice = [b for i, b in enumerate(bands) if b in bands[:i]]
     if twice:
         raise OptionError("bands", spec, f"band {twice[0]} is named twice", repr(spec))
@@ -99,8 +101,11 @@ def _real(ds, bands):
     silently keep its real part only."""
     for b in bands:
         if ds.dtypes[b - 1].startswith("complex"):
-            raise InputError(f"{ds.name}: band {b} is {ds.dtypes[b - 1]}: complex bands cannot "
-                             "be segmented; take the modulus or a part first", ds.name)
+            raise InputError(
+                f"{ds.name}: band {b} is {ds.dtypes[b - 1]}: complex bands cannot "
+                "be segmented; take the modulus or a part first",
+                ds.name,
+            )
     return bands
 
 
@@ -134,10 +139,24 @@ def band_offsets(ds, bands):
         offset = 0
         if ds.dtypes[b - 1] not in EXACT_IN_FLOAT32:
             shape = (min(OFFSET_SAMPLE, ds.height), min(OFFSET_SAMPLE, ds.width))
-            sample = _read(ds, ds.read, 0, ds.height, 0, ds.width, "edge", indexes=b,
-                           out_shape=shape, resampling=Resampling.nearest)
-            valid = _read(ds, ds.read_masks, 0, ds.height, 0, ds.width, "edge", indexes=b,
-                          out_shape=shape) != 0
+            sample = _read(
+                ds,
+                ds.read,
+                0,
+                ds.height,
+                0,
+                ds.width,
+                "edge",
+                indexes=b,
+                out_shape=shape,
+                resampling=Resampling.nearest,
+            )
+            valid = (
+                _read(
+                    ds, ds.read_masks, 0, ds.height, 0, ds.width, "edge", indexes=b, out_shape=shape
+                )
+                != 0
+            )
             values = np.sort(sample[valid & np.isfinite(sample)])
             if not _float32_exact(values):
                 offset = values[values.size // 2].item()
@@ -158,7 +177,7 @@ def read_bands(ds, bands, row0, row1, col0, col1, offsets=None):
     float32 cannot hold a band's values even so."""
     if len({ds.dtypes[b - 1] for b in bands}) == 1:
         data = _read(ds, ds.read, row0, row1, col0, col1, "edge", indexes=bands)
-    else:           # read as one type, an int8 band would be converted as 0..255
+    else:  # read as one type, an int8 band would be converted as 0..255
         data = [_read(ds, ds.read, row0, row1, col0, col1, "edge", indexes=b) for b in bands]
     if all(ds.dtypes[b - 1] in EXACT_IN_FLOAT32 for b in bands):
         return np.array(data, np.float32)
@@ -168,11 +187,16 @@ def read_bands(ds, bands, row0, row1, col0, col1, offsets=None):
         out[i], lost = _shifted(data[i], offset)
         if lost:
             less = f" less {offset}" if offset else ""
-            warnings.warn(KavuWarning(
-                "KAVU_VALUES_ROUNDED", None,
-                f"{ds.name}: band {b} ({ds.dtypes[b - 1]}): its values{less} need more than "
-                "float32's 24 significant bits; they are segmented rounded to them (beyond "
-                "±3.4e38: left out)"), stacklevel=2)
+            warnings.warn(
+                KavuWarning(
+                    "KAVU_VALUES_ROUNDED",
+                    None,
+                    f"{ds.name}: band {b} ({ds.dtypes[b - 1]}): its values{less} need more than "
+                    "float32's 24 significant bits; they are segmented rounded to them (beyond "
+                    "±3.4e38: left out)",
+                ),
+                stacklevel=2,
+            )
     return out
 
 
@@ -180,15 +204,15 @@ def _shifted(band, offset):
     """(float32 of band - offset, whether any value is not exactly that)."""
     if band.dtype.name in EXACT_IN_FLOAT32:
         return band, False
-    with np.errstate(over="ignore", invalid="ignore"):     # what is lost is told, not warned
+    with np.errstate(over="ignore", invalid="ignore"):  # what is lost is told, not warned
         if band.dtype.kind == "f":
             out = (band - offset).astype(np.float32)
             return out, bool((np.isinf(out) & np.isfinite(band)).any())
         wide = band.astype(np.int64) if band.dtype.itemsize < 8 else band
-        diff = (wide - wide.dtype.type(offset)).view(np.int64)       # modulo 2^64
+        diff = (wide - wide.dtype.type(offset)).view(np.int64)  # modulo 2^64
         out = diff.astype(np.float32)
-        wrapped = (band > band.dtype.type(offset)) != (diff > 0)      # a spread of 2^63 or more
-        out[wrapped] = diff[wrapped] - np.sign(diff[wrapped]) * 2.0 ** 64
+        wrapped = (band > band.dtype.type(offset)) != (diff > 0)  # a spread of 2^63 or more
+        out[wrapped] = diff[wrapped] - np.sign(diff[wrapped]) * 2.0**64
         return out, bool(wrapped.any() or (out.astype(np.int64) != diff).any())
 
 
@@ -205,8 +229,9 @@ class Mask:
         """outside: "constant" makes pixels outside the image invalid, "edge"
         repeats the nearest edge pixel (as read_bands does with values)."""
         if self.kind == "nodata":
-            m = _read(self.ds, self.ds.read_masks, row0, row1, col0, col1, outside,
-                      indexes=self.bands)
+            m = _read(
+                self.ds, self.ds.read_masks, row0, row1, col0, col1, outside, indexes=self.bands
+            )
             return np.logical_or.reduce(m != 0, axis=0).view(np.uint8)
         values = _read(self.ds, self.ds.read, row0, row1, col0, col1, outside, indexes=1)
         valid = _read(self.ds, self.ds.read_masks, row0, row1, col0, col1, outside, indexes=1)
@@ -239,9 +264,20 @@ def make_mask(spec, ds, bands):
 def label_profile(height, width, crs=None, transform=None, gcps=None):
     """A uint32 tiled, compressed GeoTIFF with the given georeferencing and
     nodata 0 (0 is "no region")."""
-    profile = dict(driver="GTiff", dtype="uint32", count=1, nodata=0, height=height,
-                   width=width, tiled=True, blockxsize=OUT_BLOCK, blockysize=OUT_BLOCK,
-                   compress="deflate", predictor=2, bigtiff="if_safer")
+    profile = dict(
+        driver="GTiff",
+        dtype="uint32",
+        count=1,
+        nodata=0,
+        height=height,
+        width=width,
+        tiled=True,
+        blockxsize=OUT_BLOCK,
+        blockysize=OUT_BLOCK,
+        compress="deflate",
+        predictor=2,
+        bigtiff="if_safer",
+    )
     if crs is not None:
         profile["crs"] = crs
     if transform is not None and not transform.is_identity:
@@ -300,9 +336,13 @@ class AtomicOutput:
         """Work directories of runs on OUT that were killed before they could
         remove their own."""
         parent = os.path.dirname(os.path.realpath(out_path))
-        return [p for p in glob.glob(os.path.join(glob.escape(parent),
-                                                  glob.escape(cls._prefix(out_path)) + "*"))
-                if os.path.isdir(p)]
+        return [
+            p
+            for p in glob.glob(
+                os.path.join(glob.escape(parent), glob.escape(cls._prefix(out_path)) + "*")
+            )
+            if os.path.isdir(p)
+        ]
 
     def work_file(self, name):
         return os.path.join(self.dir, name)
@@ -311,8 +351,9 @@ class AtomicOutput:
         try:
             os.replace(self.path, self.out_path)
         except OSError as e:
-            raise OutputError(f"cannot write {self.out_path}: {e.strerror}",
-                              self.out_path) from None
+            raise OutputError(
+                f"cannot write {self.out_path}: {e.strerror}", self.out_path
+            ) from None
 
     def __enter__(self):
         return self

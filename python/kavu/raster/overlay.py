@@ -15,23 +15,25 @@ from rasterio.windows import Window
 
 from ..binding import routines
 from ..errors import ArgumentError, InputError, NotLabels, OptionError
-from .io import (OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, size_text,
-                 write_error)
+from .io import OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, size_text, write_error
 
 BOUNDARY_RGB = (255, 255, 0)
 
 
 def _same_grid(ds, labels_ds):
     if (labels_ds.height, labels_ds.width) != (ds.height, ds.width):
-        raise ArgumentError(f"{labels_ds.name}: labels of {size_text(labels_ds)} for an image "
-                            f"of {size_text(ds)}")
+        raise ArgumentError(
+            f"{labels_ds.name}: labels of {size_text(labels_ds)} for an image "
+            f"of {size_text(ds)}"
+        )
 
 
 def _check_label_raster(labels_ds):
     kind = np.dtype(labels_ds.dtypes[0]).kind
     if labels_ds.count != 1 or kind not in "iu":
-        raise NotLabels("labels_path", labels_ds.name,
-                        f"has {labels_ds.count} band(s) of {labels_ds.dtypes[0]}")
+        raise NotLabels(
+            "labels_path", labels_ds.name, f"has {labels_ds.count} band(s) of {labels_ds.dtypes[0]}"
+        )
 
 
 def stretch(band, valid, percent):
@@ -63,8 +65,9 @@ def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_s
             factor = max(1, -(-max(ds.height, ds.width) // max_size))
             shape = (-(-ds.height // factor), -(-ds.width // factor))
             try:
-                image = ds.read(chosen, out_shape=(len(chosen),) + shape,
-                                resampling=Resampling.nearest)
+                image = ds.read(
+                    chosen, out_shape=(len(chosen),) + shape, resampling=Resampling.nearest
+                )
                 valid = ds.read_masks(chosen, out_shape=(len(chosen),) + shape).all(axis=0)
                 labels = labels_ds.read(1, out_shape=shape, resampling=Resampling.nearest)
             except (RasterioError, RasterioIOError) as e:
@@ -79,8 +82,10 @@ def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_s
 
 def _save_png(out_path, rgb):
     import matplotlib
+
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+
     with AtomicOutput(out_path) as work:
         try:
             plt.imsave(work.path, rgb, format="png")
@@ -110,12 +115,12 @@ def region_stats(ds, labels_ds, bands):
     """(labels, areas, means (nregions, nbands)) of every non-zero label,
     accumulated over strips of the rasters. Pixels that are NaN or infinite
     in a band count for no region."""
-    found = []                                 # (labels, areas, sums) of each strip
+    found = []  # (labels, areas, sums) of each strip
     for y0 in range(0, ds.height, OUT_BLOCK):
         window = Window(0, y0, ds.width, min(OUT_BLOCK, ds.height - y0))
         try:
             labels = labels_ds.read(1, window=window)
-            image = [ds.read(b, window=window) for b in bands]     # each in its own type
+            image = [ds.read(b, window=window) for b in bands]  # each in its own type
         except (RasterioError, RasterioIOError) as e:
             raise InputError(f"cannot read {ds.name}: {e}", ds.name) from None
         if labels.min() < 0:
@@ -128,11 +133,9 @@ def region_stats(ds, labels_ds, bands):
         found.append(_strip_sums(labels, image))
     labels, where = np.unique(np.concatenate([f[0] for f in found]), return_inverse=True)
     area = np.bincount(where, np.concatenate([f[1] for f in found]))
-    sums = [np.bincount(where, np.concatenate([f[2][b] for f in found]))
-            for b in range(len(bands))]
+    sums = [np.bincount(where, np.concatenate([f[2][b] for f in found])) for b in range(len(bands))]
     keep = (labels != 0) & (area > 0)
-    return (labels[keep], area[keep].astype(np.int64),
-            (np.array(sums)[:, keep] / area[keep]).T)
+    return (labels[keep], area[keep].astype(np.int64), (np.array(sums)[:, keep] / area[keep]).T)
 
 
 def write_stats(in_path, labels_path, out_path=None, bands=None):

@@ -15,8 +15,7 @@ from ..tiled.lambdas import BandSpread
 from ..tiled.levels import Quantiser
 from ..tiled.window import Frame, flood, observe_scale, read_scale_block, read_window
 from ..tiled.progress import no_progress
-from .io import (AtomicOutput, gdal_env, make_mask, open_raster, parse_bands, size_text,
-                 write_error)
+from .io import AtomicOutput, gdal_env, make_mask, open_raster, parse_bands, size_text, write_error
 from ..tiled.specks import region_sums
 from .source import RasterSource
 from ..tiled.geometry import Tile
@@ -25,7 +24,7 @@ from ..tiled.geometry import Tile
 # up from peaks measured on 2000^2 and 3000^2 noisy rasters of 1 and 3 bands
 # (one basin for 6 pixels, as in the Landsat scene): 58 and 70 from basins;
 # from single pixels the merging alone took 275 (docs/command-line.md).
-BYTES_PER_PIXEL = {False: 64, True: 320}          # from basins / from single pixels
+BYTES_PER_PIXEL = {False: 64, True: 320}  # from basins / from single pixels
 BYTES_PER_PIXEL_BAND = 12
 
 
@@ -33,6 +32,7 @@ class Start(NamedTuple):
     """Where the schedule starts: the image (float32 bands, +inf where a pixel
     takes no part), its starting labels (0: takes no part) and their pixel
     count and band sums (index = label)."""
+
     image: np.ndarray
     labels: np.ndarray
     area: np.ndarray
@@ -66,9 +66,11 @@ def refuse_too_large(ds, nbands, from_pixels):
     need = ds.width * ds.height * (BYTES_PER_PIXEL[from_pixels] + BYTES_PER_PIXEL_BAND * nbands)
     free = available_memory()
     if need > free:
-        raise ScheduleTooLarge(f"{ds.name}: a schedule of {size_text(ds)} needs about "
-                               f"{need / 2**30:.1f} GiB, more than the {free / 2**30:.1f} GiB "
-                               "free here")
+        raise ScheduleTooLarge(
+            f"{ds.name}: a schedule of {size_text(ds)} needs about "
+            f"{need / 2**30:.1f} GiB, more than the {free / 2**30:.1f} GiB "
+            "free here"
+        )
 
 
 def whole_image(source, connectivity, from_pixels):
@@ -78,8 +80,9 @@ def whole_image(source, connectivity, from_pixels):
     pixels = read_window(source, tile)
     if from_pixels:
         mask = None if pixels.mask is None else Frame.inner(pixels.mask, Frame.MASK)
-        labels = np.arange(1, source.height * source.width + 1,
-                           dtype=np.uint32).reshape(source.height, source.width)
+        labels = np.arange(1, source.height * source.width + 1, dtype=np.uint32).reshape(
+            source.height, source.width
+        )
     else:
         quantiser = Quantiser()
         observe_scale(read_scale_block(source, tile), quantiser, BandSpread())
@@ -105,22 +108,28 @@ def regions_after(lambdas, n_initial):
 
 def plot_schedule(path, lambdas, n_initial, title):
     import matplotlib
+
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+
     level, regions = regions_after(lambdas.astype(np.float64), n_initial)
     fig, ax = plt.subplots(figsize=(7, 4.5), dpi=100)
     positive = level > 0
     if positive.any():
         ax.step(level[positive], regions[positive], where="post")
         ax.set_xscale("log")
-    else:                             # every merge costs 0 (a flat image), or none is left
+    else:  # every merge costs 0 (a flat image), or none is left
         ax.step(level, regions, where="post")
     ax.set_yscale("log")
-    ax.set_xlabel("lambda: regions merge while their merge costs less than this "
-                  "(kavu segment --lambda)")
+    ax.set_xlabel(
+        "lambda: regions merge while their merge costs less than this " "(kavu segment --lambda)"
+    )
     ax.set_ylabel("regions in the result")
-    ax.set_title(f"{title}: how many regions each lambda leaves ({n_initial} watershed "
-                 "regions at the start)", fontsize=9)
+    ax.set_title(
+        f"{title}: how many regions each lambda leaves ({n_initial} watershed "
+        "regions at the start)",
+        fontsize=9,
+    )
     ax.grid(True, which="both", alpha=0.3)
     fig.tight_layout()
     fig.savefig(path, format="png")
@@ -146,7 +155,7 @@ def in_background(work, progress, stage):
     try:
         while worker.is_alive():
             worker.join(0.1)
-            bar.update(0)                 # redraws the elapsed time
+            bar.update(0)  # redraws the elapsed time
         bar.update()
     finally:
         bar.close()
@@ -155,8 +164,16 @@ def in_background(work, progress, stage):
     return outcome["value"]
 
 
-def make_schedule(in_path, npz_path, png_path, bands=None, mask="auto", from_pixels=False,
-                  connectivity=4, progress=no_progress):
+def make_schedule(
+    in_path,
+    npz_path,
+    png_path,
+    bands=None,
+    mask="auto",
+    from_pixels=False,
+    connectivity=4,
+    progress=no_progress,
+):
     """Writes the schedule (schedule_paths) of the pixels of IN that take part
     (mask: as for `kavu segment`); returns the number of merges."""
     with gdal_env():
@@ -165,24 +182,33 @@ def make_schedule(in_path, npz_path, png_path, bands=None, mask="auto", from_pix
             chosen = parse_bands(bands, ds)
             source = RasterSource(ds, chosen, make_mask(mask, ds, chosen))
             refuse_too_large(ds, len(chosen), from_pixels)
-            start = in_background(lambda: whole_image(source, connectivity, from_pixels),
-                                  progress, "basins")
+            start = in_background(
+                lambda: whole_image(source, connectivity, from_pixels), progress, "basins"
+            )
             crs = ds.crs.to_wkt() if ds.crs else ""
             transform = np.array(tuple(ds.transform)[:6])
-    result = in_background(lambda: routines.merge_schedule(start.image,
-                                                           in_label_img=start.labels),
-                           progress, "merging")
+    result = in_background(
+        lambda: routines.merge_schedule(start.image, in_label_img=start.labels), progress, "merging"
+    )
     # Kept up to the first merge that costs infinity: one with the pixels that
     # take no part, or of values so large that the cost overflows.
     finite = np.isfinite(result.lambdas)
     m = len(finite) if finite.all() else int(np.argmin(finite))
-    lambdas, label_map = result.lambdas[:m], result.label_map[:2 * m]
+    lambdas, label_map = result.lambdas[:m], result.label_map[: 2 * m]
     n_initial = int(np.count_nonzero(start.area))
     with AtomicOutput(npz_path) as npz, AtomicOutput(png_path) as png:
         try:
-            np.savez_compressed(npz.path, lambdas=lambdas, label_map=label_map,
-                                labels=start.labels, area=start.area, sums=start.sums,
-                                n_initial=n_initial, crs=crs, transform=transform)
+            np.savez_compressed(
+                npz.path,
+                lambdas=lambdas,
+                label_map=label_map,
+                labels=start.labels,
+                area=start.area,
+                sums=start.sums,
+                n_initial=n_initial,
+                crs=crs,
+                transform=transform,
+            )
             plot_schedule(png.path, lambdas, n_initial, os.path.basename(in_path))
         except OSError as e:
             raise write_error(npz_path, e) from None

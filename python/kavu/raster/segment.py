@@ -11,8 +11,18 @@ from rasterio.windows import Window
 from ..tiled.run import check_options, check_workers, run_segmentation
 from ..tiled.label_stores import LabelScratch
 from ..tiled.progress import no_progress
-from .io import (OUT_BLOCK, AtomicOutput, gdal_env, georeferencing, label_profile,
-                 make_mask, open_label_raster, open_raster, parse_bands, write_error)
+from .io import (
+    OUT_BLOCK,
+    AtomicOutput,
+    gdal_env,
+    georeferencing,
+    label_profile,
+    make_mask,
+    open_label_raster,
+    open_raster,
+    parse_bands,
+    write_error,
+)
 from .source import RasterSource
 
 OUT_WINDOW = 4 * OUT_BLOCK  # width of the windows relabelled and written at a time
@@ -30,6 +40,7 @@ def _bars(progress):
             bars[stage].update()
         if done == total:
             bars.pop(stage).close()
+
     return report
 
 
@@ -37,15 +48,17 @@ def write_labels(table, scratch, ds, path, progress):
     """The scratch labels under their final numbers (table) into the GeoTIFF,
     one block-aligned window at a time."""
     profile = label_profile(ds.height, ds.width, **georeferencing(ds))
-    windows = [(y0, x0) for y0 in range(0, ds.height, OUT_BLOCK)
-               for x0 in range(0, ds.width, OUT_WINDOW)]
+    windows = [
+        (y0, x0) for y0 in range(0, ds.height, OUT_BLOCK) for x0 in range(0, ds.width, OUT_WINDOW)
+    ]
     bar = progress(len(windows), "writing")
     try:
         with open_label_raster(path, profile) as dst:
             for y0, x0 in windows:
                 y1, x1 = min(y0 + OUT_BLOCK, ds.height), min(x0 + OUT_WINDOW, ds.width)
-                dst.write(table[scratch.read(y0, y1, x0, x1)], 1,
-                          window=Window(x0, y0, x1 - x0, y1 - y0))
+                dst.write(
+                    table[scratch.read(y0, y1, x0, x1)], 1, window=Window(x0, y0, x1 - x0, y1 - y0)
+                )
                 bar.update()
     except (OSError, RasterioError) as e:
         raise write_error(path, e) from None
@@ -53,8 +66,9 @@ def write_labels(table, scratch, ds, path, progress):
         bar.close()
 
 
-def segment_raster(in_path, out_path, options, bands=None, mask="auto", progress=no_progress,
-                   workers=None):
+def segment_raster(
+    in_path, out_path, options, bands=None, mask="auto", progress=no_progress, workers=None
+):
     """Segments in_path into the label GeoTIFF out_path. bands: "1,2,3" (None:
     every band); mask: auto | none | nodata | path of a mask raster; progress:
     a progress factory (kavu.tiled.progress); workers: as for run_segmentation.
@@ -62,7 +76,7 @@ def segment_raster(in_path, out_path, options, bands=None, mask="auto", progress
     Raises kavu.errors.OptionError (a ValueError) for options out of range,
     InputError and OutputError (OSErrors) for files."""
     started = time.monotonic()
-    check_options(options)                # before anything is opened or created
+    check_options(options)  # before anything is opened or created
     check_workers(workers)
     with gdal_env():
         ds = open_raster(in_path)
@@ -77,5 +91,10 @@ def segment_raster(in_path, out_path, options, bands=None, mask="auto", progress
                 finally:
                     scratch.close()
                 work.commit()
-    return dict(regions=run.regions, tiles=run.tiles, pixels=ds.width * ds.height,
-                seconds=time.monotonic() - started, lambda_threshold=run.lambda_threshold)
+    return dict(
+        regions=run.regions,
+        tiles=run.tiles,
+        pixels=ds.width * ds.height,
+        seconds=time.monotonic() - started,
+        lambda_threshold=run.lambda_threshold,
+    )

@@ -30,7 +30,8 @@ class ArraySource:
         block = _padded(self.valid, y0, y1, x0, x1, self.height, self.width)
         if outside == "constant":
             rows, cols = np.arange(y0, y1), np.arange(x0, x1)
-            inside = (((rows >= 0) & (rows < self.height))[:, None] &
-                      ((cols >= 0) & (cols < self.width)))
+            inside = ((rows >= 0) & (rows < self.height))[:, None] & (
+                (cols >= 0) & (cols < self.width)
+            )
             block = block & inside.view(np.uint8)
         return np.ascontiguousarray(block)

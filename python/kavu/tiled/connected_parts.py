@@ -16,8 +16,10 @@ from .relabel import join_pairs
 def _corner_pairs(labels, parts):
     """Part pairs of one label that touch diagonally only."""
     found = []
-    for a, b in (((slice(None, -1), slice(None, -1)), (slice(1, None), slice(1, None))),
-                 ((slice(None, -1), slice(1, None)), (slice(1, None), slice(None, -1)))):
+    for a, b in (
+        ((slice(None, -1), slice(None, -1)), (slice(1, None), slice(1, None))),
+        ((slice(None, -1), slice(1, None)), (slice(1, None), slice(None, -1))),
+    ):
         same = (labels[a] == labels[b]) & (parts[a] != parts[b])
         found.append(np.stack([parts[a][same], parts[b][same]], axis=1))
     return np.concatenate(found).astype(np.int64)

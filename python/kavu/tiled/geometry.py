@@ -19,18 +19,18 @@ stitching compares (stitching.py here).
 
 from typing import NamedTuple
 
-SMALLEST_TILE = 8      # the watershed needs a 3 x 3 level image; below 8 a run is mostly margin
+SMALLEST_TILE = 8  # the watershed needs a 3 x 3 level image; below 8 a run is mostly margin
 
 
 class Tile(NamedTuple):
     index: int
-    row: int        # tile row and column in the grid
+    row: int  # tile row and column in the grid
     col: int
-    y0: int         # owned rows [y0, y1), columns [x0, x1)
+    y0: int  # owned rows [y0, y1), columns [x0, x1)
     y1: int
     x0: int
     x1: int
-    wy0: int        # window rows [wy0, wy1), columns [wx0, wx1)
+    wy0: int  # window rows [wy0, wy1), columns [wx0, wx1)
     wy1: int
     wx0: int
     wx1: int
@@ -38,8 +38,10 @@ class Tile(NamedTuple):
     @property
     def owned(self):
         """The owned pixels as slices of the window."""
-        return (slice(self.y0 - self.wy0, self.y1 - self.wy0),
-                slice(self.x0 - self.wx0, self.x1 - self.wx0))
+        return (
+            slice(self.y0 - self.wy0, self.y1 - self.wy0),
+            slice(self.x0 - self.wx0, self.x1 - self.wx0),
+        )
 
 
 def spans(size, step):
@@ -49,7 +51,20 @@ def spans(size, step):
 def grid(height, width, tile, margin):
     """The tiles of an image in processing order."""
     rows, cols = spans(height, tile), spans(width, tile)
-    return [Tile(r * len(cols) + c, r, c, y0, y1, x0, x1,
-                 max(y0 - margin, 0), min(y1 + margin, height),
-                 max(x0 - margin, 0), min(x1 + margin, width))
-            for r, (y0, y1) in enumerate(rows) for c, (x0, x1) in enumerate(cols)]
+    return [
+        Tile(
+            r * len(cols) + c,
+            r,
+            c,
+            y0,
+            y1,
+            x0,
+            x1,
+            max(y0 - margin, 0),
+            min(y1 + margin, height),
+            max(x0 - margin, 0),
+            min(x1 + margin, width),
+        )
+        for r, (y0, y1) in enumerate(rows)
+        for c, (x0, x1) in enumerate(cols)
+    ]

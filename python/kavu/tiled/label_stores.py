@@ -33,7 +33,7 @@ class LabelArray:
         self.labels = np.zeros((height, width), np.uint32)
 
     def write(self, y0, x0, labels):
-        self.labels[y0:y0 + labels.shape[0], x0:x0 + labels.shape[1]] = labels
+        self.labels[y0 : y0 + labels.shape[0], x0 : x0 + labels.shape[1]] = labels
 
     def read(self, y0, y1, x0, x1):
         return self.labels[y0:y1, x0:x1]

@@ -22,13 +22,13 @@ from .relabel import groups
 # grow with the square of the values' scale, and so does the variance. 0.1
 # leaves a few thousand regions in a 512 x 512 photograph.
 DEFAULT_SHARE_OF_VARIANCE = 0.1
-WHOLE_IMAGE_PIXELS = 1024 * 1024   # images up to this size are their own sample
-SAMPLE_SIDE = 512                  # the smallest sample window
+WHOLE_IMAGE_PIXELS = 1024 * 1024  # images up to this size are their own sample
+SAMPLE_SIDE = 512  # the smallest sample window
 LARGEST_SAMPLE_SIDE = 2048
-SIDES_PER_REGION = 3               # a window spans this many mean region widths
-SAMPLE_SHARE = 1 / 8               # of a larger image's pixels, in at least 3 x 3 windows
+SIDES_PER_REGION = 3  # a window spans this many mean region widths
+SAMPLE_SHARE = 1 / 8  # of a larger image's pixels, in at least 3 x 3 windows
 MOST_WINDOWS = 64
-LANDING = 0.25                     # a count further than this from the wanted one is out of reach
+LANDING = 0.25  # a count further than this from the wanted one is out of reach
 
 
 class BandSpread:
@@ -79,34 +79,52 @@ def sample_tiles(height, width, side=SAMPLE_SIDE):
     regions seen with the pixels around them."""
     if height * width <= WHOLE_IMAGE_PIXELS:
         return [Tile(0, 0, 0, 0, height, 0, width, 0, height, 0, width)]
-    wanted = min(max(9, math.ceil(SAMPLE_SHARE * height * width / side ** 2)), MOST_WINDOWS)
+    wanted = min(max(9, math.ceil(SAMPLE_SHARE * height * width / side**2)), MOST_WINDOWS)
     along_y = max(1, min(height // side, math.ceil(math.sqrt(wanted * height / width))))
     along_x = max(1, min(width // side, math.ceil(wanted / along_y)))
 
     def spans(size, n):
         if size <= side:
             return [(0, size)]
-        starts = [(size - side) // 2] if n == 1 else [
-            round(i * (size - side) / (n - 1)) for i in range(n)]
+        starts = (
+            [(size - side) // 2]
+            if n == 1
+            else [round(i * (size - side) / (n - 1)) for i in range(n)]
+        )
         return [(start, start + side) for start in starts]
 
     margin = side // 8
-    return [Tile(0, 0, 0, y0 + margin * (y0 > 0), y1 - margin * (y1 < height),
-                 x0 + margin * (x0 > 0), x1 - margin * (x1 < width), y0, y1, x0, x1)
-            for y0, y1 in spans(height, along_y) for x0, x1 in spans(width, along_x)]
+    return [
+        Tile(
+            0,
+            0,
+            0,
+            y0 + margin * (y0 > 0),
+            y1 - margin * (y1 < height),
+            x0 + margin * (x0 > 0),
+            x1 - margin * (x1 < width),
+            y0,
+            y1,
+            x0,
+            x1,
+        )
+        for y0, y1 in spans(height, along_y)
+        for x0, x1 in spans(width, along_x)
+    ]
 
 
 class SampleWindow(NamedTuple):
     """A sample window's basins as a graph, and its merge schedule: what a
     run makes of the window at any lambda, without its pixels."""
-    costs: np.ndarray        # running maximum of the merge costs, float32
-    merges: np.ndarray       # (k, 2) basins that each merge joins, in merge order
-    level0: np.ndarray       # (m, 2) basins that meet at level 0: a run joins them
-    touching: np.ndarray     # (p, 2) neighbouring basins
-    boundary: np.ndarray     # (p,) their common boundary length
-    area: np.ndarray         # per basin, in pixels (basin 0: pixels that take no part)
-    sums: np.ndarray         # (nbands, basins) band sums
-    owned: np.ndarray        # per basin, its pixels among the tile's owned pixels
+
+    costs: np.ndarray  # running maximum of the merge costs, float32
+    merges: np.ndarray  # (k, 2) basins that each merge joins, in merge order
+    level0: np.ndarray  # (m, 2) basins that meet at level 0: a run joins them
+    touching: np.ndarray  # (p, 2) neighbouring basins
+    boundary: np.ndarray  # (p,) their common boundary length
+    area: np.ndarray  # per basin, in pixels (basin 0: pixels that take no part)
+    sums: np.ndarray  # (nbands, basins) band sums
+    owned: np.ndarray  # per basin, its pixels among the tile's owned pixels
 
     def regions_at(self, threshold, min_size):
         """The window's share of the regions left when merging stops at the
@@ -118,7 +136,7 @@ class SampleWindow(NamedTuple):
             group = self._specks_absorbed(group, min_size)
         area = np.bincount(group, self.area)
         owned = np.bincount(group, self.owned)
-        area[group[0]] = 0                          # no region
+        area[group[0]] = 0  # no region
         return float((owned[area > 0] / area[area > 0]).sum())
 
     def _specks_absorbed(self, group, min_size):
@@ -128,17 +146,23 @@ class SampleWindow(NamedTuple):
             area = np.bincount(group, self.area, minlength=n)
             a, b = group[self.touching[:, 0]].astype(np.int64), group[self.touching[:, 1]]
             # Only the boundaries of specks count (and stay few as lambda grows).
-            apart = ((a != b) & (a != group[0]) & (b != group[0]) &
-                     ((area[a] < min_size) | (area[b] < min_size)))
-            keys, where = np.unique(np.minimum(a, b)[apart] * n + np.maximum(a, b)[apart],
-                                    return_inverse=True)
+            apart = (
+                (a != b)
+                & (a != group[0])
+                & (b != group[0])
+                & ((area[a] < min_size) | (area[b] < min_size))
+            )
+            keys, where = np.unique(
+                np.minimum(a, b)[apart] * n + np.maximum(a, b)[apart], return_inverse=True
+            )
             if not len(keys):
                 return group
             boundary = np.bincount(where, self.boundary[apart])
             with np.errstate(invalid="ignore", divide="ignore"):
                 means = np.stack([np.bincount(group, s, minlength=n) for s in self.sums]) / area
-            joins = cheapest_hosts(np.stack([keys // n, keys % n], axis=1), boundary, area,
-                                   means, min_size)
+            joins = cheapest_hosts(
+                np.stack([keys // n, keys % n], axis=1), boundary, area, means, min_size
+            )
             if not len(joins):
                 return group
             group = groups(n, joins)[1][group]
@@ -151,7 +175,7 @@ def sample_window(source, tile, quantiser, connectivity, merge_lines):
     if mask is not None:
         if not mask.any():
             return None
-        image[:, mask == 0] = 0        # pixels that take no part: a region of their own
+        image[:, mask == 0] = 0  # pixels that take no part: a region of their own
         basins[mask == 0] = 0
     schedule = routines.iter_lambda_segment(image, in_label_img=basins)
     n = int(basins.max()) + 1
@@ -161,16 +185,24 @@ def sample_window(source, tile, quantiser, connectivity, merge_lines):
     touching, boundary = neighbour_pairs(basins)
     merges = schedule.label_map.reshape(-1, 2).astype(np.int64)
     level0 = level0.reshape(-1, 2).astype(np.int64)
-    return SampleWindow(np.maximum.accumulate(schedule.lambdas.astype(np.float32)),
-                        merges * (merges != 0).all(axis=1, keepdims=True),
-                        level0[(level0 != 0).all(axis=1)], touching, boundary.astype(np.float64),
-                        area, sums, owned)
+    return SampleWindow(
+        np.maximum.accumulate(schedule.lambdas.astype(np.float32)),
+        merges * (merges != 0).all(axis=1, keepdims=True),
+        level0[(level0 != 0).all(axis=1)],
+        touching,
+        boundary.astype(np.float64),
+        area,
+        sums,
+        owned,
+    )
 
 
 def sample_windows(source, quantiser, connectivity, merge_lines, mean_area=None):
     """The SampleWindows of the image, for regions of about mean_area pixels."""
-    found = (sample_window(source, tile, quantiser, connectivity, merge_lines)
-             for tile in sample_tiles(source.height, source.width, window_side(mean_area)))
+    found = (
+        sample_window(source, tile, quantiser, connectivity, merge_lines)
+        for tile in sample_tiles(source.height, source.width, window_side(mean_area))
+    )
     return [w for w in found if w is not None]
 
 
@@ -189,7 +221,7 @@ def lambda_for_regions(windows, n_regions, valid_pixels, min_size):
     # the threshold just above a cost lets that merge happen.
     costs = np.unique(np.concatenate([w.costs for w in windows]))
     candidates = np.concatenate([[np.float32(0)], np.nextafter(costs, np.float32(np.inf))])
-    lo, hi = 0, len(candidates) - 1                  # estimate falls as the threshold rises
+    lo, hi = 0, len(candidates) - 1  # estimate falls as the threshold rises
     while lo < hi:
         mid = (lo + hi) // 2
         if estimate(candidates[mid]) > n_regions:
@@ -199,10 +231,15 @@ def lambda_for_regions(windows, n_regions, valid_pixels, min_size):
     found = {i: estimate(candidates[i]) for i in {max(lo - 1, 0), lo}}
     best = min(sorted(found), key=lambda i: abs(found[i] - n_regions))
     if abs(found[best] - n_regions) > LANDING * n_regions:
-        warnings.warn(KavuWarning(
-            "KAVU_REGIONS_OUT_OF_REACH", None,
-            f"about {n_regions:.0f} regions are out of this image's reach: the closest "
-            f"lambda, {candidates[best]:.7g}, leaves about {found[best]:.0f}"), stacklevel=3)
+        warnings.warn(
+            KavuWarning(
+                "KAVU_REGIONS_OUT_OF_REACH",
+                None,
+                f"about {n_regions:.0f} regions are out of this image's reach: the closest "
+                f"lambda, {candidates[best]:.7g}, leaves about {found[best]:.0f}",
+            ),
+            stacklevel=3,
+        )
     return float(candidates[best])
 
 
@@ -212,10 +249,17 @@ def warn_past_every_merge(threshold, windows, pixels):
     image merges into one region."""
     largest = max((float(w.costs[-1]) for w in windows if len(w.costs)), default=None)
     if largest is not None and threshold > largest:
-        where = ("the image" if pixels <= WHOLE_IMAGE_PIXELS else
-                 f"{len(windows)} sample windows of the image")
-        warnings.warn(KavuWarning(
-            "KAVU_LAMBDA_PAST_EVERY_MERGE", None,
-            f"lambda {threshold:.7g} is above every merge cost of {where} (the largest is "
-            f"{largest:.7g}): every region merges into one; a lambda below that leaves more"),
-            stacklevel=3)
+        where = (
+            "the image"
+            if pixels <= WHOLE_IMAGE_PIXELS
+            else f"{len(windows)} sample windows of the image"
+        )
+        warnings.warn(
+            KavuWarning(
+                "KAVU_LAMBDA_PAST_EVERY_MERGE",
+                None,
+                f"lambda {threshold:.7g} is above every merge cost of {where} (the largest is "
+                f"{largest:.7g}): every region merges into one; a lambda below that leaves more",
+            ),
+            stacklevel=3,
+        )

@@ -12,14 +12,14 @@ def gradient_magnitude(block):
     """Sobel magnitude over bands of a float32 (nbands, h, w) block, for its
     inner (h - 2, w - 2) pixels. The operations and their order are the same
     for every block: float32 results are then bit-identical across tiles."""
-    with np.errstate(invalid="ignore", over="ignore"):    # NaN and inf pixels: masked later
+    with np.errstate(invalid="ignore", over="ignore"):  # NaN and inf pixels: masked later
         return _sobel_magnitude(block)
 
 
 def _sobel_magnitude(block):
     total = None
     for band in block:
-        rows = band[:-2] + band[1:-1] * np.float32(2) + band[2:]        # vertical smoothing
+        rows = band[:-2] + band[1:-1] * np.float32(2) + band[2:]  # vertical smoothing
         gx = rows[:, 2:] - rows[:, :-2]
         cols = band[:, :-2] + band[:, 1:-1] * np.float32(2) + band[:, 2:]
         gy = cols[2:] - cols[:-2]
@@ -33,8 +33,17 @@ def interior_valid(mask_block):
     a uint8 (h, w) mask block: only their gradients measure the image and not
     a jump to nodata."""
     m = mask_block != 0
-    return (m[:-2, :-2] & m[:-2, 1:-1] & m[:-2, 2:] & m[1:-1, :-2] & m[1:-1, 1:-1] &
-            m[1:-1, 2:] & m[2:, :-2] & m[2:, 1:-1] & m[2:, 2:])
+    return (
+        m[:-2, :-2]
+        & m[:-2, 1:-1]
+        & m[:-2, 2:]
+        & m[1:-1, :-2]
+        & m[1:-1, 1:-1]
+        & m[1:-1, 2:]
+        & m[2:, :-2]
+        & m[2:, 1:-1]
+        & m[2:, 2:]
+    )
 
 
 class Quantiser:
@@ -48,7 +57,7 @@ class Quantiser:
     def observe(self, magnitude, valid=None):
         values = magnitude if valid is None else magnitude[valid]
         if values.size and not np.isfinite(largest := values.max()):
-            values = values[np.isfinite(values)]            # beside NaN or infinite pixels
+            values = values[np.isfinite(values)]  # beside NaN or infinite pixels
             largest = values.max(initial=0)
         if values.size:
             self.largest = max(self.largest, largest)

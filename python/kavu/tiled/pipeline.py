@@ -37,7 +37,7 @@ def default_workers():
 
 class Room(NamedTuple):
     bytes: int
-    limit: str           # what leaves no more, as a user would look it up
+    limit: str  # what leaves no more, as a user would look it up
 
 
 def _status_bytes(text, key):
@@ -57,9 +57,15 @@ def _read(path):
 
 # Per cgroup version: where its memory controller is mounted, its limit,
 # its usage, and the usage's page cache that the kernel takes back first.
-CGROUP_FILES = {2: ("/sys/fs/cgroup", "memory.max", "memory.current", "inactive_file"),
-                1: ("/sys/fs/cgroup/memory", "memory.limit_in_bytes", "memory.usage_in_bytes",
-                    "total_inactive_file")}
+CGROUP_FILES = {
+    2: ("/sys/fs/cgroup", "memory.max", "memory.current", "inactive_file"),
+    1: (
+        "/sys/fs/cgroup/memory",
+        "memory.limit_in_bytes",
+        "memory.usage_in_bytes",
+        "total_inactive_file",
+    ),
+}
 
 
 def _cgroup_rooms():
@@ -77,10 +83,16 @@ def _cgroup_rooms():
             folder = os.path.join(root, *parts[:depth])
             most, used = _read(os.path.join(folder, limit)), _read(os.path.join(folder, usage))
             if most and used and most.strip().isdigit() and int(most) < 1 << 60:
-                stat = dict(entry.split() for entry in
-                            (_read(os.path.join(folder, "memory.stat")) or "").splitlines())
-                rooms.append(Room(int(most) - int(used) + int(stat.get(cache, 0)),
-                                  f"the cgroup limit ({folder})"))
+                stat = dict(
+                    entry.split()
+                    for entry in (_read(os.path.join(folder, "memory.stat")) or "").splitlines()
+                )
+                rooms.append(
+                    Room(
+                        int(most) - int(used) + int(stat.get(cache, 0)),
+                        f"the cgroup limit ({folder})",
+                    )
+                )
     return rooms
 
 
@@ -118,15 +130,20 @@ def bound_workers(asked, window, room: Optional[Room] = None):
     cores = default_workers()
     room = available_memory() if room is None else room
     n = min(asked or cores, cores)
-    if room is not None and n > 1:      # then n threads of the pool each hold a window
+    if room is not None and n > 1:  # then n threads of the pool each hold a window
         n = max(1, min(n, room.bytes // window))
     if asked is None or n == asked:
         return n, None
     if n == min(asked, cores):
-        return n, FewerWorkers(asked, n, f"{n} run, one a core; more would only hold windows "
-                               "in memory")
-    return n, FewerWorkers(asked, n, f"{n} run: a window takes about {window // MiB} MiB "
-                           f"and {max(room.bytes, 0) // MiB} MiB are left under {room.limit}")
+        return n, FewerWorkers(
+            asked, n, f"{n} run, one a core; more would only hold windows " "in memory"
+        )
+    return n, FewerWorkers(
+        asked,
+        n,
+        f"{n} run: a window takes about {window // MiB} MiB "
+        f"and {max(room.bytes, 0) // MiB} MiB are left under {room.limit}",
+    )
 
 
 class OutOfMemory(MemoryError):
@@ -166,7 +183,7 @@ def ordered_map(func, items, workers):
                     yield _done(ahead.popleft())
             while ahead:
                 yield _done(ahead.popleft())
-        finally:                        # the consumer stopped or failed: start no more
+        finally:  # the consumer stopped or failed: start no more
             for _, future in ahead:
                 future.cancel()
 

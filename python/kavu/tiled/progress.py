@@ -9,4 +9,5 @@ def no_progress(total, desc):
 
         def close(self):
             pass
+
     return Quiet()

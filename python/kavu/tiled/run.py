@@ -25,8 +25,13 @@ from .. import _kavu
 from ..binding.host_messages import KavuWarning
 from ..errors import Cancelled, OptionError
 from .connected_parts import connected_parts
-from .lambdas import (BandSpread, default_lambda, lambda_for_regions, sample_windows,
-                      warn_past_every_merge)
+from .lambdas import (
+    BandSpread,
+    default_lambda,
+    lambda_for_regions,
+    sample_windows,
+    warn_past_every_merge,
+)
 from .levels import Quantiser
 from .window import observe_scale, read_scale_block, read_window, segment_window
 from .pipeline import bound_workers, ordered_map, window_bytes, workers_named
@@ -35,19 +40,19 @@ from .stitching import Stitcher
 from .geometry import SMALLEST_TILE, grid
 from .relabel import LabelBook
 
-LABEL_LIMIT = _kavu.WATERSHED_LABEL_MAX_32   # labels of a run stay below the reserved words
+LABEL_LIMIT = _kavu.WATERSHED_LABEL_MAX_32  # labels of a run stay below the reserved words
 DEFAULT_TILE = 1024
 DEFAULT_MIN_SIZE = 10
 
 
 @dataclass
 class SegmentOptions:
-    lambda_threshold: Optional[float] = None   # None: from regions, mean_area or the image
-    regions: Optional[int] = None              # wanted number of regions
-    mean_area: Optional[float] = None          # wanted mean region area in pixels
-    min_size: int = DEFAULT_MIN_SIZE           # regions below it join a neighbour
+    lambda_threshold: Optional[float] = None  # None: from regions, mean_area or the image
+    regions: Optional[int] = None  # wanted number of regions
+    mean_area: Optional[float] = None  # wanted mean region area in pixels
+    min_size: int = DEFAULT_MIN_SIZE  # regions below it join a neighbour
     tile: int = DEFAULT_TILE
-    margin: Optional[int] = None               # stability margin; None: stability_margin(tile)
+    margin: Optional[int] = None  # stability margin; None: stability_margin(tile)
     connectivity: int = 4
     merge_lines: bool = True
     start_label: int = 1
@@ -67,24 +72,44 @@ def stability_margin(tile):
 def check_options(options):
     """OptionError naming the first option out of range."""
     o = options
-    given = [name for name in ("lambda_threshold", "regions", "mean_area")
-             if getattr(o, name) is not None]
+    given = [
+        name
+        for name in ("lambda_threshold", "regions", "mean_area")
+        if getattr(o, name) is not None
+    ]
     if len(given) > 1:
-        raise OptionError(given[1], getattr(o, given[1]), f"give one of lambda_threshold, "
-                          f"regions and mean_area, not {' and '.join(given)}")
+        raise OptionError(
+            given[1],
+            getattr(o, given[1]),
+            f"give one of lambda_threshold, " f"regions and mean_area, not {' and '.join(given)}",
+        )
     checks = [
-        ("lambda_threshold", o.lambda_threshold is None or 0 <= o.lambda_threshold < math.inf,
-         "needs to be a finite number, 0 or more"),
-        ("regions", o.regions is None or isinstance(o.regions, numbers.Integral) and
-         not isinstance(o.regions, bool), "needs to be a whole number"),
+        (
+            "lambda_threshold",
+            o.lambda_threshold is None or 0 <= o.lambda_threshold < math.inf,
+            "needs to be a finite number, 0 or more",
+        ),
+        (
+            "regions",
+            o.regions is None
+            or isinstance(o.regions, numbers.Integral)
+            and not isinstance(o.regions, bool),
+            "needs to be a whole number",
+        ),
         ("regions", o.regions is None or o.regions >= 1, "needs to be at least 1"),
-        ("mean_area", o.mean_area is None or 1 <= o.mean_area < math.inf,
-         "needs to be at least 1 pixel"),
+        (
+            "mean_area",
+            o.mean_area is None or 1 <= o.mean_area < math.inf,
+            "needs to be at least 1 pixel",
+        ),
         ("min_size", o.min_size >= 0, "needs to be 0 or more"),
-        ("tile", o.tile >= SMALLEST_TILE,
-         f"needs to be at least {SMALLEST_TILE} pixels: every tile is segmented with its "
-         "neighbours' pixels around it, and a smaller tile is mostly that margin, many times "
-         "slower for nothing"),
+        (
+            "tile",
+            o.tile >= SMALLEST_TILE,
+            f"needs to be at least {SMALLEST_TILE} pixels: every tile is segmented with its "
+            "neighbours' pixels around it, and a smaller tile is mostly that margin, many times "
+            "slower for nothing",
+        ),
         ("connectivity", o.connectivity in (4, 8), "needs to be 4 or 8"),
         ("start_label", 1 <= o.start_label <= 0xFFFFFFFF, "needs to be 1 to 4294967295"),
     ]
@@ -100,7 +125,7 @@ def check_workers(workers):
 
 
 class RunResult(NamedTuple):
-    table: np.ndarray           # label of the run (in the store) -> final label, 0 for none
+    table: np.ndarray  # label of the run (in the store) -> final label, 0 for none
     regions: int
     tiles: int
     lambda_threshold: float
@@ -132,8 +157,9 @@ def run_segmentation(source, store, options, workers=None, progress=None):
 
 def _report(progress, stage, done, total):
     if progress is not None and progress(stage, done, total) is False:
-        raise Cancelled(f"stopped by the progress callback while {stage} ({done} of {total} "
-                        "tiles)")
+        raise Cancelled(
+            f"stopped by the progress callback while {stage} ({done} of {total} " "tiles)"
+        )
 
 
 class TiledSegmentation:
@@ -165,13 +191,16 @@ class TiledSegmentation:
         """The scale pass; yields each tile once it is taken into account.
         Tiles are measured ahead by the workers and added up in grid order
         (the band sums are floating point: their order is part of the result)."""
+
         def measure(pixels):
             quantiser, spread = Quantiser(), BandSpread()
             observe_scale(pixels, quantiser, spread)
             return quantiser, spread
+
         blocks = (read_scale_block(self.source, tile) for tile in self.tiles)
-        for tile, (_, (quantiser, spread)) in zip(self.tiles, ordered_map(measure, blocks,
-                                                                           self.workers)):
+        for tile, (_, (quantiser, spread)) in zip(
+            self.tiles, ordered_map(measure, blocks, self.workers)
+        ):
             self.quantiser.join(quantiser)
             self.spread.join(spread)
             yield tile
@@ -180,35 +209,41 @@ class TiledSegmentation:
         """The threshold of this run: given, or for the wanted regions, or the
         image's default. Needs the scale pass done."""
         o = self.options
-        sample = partial(sample_windows, self.source, self.quantiser, o.connectivity,
-                         o.merge_lines)
+        sample = partial(sample_windows, self.source, self.quantiser, o.connectivity, o.merge_lines)
         if self.lambda_threshold is None:
-            wanted = o.regions if o.regions is not None else (
-                self.spread.count / o.mean_area if o.mean_area is not None else None)
+            wanted = (
+                o.regions
+                if o.regions is not None
+                else (self.spread.count / o.mean_area if o.mean_area is not None else None)
+            )
             if wanted is not None:
                 self.lambda_threshold = lambda_for_regions(
-                    sample(self.spread.count / wanted), wanted, self.spread.count, o.min_size)
+                    sample(self.spread.count / wanted), wanted, self.spread.count, o.min_size
+                )
             if self.lambda_threshold is None:
                 self.lambda_threshold = default_lambda(self.spread)
         elif self.lambda_threshold >= self.spread.variance():
             # Measured, the largest merge cost is 1.1 (white noise) to 140
             # (photographs) times the summed variance: below that, the
             # sample schedules would find a merge left undone.
-            warn_past_every_merge(self.lambda_threshold, sample(),
-                                  self.source.height * self.source.width)
-        self.run_options = _WindowOptions(self.lambda_threshold, o.min_size, o.connectivity,
-                                          o.merge_lines)
+            warn_past_every_merge(
+                self.lambda_threshold, sample(), self.source.height * self.source.width
+            )
+        self.run_options = _WindowOptions(
+            self.lambda_threshold, o.min_size, o.connectivity, o.merge_lines
+        )
         return self.lambda_threshold
 
     def segment(self):
         """The segmenting pass; yields each tile once it is kept. The workers
         segment the next windows, each on its own; keeping (numbering,
         stitching, storing) follows grid order as with one worker."""
+
         def segment(pixels):
             return segment_window(pixels, self.quantiser, self.run_options)
+
         windows = (read_window(self.source, tile) for tile in self.tiles)
-        for tile, (pixels, local) in zip(self.tiles, ordered_map(segment, windows,
-                                                                  self.workers)):
+        for tile, (pixels, local) in zip(self.tiles, ordered_map(segment, windows, self.workers)):
             self.keep(tile, local, pixels)
             yield tile
 
@@ -231,12 +266,24 @@ class TiledSegmentation:
         """(table: run label -> output label, number of regions)."""
         table, n = self.book.final_labels(self.next_label - 1)
         if n == 0:
-            warnings.warn(KavuWarning("KAVU_NO_PIXELS", None, "no pixel takes part (every pixel "
-                                      "is masked, nodata or not finite): the labels are all 0"),
-                          stacklevel=2)
+            warnings.warn(
+                KavuWarning(
+                    "KAVU_NO_PIXELS",
+                    None,
+                    "no pixel takes part (every pixel "
+                    "is masked, nodata or not finite): the labels are all 0",
+                ),
+                stacklevel=2,
+            )
         if self.options.min_size > 1:
-            table = settle_specks(table.astype(np.uint32), self.tally, self.store,
-                                  self.source.height, self.source.width, self.options.min_size)
+            table = settle_specks(
+                table.astype(np.uint32),
+                self.tally,
+                self.store,
+                self.source.height,
+                self.source.width,
+                self.options.min_size,
+            )
             n = int(table.max())
         start = self.options.start_label
         if n and start + n - 1 > 0xFFFFFFFF:

@@ -34,8 +34,7 @@ def region_sums(image, labels, n):
     """Pixel count and band sums (float64) of the labels 0 .. n - 1."""
     flat = labels.ravel()
     area = np.bincount(flat, minlength=n).astype(np.float64)
-    return area, np.stack([np.bincount(flat, weights=band.ravel(), minlength=n)
-                           for band in image])
+    return area, np.stack([np.bincount(flat, weights=band.ravel(), minlength=n) for band in image])
 
 
 def region_means(image, labels, n):
@@ -60,9 +59,9 @@ def cheapest_hosts(pairs, blen, area, means, min_size):
     cost = np.concatenate([cost, cost])
     small = area[speck] < min_size
     speck, host, cost = speck[small], host[small], cost[small]
-    order = np.lexsort((host, cost, speck))          # cheapest host first, ties by label
+    order = np.lexsort((host, cost, speck))  # cheapest host first, ties by label
     speck, host = speck[order], host[order]
-    first = np.r_[True, speck[1:] != speck[:-1]][:len(speck)]
+    first = np.r_[True, speck[1:] != speck[:-1]][: len(speck)]
     return np.stack([speck[first], host[first]], axis=1)
 
 
@@ -116,8 +115,7 @@ def settle_specks(table, tally, store, height, width, min_size):
         small[0] = False
         if not small.any():
             return table
-        sums = np.stack([np.bincount(table[:k], weights=s[:k], minlength=n)
-                         for s in tally.sums])
+        sums = np.stack([np.bincount(table[:k], weights=s[:k], minlength=n) for s in tally.sums])
         pairs, blen = _pairs_touching(table, small, store, height, width)
         if not len(pairs):
             return table

@@ -46,7 +46,7 @@ class Stitcher:
         """Pairs of kept labels joined across the tile's top and left borders.
         local: the window's labels; kept: the owned pixels' kept labels."""
         found = []
-        ry, rx = tile.y0 - tile.wy0, tile.x0 - tile.wx0      # the owned part within the window
+        ry, rx = tile.y0 - tile.wy0, tile.x0 - tile.wx0  # the owned part within the window
         rows, cols = slice(ry, ry + kept.shape[0]), slice(rx, rx + kept.shape[1])
         if tile.row > 0:
             a = self.above
@@ -59,16 +59,17 @@ class Stitcher:
 
     def keep(self, tile, local, kept):
         """Lines for the tiles below and to the right of this one."""
-        ry, rx = tile.y1 - tile.wy0, tile.x1 - tile.wx0      # first pixel past the owned part
+        ry, rx = tile.y1 - tile.wy0, tile.x1 - tile.wx0  # first pixel past the owned part
         h, w = kept.shape
         oy, ox = tile.y0 - tile.wy0, tile.x0 - tile.wx0
-        if tile.y1 < tile.wy1:                                 # a tile row follows
+        if tile.y1 < tile.wy1:  # a tile row follows
             xs = slice(tile.x0, tile.x1)
-            self.below.window_p[xs] = local[ry - 1, ox:ox + w]
-            self.below.window_q[xs] = local[ry, ox:ox + w]
+            self.below.window_p[xs] = local[ry - 1, ox : ox + w]
+            self.below.window_q[xs] = local[ry, ox : ox + w]
             self.below.kept_p[xs] = kept[-1]
-        if tile.x1 < tile.wx1:                                 # a tile follows in the row
-            self.left = BorderLine(local[oy:oy + h, rx - 1].copy(), local[oy:oy + h, rx].copy(),
-                                   kept[:, -1].copy())
+        if tile.x1 < tile.wx1:  # a tile follows in the row
+            self.left = BorderLine(
+                local[oy : oy + h, rx - 1].copy(), local[oy : oy + h, rx].copy(), kept[:, -1].copy()
+            )
         else:
             self.above, self.below, self.left = self.below, self._row(), None

@@ -18,6 +18,7 @@ class Frame:
     """The pixels read around a window: two of bands (the gradient of the
     watershed's frame pixel needs one more) and one of the mask (the frame
     pixel itself, the watershed's border)."""
+
     BANDS = 2
     MASK = 1
 
@@ -28,8 +29,8 @@ class Frame:
 
 
 class WindowPixels(NamedTuple):
-    block: np.ndarray             # float32 bands, the window plus Frame.BANDS on every side
-    mask: Optional[np.ndarray]    # uint8, the window plus Frame.MASK (the watershed's frame)
+    block: np.ndarray  # float32 bands, the window plus Frame.BANDS on every side
+    mask: Optional[np.ndarray]  # uint8, the window plus Frame.MASK (the watershed's frame)
 
     def image(self):
         """The window's own bands (no frame), contiguous."""
@@ -37,13 +38,16 @@ class WindowPixels(NamedTuple):
 
     def owned(self, tile):
         """The bands of the tile's owned pixels (tile.owned is window-relative)."""
-        return self.block[(slice(None),) + tuple(slice(s.start + Frame.BANDS, s.stop + Frame.BANDS)
-                                                 for s in tile.owned)]
+        return self.block[
+            (slice(None),)
+            + tuple(slice(s.start + Frame.BANDS, s.stop + Frame.BANDS) for s in tile.owned)
+        ]
 
 
 class Flooded(NamedTuple):
     """A window flooded: its bands, basins, the mask of the pixels that take
     part (None: all) and the basin pairs that meet at level 0."""
+
     image: np.ndarray
     basins: np.ndarray
     mask: Optional[np.ndarray]
@@ -90,12 +94,12 @@ def flood(pixels, quantiser, connectivity, merge_lines):
     levels = quantiser.levels(gradient_magnitude(pixels.block))
     m = Frame.MASK
     bands = np.ascontiguousarray(Frame.inner(pixels.block, Frame.BANDS - m))
-    ws = routines.watershed(levels, bands,
-                            connectivity=connectivity, long=True, merge_bd=merge_lines,
-                            mask=pixels.mask)
+    ws = routines.watershed(
+        levels, bands, connectivity=connectivity, long=True, merge_bd=merge_lines, mask=pixels.mask
+    )
     labels = np.ascontiguousarray(Frame.inner(ws.labels, m))
     mask = None if pixels.mask is None else np.ascontiguousarray(Frame.inner(pixels.mask, m))
-    if not merge_lines:                  # watershed lines stay 0 and take no part
+    if not merge_lines:  # watershed lines stay 0 and take no part
         lines_out = (labels != 0).view(np.uint8)
         mask = lines_out if mask is None else mask & lines_out
     return Flooded(pixels.image(), labels, mask, ws.merge_list)
@@ -105,11 +109,16 @@ def merge(image, basins, mask, lambda_threshold):
     """Lambda-schedule merging of the basins up to the threshold. Without
     share files the routine does not renumber its input: `basins` is lent,
     not copied, and comes back unchanged."""
-    out = routines.tile_lambda_segment(image, in_label_img=basins, in_place=True,
-                                       lambda_threshold=lambda_threshold, start_lbl=1,
-                                       mask=mask).labels
+    out = routines.tile_lambda_segment(
+        image,
+        in_label_img=basins,
+        in_place=True,
+        lambda_threshold=lambda_threshold,
+        start_lbl=1,
+        mask=mask,
+    ).labels
     if mask is not None:
-        out[mask == 0] = 0                 # never written by the merging
+        out[mask == 0] = 0  # never written by the merging
     return out
 
 
@@ -126,8 +135,7 @@ def basin_pairs_as_regions(pairs, basins, regions):
 
 def segment_window(pixels, quantiser, options):
     """Local labels of the window: levels, watershed, merging, specks."""
-    image, basins, mask, pairs = flood(pixels, quantiser, options.connectivity,
-                                       options.merge_lines)
+    image, basins, mask, pairs = flood(pixels, quantiser, options.connectivity, options.merge_lines)
     regions = merge(image, basins, mask, options.lambda_threshold)
     if pairs.size:
         regions = join_pairs(regions, basin_pairs_as_regions(pairs, basins, regions))
