@@ -7,7 +7,7 @@ import pytest
 
 import kavu
 from conftest import same_partition
-from kavu.tiled.specks import merge_costs, neighbour_pairs, region_sums
+from kavu.tiled.small_regions import merge_costs, neighbour_pairs, region_sums
 
 OUT = kavu.OUT
 

@@ -14,7 +14,7 @@ from ..tiled.run import SegmentOptions, check_options
 from ..errors import InputError, NotASchedule, OptionError
 from ..tiled.label_stores import LabelArray
 from .io import AtomicOutput, gdal_env, label_profile, open_label_raster, write_error
-from ..tiled.specks import settle_specks
+from ..tiled.small_regions import settle_specks
 
 KEYS = ("lambdas", "label_map", "labels", "area", "sums", "n_initial", "crs", "transform")
 

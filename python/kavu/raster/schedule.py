@@ -16,7 +16,7 @@ from ..tiled.levels import Quantiser
 from ..tiled.window import Frame, flood, observe_scale, read_scale_block, read_window
 from ..tiled.progress import no_progress
 from .io import AtomicOutput, gdal_env, make_mask, open_raster, parse_bands, size_text, write_error
-from ..tiled.specks import region_sums
+from ..tiled.small_regions import region_sums
 from .source import RasterSource
 from ..tiled.geometry import Tile
 

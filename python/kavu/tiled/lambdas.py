@@ -14,7 +14,7 @@ import numpy as np
 from ..binding import routines
 from ..binding.host_messages import KavuWarning
 from .window import flood, read_window
-from .specks import cheapest_hosts, neighbour_pairs, region_sums
+from .small_regions import cheapest_hosts, neighbour_pairs, region_sums
 from .geometry import Tile
 from .relabel import groups
 

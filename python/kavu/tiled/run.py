@@ -9,7 +9,7 @@ Two passes over the image, tile by tile, so that memory follows the tile size:
    labels of the run, and the regions that both windows at a border put
    together joined (stitching.py).
 Then specks that a tile border cut are settled over the whole image
-(specks.py) and the regions numbered from the start label (final_labels),
+(small_regions.py) and the regions numbered from the start label (final_labels),
 for the caller's writer."""
 
 import math
@@ -35,7 +35,7 @@ from .lambdas import (
 from .levels import Quantiser
 from .window import observe_scale, read_scale_block, read_window, segment_window
 from .pipeline import bound_workers, ordered_map, window_bytes, workers_named
-from .specks import RegionTally, settle_specks
+from .small_regions import RegionTally, settle_specks
 from .stitching import Stitcher
 from .geometry import SMALLEST_TILE, grid
 from .relabel import LabelBook

@@ -10,7 +10,7 @@ import numpy as np
 
 from ..binding import routines
 from .levels import gradient_magnitude, interior_valid
-from .specks import absorb_specks
+from .small_regions import absorb_specks
 from .relabel import join_pairs
 
 
