@@ -2,23 +2,19 @@
 // refused in turn and then each host temporary or scratch block refused in
 // turn: every run must end with the routine's documented failure answer, leave
 // no temporary or module block behind and leave its output variables as they were.
+#include "../tile/share_files.h"
 #include "host_session.h"
 
 #include "containers/allocation.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 
 namespace {
 
-namespace fs = std::filesystem;
 using kavu_test::Vars;
+using tile_test::read_bytes;
+using tile_test::write_bytes;
 
 struct Call {
   std::string routine;
@@ -31,6 +27,7 @@ struct Outcome {
   bool failed = false;
   std::string message;  // message name, or "LONG -1"
   bool outputs_untouched = true;
+  int64_t allocations = 0;  // module allocations the call asked for
 };
 
 using MakeCall = std::function<Call(Vars &)>;
@@ -48,6 +45,7 @@ Outcome run(const MakeCall &make, const std::function<void()> &arm) {
                c.routine == "KAVU_WATERSHED";
     if (o.failed) o.message = "LONG -1";
     qelhost::release(r);
+    o.allocations = kavu_alloc_count();
   } catch (const qelhost::Error &e) {
     o.failed = true;
     o.message = e.name;
@@ -72,16 +70,9 @@ void expect_failure_answer(const Outcome &o, const std::string &what, int64_t n)
 // temporaries 1, 2, ... until the call no longer needs the refused one.
 void sweep(const std::string &what, const MakeCall &make) {
   kavu_test::ensure_module_loaded();
-  ASSERT_FALSE(run(make, [] { kavu_alloc_reset(); }).failed) << what << " fails without refusals";
-  int64_t allocations = 0;
-  {
-    Vars v;
-    Call c = make(v);
-    kavu_alloc_reset();
-    qelhost::release(qelhost::call(c.routine, c.args, c.keywords));
-    allocations = kavu_alloc_count();
-  }
-  for (int64_t n = 1; n <= allocations; ++n)
+  const Outcome clean = run(make, [] { kavu_alloc_reset(); });
+  ASSERT_FALSE(clean.failed) << what << " fails without refusals";
+  for (int64_t n = 1; n <= clean.allocations; ++n)
     expect_failure_answer(run(make, [n] { kavu_alloc_reset(n); }), what, n);
 
   for (int64_t n = 1; n < 10000; ++n) {
@@ -110,27 +101,7 @@ std::vector<uint32_t> block_labels(int64_t ncols, int64_t nrows, uint32_t first)
   return l;
 }
 
-struct ScratchDir {
-  fs::path path = fs::temp_directory_path() / ("kavu_failures_" + std::to_string(::getpid()));
-  ScratchDir() { fs::create_directories(path); }
-  ~ScratchDir() { fs::remove_all(path); }
-  std::string file(const std::string &name) const { return (path / name).string(); }
-};
-
-std::string read_file(const std::string &name) {
-  std::ifstream in(name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-void write_file(const std::string &name, const std::string &bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
-}
-
-class FailureInjection : public ::testing::Test {
- protected:
-  ScratchDir dir;
-};
-
-TEST_F(FailureInjection, Watershed) {
+TEST(FailureInjection, Watershed) {
   sweep("KAVU_WATERSHED, every keyword", [](Vars &v) {
     std::mt19937 rng(3);
     std::vector<uint16_t> levels(12 * 10);
@@ -152,7 +123,8 @@ TEST_F(FailureInjection, Watershed) {
   });
 }
 
-TEST_F(FailureInjection, LabelUtilities) {
+TEST(FailureInjection, LabelUtilities) {
+  tile_test::TempDir dir;
   const auto labels = block_labels(8, 7, 1);
   sweep("KAVU_COMPUTE_REG_INFO", [&](Vars &v) {
     QEL_VPTR area = v.undefined("area"), sum = v.undefined("sum");
@@ -195,7 +167,7 @@ TEST_F(FailureInjection, LabelUtilities) {
   });
 }
 
-TEST_F(FailureInjection, IterativeMode) {
+TEST(FailureInjection, IterativeMode) {
   const auto labels = block_labels(9, 9, 0);
   sweep("KAVU_ITER_LAMBDA_SEGMENT", [&](Vars &v) {
     QEL_VPTR map = v.undefined("map"), lambdas = v.undefined("lambdas");
@@ -225,16 +197,17 @@ TEST_F(FailureInjection, IterativeMode) {
   });
 }
 
-TEST_F(FailureInjection, TiledMode) {
+TEST(FailureInjection, TiledMode) {
   kavu_test::ensure_module_loaded();
+  tile_test::TempDir dir;
   const int64_t ncols = 6, nrows = 6;
   const auto left_labels = block_labels(ncols, nrows, 1);
   const auto left_image = random_image(ncols * nrows * 2, 5);
   // The first tile of a run starts from empty share files.
   const std::string base = dir.file("share");
   const auto first_tile = [&](Vars &v, QEL_VPTR out) {
-    write_file(base + ".idx", "");
-    write_file(base + ".info", "");
+    write_bytes(base + ".idx", {});
+    write_bytes(base + ".info", {});
     return Call{"KAVU_TILE_LAMBDA_SEGMENT",
                 {v.array("img", left_image, {ncols, nrows, 2}), out},
                 {{"IN_LABEL_IMG", v.array("lab", left_labels, {ncols, nrows})},
@@ -250,7 +223,7 @@ TEST_F(FailureInjection, TiledMode) {
   const int32_t last =
       kavu_test::read_scalar<int32_t>(kavu_test::call_ok(v, c.routine, c.args, c.keywords));
   const auto left_output = kavu_test::read_array<uint32_t>(left_out).data;
-  const std::string idx = read_file(base + ".idx"), info = read_file(base + ".info");
+  const auto idx = read_bytes(base + ".idx"), info = read_bytes(base + ".info");
   std::vector<uint32_t> margin(2 * nrows);
   auto right_labels = block_labels(ncols, nrows, 100);
   for (int64_t y = 0; y < nrows; ++y) {
@@ -259,8 +232,8 @@ TEST_F(FailureInjection, TiledMode) {
     if (y < 4) right_labels[y * ncols] = margin[y];  // watershed regions that cross the border
   }
   sweep("KAVU_TILE_LAMBDA_SEGMENT, second tile, margins", [&](Vars &w) {
-    write_file(base + ".idx", idx);
-    write_file(base + ".info", info);
+    write_bytes(base + ".idx", idx);
+    write_bytes(base + ".info", info);
     QEL_VPTR out = w.undefined("out"), pairs = w.undefined("pairs");
     return Call{"KAVU_TILE_LAMBDA_SEGMENT",
                 {w.array("img", random_image(ncols * nrows * 2, 6), {ncols, nrows, 2}), out},

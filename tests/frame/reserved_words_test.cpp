@@ -37,8 +37,8 @@ TEST_F(ReservedWords, WatershedMarginOnAFloodingMarkerIsRefusedAnyOtherStaysOnTh
           {"LONG", vars.lng("l", c.long_labels)}};
       if (!c.refusal.empty()) {
         kavu_test::expect_error("KAVU_WATERSHED", args, kws, "KAVU_MBLK_SEGMENT_KEYWORD_BADVAL",
-                                "KAVU_WATERSHED: Bad keyword value for " + std::string(kw) + ". " +
-                                    c.refusal + std::to_string(c.label) + ".");
+                                "Bad keyword value for " + std::string(kw) + ". " + c.refusal +
+                                    std::to_string(c.label) + ".");
         continue;
       }
       QEL_VPTR labels = kavu_test::call_ok(vars, "KAVU_WATERSHED", args, kws);
@@ -53,13 +53,7 @@ TEST_F(ReservedWords, WatershedMarginOnAFloodingMarkerIsRefusedAnyOtherStaysOnTh
 // Share files of one record (one band) whose index lists `label`.
 std::string share_files_listing(const tile_test::TempDir &dir, const std::string &name,
                                 uint32_t label) {
-  std::vector<uint8_t> index, info;
-  tile_test::put_u32(index, 1);
-  tile_test::put_u32(index, label);
-  tile_test::put_u32(info, 1);
-  tile_test::put_f32(info, 0.0f);
-  tile_test::write_bytes(dir.file(name + ".idx"), index);
-  tile_test::write_bytes(dir.file(name + ".info"), info);
+  tile_test::write_share_files(dir.file(name), {{label, 1, {0.0f}}});
   return dir.file(name);
 }
 
@@ -111,7 +105,7 @@ TEST_F(ReservedWords, SlotWordsAreRefusedAtEveryDoorAndTheLastLabelsBelowThemPas
       EXPECT_EQ(
           kavu_test::read_scalar<int32_t>(kavu_test::call_ok(vars, c.routine, args, keywords)), -3);
     else
-      kavu_test::expect_error(c.routine, args, keywords, c.name, c.routine + ": " + c.text);
+      kavu_test::expect_error(c.routine, args, keywords, c.name, c.text);
   }
 }
 

@@ -44,11 +44,9 @@ TEST_F(CreateIncreasing, FlagsEveryElementBelowTheLargestKeptOneBeforeIt) {
 
 TEST_F(CreateIncreasing, RefusesAnythingButAVector) {
   kavu_test::expect_error(kRoutine, {vars.array<float>("m", {1, 2, 3, 4}, {2, 2})}, {},
-                          "KAVU_MBLK_SEGMENT_NOT_VECTOR",
-                          "KAVU_CREATE_INCREASING: argv[0] needs to be a vector.");
-  kavu_test::expect_error(
-      kRoutine, {vars.dbl("s", 1.0)}, {}, "QEL_M_NOTARRAY",
-      "KAVU_CREATE_INCREASING: Expression must be an array in this context: S.");
+                          "KAVU_MBLK_SEGMENT_NOT_VECTOR", "argv[0] needs to be a vector.");
+  kavu_test::expect_error(kRoutine, {vars.dbl("s", 1.0)}, {}, "QEL_M_NOTARRAY",
+                          "Expression must be an array in this context: S.");
 }
 
 }  // namespace

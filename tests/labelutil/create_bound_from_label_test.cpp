@@ -36,19 +36,14 @@ Bound reference_bound(const std::vector<uint32_t> &l, int64_t ncols, int64_t nro
 
 class CreateBoundFromLabel : public kavu_test::RoutineTest {
  protected:
-  template <typename T>
-  Bound run(const std::vector<T> &labels, const std::vector<int64_t> &dims,
-            std::vector<int64_t> *out_dims = nullptr) {
-    QEL_VPTR in = vars.array("lbl", labels, dims);
+  // The boundary image, whose shape must be the input's, and the count.
+  Bound run(const std::vector<uint32_t> &labels, const std::vector<int64_t> &dims) {
     QEL_VPTR out = vars.undefined("bound");
-    QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {in, out});
-    Bound b;
-    if (!value) return b;
+    QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {vars.array("lbl", labels, dims), out});
+    if (!value) return {};
     ArrayData<uint8_t> a = read_array<uint8_t>(out);
-    b.image = a.data;
-    b.count = read_scalar<int32_t>(value);
-    if (out_dims) *out_dims = a.dims;
-    return b;
+    EXPECT_EQ(a.dims, dims);
+    return {a.data, read_scalar<int32_t>(value)};
   }
 };
 
@@ -57,9 +52,7 @@ class CreateBoundFromLabel : public kavu_test::RoutineTest {
 TEST_F(CreateBoundFromLabel, ThreeDimensionsAreReadAsTheFirstRow) {
   std::vector<uint32_t> l(24);
   for (size_t i = 0; i < l.size(); ++i) l[i] = static_cast<uint32_t>(i);  // all distinct
-  std::vector<int64_t> dims;
-  const Bound b = run(l, {4, 3, 2}, &dims);
-  EXPECT_EQ(dims, (std::vector<int64_t>{4, 3, 2}));
+  const Bound b = run(l, {4, 3, 2});
   std::vector<uint8_t> expected(24, 0);
   expected[0] = expected[1] = expected[2] = 255;
   EXPECT_EQ(b.image, expected);
@@ -81,11 +74,8 @@ TEST_F(CreateBoundFromLabel, RandomImagesMatchTheDefinition) {
 }
 
 TEST_F(CreateBoundFromLabel, RefusesAScalar) {
-  QEL_VPTR scalar = vars.lng("lbl", 3);
-  QEL_VPTR out = vars.undefined("bound");
-  kavu_test::expect_error(
-      kRoutine, {scalar, out}, {}, "QEL_M_NOTARRAY",
-      "KAVU_CREATE_BOUND_FROM_LABEL: Expression must be an array in this context: LBL.");
+  kavu_test::expect_error(kRoutine, {vars.lng("lbl", 3), vars.undefined("bound")}, {},
+                          "QEL_M_NOTARRAY", "Expression must be an array in this context: LBL.");
 }
 
 }  // namespace

@@ -26,23 +26,7 @@ std::vector<uint32_t> reference_replace(const std::vector<uint32_t> &data,
   return out;
 }
 
-class ReplaceIntegerData : public kavu_test::RoutineTest {
- protected:
-  template <typename T = uint32_t>
-  kavu_test::ArrayData<uint32_t> run(const std::vector<T> &data, const std::vector<int64_t> &dims,
-                                     const std::vector<uint32_t> &old_values,
-                                     const std::vector<uint32_t> &new_values,
-                                     const std::vector<int64_t> &pair_dims = {}) {
-    QEL_VPTR d = vars.array("data", data, dims);
-    const auto od =
-        pair_dims.empty() ? std::vector<int64_t>{int64_t(old_values.size())} : pair_dims;
-    QEL_VPTR o = vars.array("old", old_values, od);
-    QEL_VPTR n = vars.array("new", new_values, {int64_t(new_values.size())});
-    QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {d, o, n});
-    if (!value) return {};
-    return read_array<uint32_t>(value);
-  }
-};
+using ReplaceIntegerData = kavu_test::RoutineTest;
 
 TEST_F(ReplaceIntegerData, RandomPairsMatchAMapLookup) {
   std::mt19937 rng(1207);
@@ -58,8 +42,12 @@ TEST_F(ReplaceIntegerData, RandomPairsMatchAMapLookup) {
         old_values.push_back(j % 5 == 0 ? any(rng) : data[from_data(rng)]);
         new_values.push_back(j % 3 == 0 ? data[from_data(rng)] : any(rng));
       }
-      const auto got = run(data, s.dims(), old_values, new_values);
-      ASSERT_EQ(got.data, reference_replace(data, old_values, new_values))
+      QEL_VPTR got =
+          kavu_test::call_ok(vars, kRoutine,
+                             {vars.array("data", data, s.dims()),
+                              vars.array("old", old_values, {int64_t(old_values.size())}),
+                              vars.array("new", new_values, {int64_t(new_values.size())})});
+      ASSERT_EQ(read_array<uint32_t>(got).data, reference_replace(data, old_values, new_values))
           << s.ncols << "x" << s.nrows << " values " << n_values;
     }
   }
@@ -67,34 +55,27 @@ TEST_F(ReplaceIntegerData, RandomPairsMatchAMapLookup) {
 
 // Reserved values cannot be stored in the value table: refused, never misreplaced.
 TEST_F(ReplaceIntegerData, RefusesFaultyArgumentsWithCatalogueMessages) {
+  const auto refused = [](std::vector<QEL_VPTR> args, const std::string &name,
+                          const std::string &text) {
+    kavu_test::expect_error(kRoutine, args, {}, name, text);
+  };
   uint32_t one = 0;
   QEL_VPTR three = vars.array<uint32_t>("old", {1, 2, 3}, {3}),
-           one_value = vars.array<uint32_t>("old", {1}, {1});
-  QEL_VPTR s = vars.lng("scalar", 1);
-  const std::string not_array = "Expression must be an array in this context: SCALAR.";
-  const struct {
-    std::vector<QEL_VPTR> args;
-    std::string name, text;
-  } cases[] = {
-      {{three, three, vars.array<uint32_t>("new", {4, 5}, {2})},
-       "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
-       "The number of elements of NEW needs to be at least 3."},
-      {{vars.add(qelhost::make_array("data", QEL_TYP_ULONG, {715827883}, &one, true)), one_value,
-        one_value},
-       "KAVU_MBLK_SEGMENT_ERROR",
-       "Error: DATA needs fewer than 715827883 pixels."},
-      {{vars.array<uint32_t>("data", {0xFFFFFFFFu, 1, 2}, {3}), one_value, one_value},
-       "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND",
-       "Hash key is not found."},
-      {{vars.array<uint32_t>("data", {1, 2, 0xFFFFFFFEu}, {3}), one_value, one_value},
-       "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND",
-       "Hash key is not found."},
-      {{s, one_value, one_value}, "QEL_M_NOTARRAY", not_array},
-      {{one_value, s, one_value}, "QEL_M_NOTARRAY", not_array},
-      {{one_value, one_value, s}, "QEL_M_NOTARRAY", not_array},
-  };
-  for (const auto &c : cases)
-    kavu_test::expect_error(kRoutine, c.args, {}, c.name, std::string(kRoutine) + ": " + c.text);
+           one_value = vars.array<uint32_t>("old", {1}, {1}), s = vars.lng("scalar", 1);
+  refused({three, three, vars.array<uint32_t>("new", {4, 5}, {2})},
+          "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+          "The number of elements of NEW needs to be at least 3.");
+  refused({vars.add(qelhost::make_array("data", QEL_TYP_ULONG, {715827883}, &one, true)), one_value,
+           one_value},
+          "KAVU_MBLK_SEGMENT_ERROR", "Error: DATA needs fewer than 715827883 pixels.");
+  // Reserved values first and last.
+  for (const auto &data :
+       {std::vector<uint32_t>{0xFFFFFFFFu, 1, 2}, std::vector<uint32_t>{1, 2, 0xFFFFFFFEu}})
+    refused({vars.array("data", data, {3}), one_value, one_value},
+            "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND", "Hash key is not found.");
+  for (const auto &args : std::vector<std::vector<QEL_VPTR>>{
+           {s, one_value, one_value}, {one_value, s, one_value}, {one_value, one_value, s}})
+    refused(args, "QEL_M_NOTARRAY", "Expression must be an array in this context: SCALAR.");
 }
 
 }  // namespace

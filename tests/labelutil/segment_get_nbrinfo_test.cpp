@@ -1,39 +1,23 @@
 // KAVU_SEGMENT_GET_NBRINFO through the embedded host: the neighbour data and
 // index files are compared byte by byte with files built from adjacency
 // counted over every pixel pair in the test, and every refusal is checked.
-#include "containers/allocation.h"
+#include "../tile/share_files.h"
 #include "host_session.h"
 #include "random_images.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 namespace {
 
 namespace fs = std::filesystem;
 using labelutil_test::Shape;
+using tile_test::put_u32;
 
 const char *const kRoutine = "KAVU_SEGMENT_GET_NBRINFO";
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes read_file(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  EXPECT_TRUE(in.good()) << p;
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void put_le32(Bytes &b, uint32_t v) {
-  for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
-}
-
 struct NbrFiles {
-  Bytes data, index;
+  std::vector<uint8_t> data, index;
 };
 
 // Boundary lengths of every 4-adjacent pair of differing labels, by a double
@@ -50,35 +34,23 @@ NbrFiles reference_files(const std::vector<uint32_t> &l, int64_t ncols, int64_t 
     }
   NbrFiles f;
   for (const auto &[label, list] : nbrs) {
-    put_le32(f.index, label);
-    put_le32(f.index, static_cast<uint32_t>(f.data.size()));
-    put_le32(f.data, label);
-    put_le32(f.data, static_cast<uint32_t>(list.size()));
-    for (const auto &entry : list) put_le32(f.data, entry.first);
-    for (const auto &entry : list) put_le32(f.data, entry.second);
+    put_u32(f.index, label);
+    put_u32(f.index, static_cast<uint32_t>(f.data.size()));
+    put_u32(f.data, label);
+    put_u32(f.data, static_cast<uint32_t>(list.size()));
+    for (const auto &entry : list) put_u32(f.data, entry.first);
+    for (const auto &entry : list) put_u32(f.data, entry.second);
   }
   return f;
 }
 
 class SegmentGetNbrinfo : public kavu_test::RoutineTest {
  protected:
-  void SetUp() override {
-    RoutineTest::SetUp();
-    dir = fs::temp_directory_path() / ("kavu_nbrinfo_" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override {
-    fs::remove_all(dir);
-    RoutineTest::TearDown();
-  }
+  tile_test::TempDir dir;
 
-  std::string path(const std::string &name) const { return (dir / name).string(); }
-
-  template <typename T = uint32_t>
-  NbrFiles run(const std::vector<T> &labels, const std::vector<int64_t> &dims,
+  NbrFiles run(const std::vector<uint32_t> &labels, const std::vector<int64_t> &dims,
                int32_t max_lbl = 0) {
-    const std::string name = path("nbr");
+    const std::string name = dir.file("nbr");
     QEL_VPTR in = vars.array("lbl", labels, dims);
     QEL_VPTR file = vars.str("file", name);
     std::vector<qelhost::Keyword> kw;
@@ -86,7 +58,8 @@ class SegmentGetNbrinfo : public kavu_test::RoutineTest {
     QEL_VPTR value = kavu_test::call_ok(vars, kRoutine, {in, file}, kw);
     if (!value) return {};
     EXPECT_EQ(kavu_test::read_scalar<int32_t>(value), 0);
-    return {read_file(name), read_file(name + ".idx")};
+    EXPECT_TRUE(fs::exists(name) && fs::exists(name + ".idx"));
+    return {tile_test::read_bytes(name), tile_test::read_bytes(name + ".idx")};
   }
 
   void expect_refused(const std::vector<uint32_t> &labels, const std::vector<int64_t> &dims,
@@ -94,8 +67,6 @@ class SegmentGetNbrinfo : public kavu_test::RoutineTest {
                       const std::string &name, const std::string &text) {
     kavu_test::expect_error(kRoutine, {vars.array("lbl", labels, dims), file}, kw, name, text);
   }
-
-  fs::path dir;
 };
 
 TEST_F(SegmentGetNbrinfo, RandomImagesMatchPairCounts) {
@@ -116,47 +87,42 @@ TEST_F(SegmentGetNbrinfo, RandomImagesMatchPairCounts) {
 
 // Every refusal with its message; writes into a full device must not report success.
 TEST_F(SegmentGetNbrinfo, RefusesFaultyArgumentsWithCatalogueMessages) {
-  QEL_VPTR file = vars.str("file", path("nbr"));
-  const std::string text = "KAVU_SEGMENT_GET_NBRINFO: MAX_LBL needs to be at least 5.";
+  QEL_VPTR file = vars.str("file", dir.file("nbr"));
   expect_refused({1, 5, 2}, {3}, file, {{"MAX_LBL", vars.lng("m", 4)}},
-                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", text);
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", "MAX_LBL needs to be at least 5.");
   expect_refused({0, 0}, {2}, file, {{"MAX_LBL", vars.lng("m", INT_MIN)}},
-                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
-                 "KAVU_SEGMENT_GET_NBRINFO: MAX_LBL needs to be at least 0.");
-  EXPECT_FALSE(fs::exists(path("nbr")));
+                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV", "MAX_LBL needs to be at least 0.");
+  EXPECT_FALSE(fs::exists(dir.file("nbr")));
   for (const auto &kw :
        std::vector<std::vector<qelhost::Keyword>>{{}, {{"MAX_LBL", vars.lng("m", INT_MAX)}}})
     expect_refused({1, 2147483648u, 2}, {3}, file, kw, "KAVU_MBLK_SEGMENT_ERROR",
-                   "KAVU_SEGMENT_GET_NBRINFO: Error: labels of LBL need to be below 2147483648, "
-                   "found 2147483648.");
+                   "Error: labels of LBL need to be below 2147483648, found 2147483648.");
   expect_refused({0xFFFFFFFFu}, {1}, file, {}, "KAVU_MBLK_SEGMENT_ERROR",
-                 "KAVU_SEGMENT_GET_NBRINFO: Error: labels of LBL need to be below 2147483648, "
-                 "found 4294967295.");
-  EXPECT_FALSE(fs::exists(path("nbr")));
-  const std::string missing = path("no/such/dir");
+                 "Error: labels of LBL need to be below 2147483648, found 4294967295.");
+  EXPECT_FALSE(fs::exists(dir.file("nbr")));
+  const std::string missing = dir.file("no/such/dir");
   expect_refused({1, 2}, {2}, vars.str("file", missing), {}, "KAVU_MBLK_SEGMENT_FILE_ERR",
-                 "KAVU_SEGMENT_GET_NBRINFO: Cannot open file " + missing + " for writing.");
+                 "Cannot open file " + missing + " for writing.");
   // The index name is a directory: the data file is made and left empty.
-  fs::create_directory(path("nbr.idx"));
-  expect_refused({1, 2}, {2}, vars.str("file", path("nbr")), {}, "KAVU_MBLK_SEGMENT_FILE_ERR",
-                 "KAVU_SEGMENT_GET_NBRINFO: Cannot open file " + path("nbr") + " for writing.");
-  EXPECT_TRUE(fs::exists(path("nbr")));
-  EXPECT_EQ(fs::file_size(path("nbr")), 0u);
-  fs::create_symlink("/dev/full", path("full"));
-  fs::create_symlink("/dev/full", path("full.idx"));
-  std::ofstream(path("ok"));  // ok.idx on the full device, ok itself a regular file
-  fs::create_symlink("/dev/full", path("ok.idx"));
-  const std::vector<uint32_t> labels = {1, 2, 1, 2};
+  fs::create_directory(dir.file("nbr.idx"));
+  expect_refused({1, 2}, {2}, vars.str("file", dir.file("nbr")), {}, "KAVU_MBLK_SEGMENT_FILE_ERR",
+                 "Cannot open file " + dir.file("nbr") + " for writing.");
+  EXPECT_TRUE(fs::exists(dir.file("nbr")));
+  EXPECT_EQ(fs::file_size(dir.file("nbr")), 0u);
+  fs::create_symlink("/dev/full", dir.file("full"));
+  fs::create_symlink("/dev/full", dir.file("full.idx"));
+  std::ofstream(dir.file("ok"));  // ok.idx on the full device, ok itself a regular file
+  fs::create_symlink("/dev/full", dir.file("ok.idx"));
   for (const char *name : {"full", "ok"})
-    expect_refused(labels, {2, 2}, vars.str("file", path(name)), {}, "KAVU_MBLK_SEGMENT_FILE_ERR",
-                   "KAVU_SEGMENT_GET_NBRINFO: Cannot open file " + path(name) + " for writing.");
+    expect_refused({1, 2, 1, 2}, {2, 2}, vars.str("file", dir.file(name)), {},
+                   "KAVU_MBLK_SEGMENT_FILE_ERR",
+                   "Cannot open file " + dir.file(name) + " for writing.");
   expect_refused({1, 2}, {2}, vars.lng("file", 3), {}, "QEL_M_REQSTR",
-                 "KAVU_SEGMENT_GET_NBRINFO: String expression required in this context: FILE.");
+                 "String expression required in this context: FILE.");
   expect_refused({1, 2}, {2}, vars.array<uint8_t>("file", {65, 66}, {2}), {}, "QEL_M_REQSTR",
-                 "KAVU_SEGMENT_GET_NBRINFO: String expression required in this context: FILE.");
-  kavu_test::expect_error(
-      kRoutine, {vars.lng("lbl", 1), vars.str("file", path("nbr"))}, {}, "QEL_M_NOTARRAY",
-      "KAVU_SEGMENT_GET_NBRINFO: Expression must be an array in this context: LBL.");
+                 "String expression required in this context: FILE.");
+  kavu_test::expect_error(kRoutine, {vars.lng("lbl", 1), vars.str("file", dir.file("nbr"))}, {},
+                          "QEL_M_NOTARRAY", "Expression must be an array in this context: LBL.");
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace lambda_test {
 struct lambda_state {
   merge_run run{};
   open_hash &hash = run.region_hash;
-  int32_t &n_positions = run.n_positions, &n_regions = run.n_regions;
+  int32_t &n_positions = run.n_positions;
   region_rec *&regions = run.region_set;
   merge_lbl_list *&lists = run.lists;
   pair_rec *&pairs = run.pair_set;
@@ -26,9 +26,7 @@ struct lambda_state {
   lambda_state() { nbands = 1; }
   lambda_state(const lambda_state &) = delete;
   lambda_state &operator=(const lambda_state &) = delete;
-  ~lambda_state() { release(); }
-
-  void release() { merge_run_release(&run); }
+  ~lambda_state() { merge_run_release(&run); }
 
   // Region hash, region set, pair set, merge tree and band buffer, as both
   // drivers build them; the first non-zero status is returned.

@@ -24,26 +24,19 @@ void ensure_module_loaded();
 // Host type code of a C++ element type.
 template <typename T>
 constexpr int type_code_of() {
-  if constexpr (std::is_same_v<T, uint8_t>)
-    return QEL_TYP_BYTE;
-  else if constexpr (std::is_same_v<T, int16_t>)
-    return QEL_TYP_INT;
-  else if constexpr (std::is_same_v<T, int32_t>)
-    return QEL_TYP_LONG;
-  else if constexpr (std::is_same_v<T, float>)
-    return QEL_TYP_FLOAT;
-  else if constexpr (std::is_same_v<T, double>)
-    return QEL_TYP_DOUBLE;
-  else if constexpr (std::is_same_v<T, uint16_t>)
-    return QEL_TYP_UINT;
-  else if constexpr (std::is_same_v<T, uint32_t>)
-    return QEL_TYP_ULONG;
-  else if constexpr (std::is_same_v<T, int64_t>)
-    return QEL_TYP_LONG64;
-  else if constexpr (std::is_same_v<T, uint64_t>)
-    return QEL_TYP_ULONG64;
-  else
-    static_assert(sizeof(T) == 0, "no host type for this element type");
+  using std::is_same_v;
+  constexpr int code = is_same_v<T, uint8_t>    ? QEL_TYP_BYTE
+                       : is_same_v<T, int16_t>  ? QEL_TYP_INT
+                       : is_same_v<T, int32_t>  ? QEL_TYP_LONG
+                       : is_same_v<T, float>    ? QEL_TYP_FLOAT
+                       : is_same_v<T, double>   ? QEL_TYP_DOUBLE
+                       : is_same_v<T, uint16_t> ? QEL_TYP_UINT
+                       : is_same_v<T, uint32_t> ? QEL_TYP_ULONG
+                       : is_same_v<T, int64_t>  ? QEL_TYP_LONG64
+                       : is_same_v<T, uint64_t> ? QEL_TYP_ULONG64
+                                                : -1;
+  static_assert(code != -1, "no host type for this element type");
+  return code;
 }
 
 // Owns caller variables and releases them at scope end.
@@ -59,7 +52,14 @@ class Vars {
   template <typename T>
   QEL_VPTR array(const std::string &name, const std::vector<T> &data,
                  const std::vector<int64_t> &dims) {
-    return add(make_array(name, data, dims));
+    return add(qelhost::make_array(name, type_code_of<T>(), dims, data.data()));
+  }
+  // An array of zeros.
+  template <typename T>
+  QEL_VPTR zeros(const std::string &name, const std::vector<int64_t> &dims) {
+    int64_t n = 1;
+    for (int64_t d : dims) n *= d;
+    return array(name, std::vector<T>(n), dims);
   }
   QEL_VPTR undefined(const std::string &name) { return add(qelhost::make_undefined(name)); }
   QEL_VPTR lng(const std::string &name, int32_t v) { return add(qelhost::make_long(name, v)); }
@@ -67,12 +67,6 @@ class Vars {
   QEL_VPTR dbl(const std::string &name, double v) { return add(qelhost::make_double(name, v)); }
   QEL_VPTR str(const std::string &name, const std::string &v) {
     return add(qelhost::make_string(name, v));
-  }
-
-  template <typename T>
-  static QEL_VPTR make_array(const std::string &name, const std::vector<T> &data,
-                             const std::vector<int64_t> &dims) {
-    return qelhost::make_array(name, type_code_of<T>(), dims, data.data());
   }
 
  private:
@@ -123,7 +117,7 @@ T read_scalar(QEL_VPTR v) {
 QEL_VPTR call_ok(Vars &vars, const std::string &routine, const std::vector<QEL_VPTR> &args,
                  const std::vector<qelhost::Keyword> &keywords = {});
 
-// Expects the call to abort with message `name` and exactly `text`, and the host
+// Expects the call to abort with message `name` and exactly "ROUTINE: `text`", and the host
 // to hold no more temporaries afterwards than before.
 void expect_error(const std::string &routine, const std::vector<QEL_VPTR> &args,
                   const std::vector<qelhost::Keyword> &keywords, const std::string &name,

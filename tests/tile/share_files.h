@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -48,21 +47,11 @@ inline void write_bytes(const std::string &path, const std::vector<uint8_t> &byt
 inline void put_u32(std::vector<uint8_t> &b, uint32_t v) {
   for (int k = 0; k < 4; ++k) b.push_back(uint8_t(v >> (8 * k)));
 }
-inline void put_f32(std::vector<uint8_t> &b, float f) {
-  uint32_t v;
-  std::memcpy(&v, &f, 4);
-  put_u32(b, v);
-}
+inline void put_f32(std::vector<uint8_t> &b, float f) { put_u32(b, std::bit_cast<uint32_t>(f)); }
 inline uint32_t get_u32(const std::vector<uint8_t> &b, size_t offset) {
   uint32_t v = 0;
   for (int k = 0; k < 4; ++k) v |= uint32_t(b.at(offset + k)) << (8 * k);
   return v;
-}
-inline float get_f32(const std::vector<uint8_t> &b, size_t offset) {
-  const uint32_t v = get_u32(b, offset);
-  float f;
-  std::memcpy(&f, &v, 4);
-  return f;
 }
 
 struct ShareRecord {
@@ -73,23 +62,15 @@ struct ShareRecord {
 
 // Both files parsed; a test failure when their sizes do not match the count.
 inline std::vector<ShareRecord> parse_share_files(const std::string &base, int nbands) {
-  const auto idx = read_bytes(base + ".idx");
-  const auto info = read_bytes(base + ".info");
+  const auto idx = read_bytes(base + ".idx"), info = read_bytes(base + ".info");
+  const size_t n = get_u32(idx, 0), record_size = 4 + 4 * size_t(nbands);
   std::vector<ShareRecord> records;
-  if (idx.size() < 4) {
-    EXPECT_TRUE(idx.empty()) << "index file of " << idx.size() << " bytes";
-    EXPECT_TRUE(info.empty());
-    return records;
-  }
-  const int32_t n = int32_t(get_u32(idx, 0));
-  const size_t record_size = 4 + 4 * size_t(nbands);
-  EXPECT_EQ(idx.size(), 4 + 4 * size_t(n));
-  EXPECT_EQ(info.size(), record_size * size_t(n));
-  if (idx.size() != 4 + 4 * size_t(n) || info.size() != record_size * size_t(n)) return records;
-  for (int32_t r = 0; r < n; ++r) {
-    ShareRecord rec{get_u32(idx, 4 + 4 * size_t(r)), int32_t(get_u32(info, r * record_size)), {}};
+  EXPECT_EQ(idx.size(), 4 + 4 * n);
+  EXPECT_EQ(info.size(), record_size * n);
+  for (size_t r = 0; r < n && info.size() == record_size * n; ++r) {
+    ShareRecord rec{get_u32(idx, 4 + 4 * r), int32_t(get_u32(info, r * record_size)), {}};
     for (int k = 0; k < nbands; ++k)
-      rec.means.push_back(get_f32(info, r * record_size + 4 + 4 * k));
+      rec.means.push_back(std::bit_cast<float>(get_u32(info, r * record_size + 4 + 4 * k)));
     records.push_back(rec);
   }
   return records;

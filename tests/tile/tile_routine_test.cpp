@@ -3,8 +3,6 @@
 #include "host_session.h"
 #include "share_files.h"
 
-#include <set>
-
 namespace {
 
 using kavu_test::read_array;
@@ -13,7 +11,6 @@ using qelhost::Keyword;
 using tile_test::TempDir;
 
 const char *const kRoutine = "KAVU_TILE_LAMBDA_SEGMENT";
-const std::string kPrefix = "KAVU_TILE_LAMBDA_SEGMENT: ";
 
 class TileRoutine : public kavu_test::RoutineTest {
  protected:
@@ -32,7 +29,7 @@ class TileRoutine : public kavu_test::RoutineTest {
   void expect_refused(const std::vector<Keyword> &keywords, const std::string &name,
                       const std::string &text, QEL_VPTR img = nullptr) {
     kavu_test::expect_error(kRoutine, {img ? img : image(4, 3), vars.undefined("out")}, keywords,
-                            name, kPrefix + text);
+                            name, text);
   }
 };
 
@@ -57,100 +54,75 @@ TEST_F(TileRoutine, MaskedOutPixelsAreZeroAndSeparate) {
   }
 }
 
-TEST_F(TileRoutine, InMergeListPairsComeOutLargerFirstInOrderWithDuplicates) {
-  QEL_VPTR list = vars.array<uint32_t>("ml", {3, 7, 9, 2, 7, 3, 5}, {7});
-  QEL_VPTR out_list = vars.undefined("oml");
-  ASSERT_TRUE(kavu_test::call_ok(vars, kRoutine, {image(2, 2), vars.undefined("out")},
-                                 {{"IN_MERGE_LIST", list}, {"OUT_MERGE_LIST", out_list}}));
-  const auto pairs = read_array<uint32_t>(out_list);
-  EXPECT_EQ(pairs.dims, (std::vector<int64_t>{6}));
-  EXPECT_EQ(pairs.data, (std::vector<uint32_t>{7, 3, 7, 3, 9, 2}));  // the trailing 5 is ignored
-}
-
 // Every refusal with its message, in check order.
 TEST_F(TileRoutine, RefusesFaultyArgumentsWithCatalogueMessages) {
   kavu_test::expect_error(kRoutine, {vars.lng("img", 1), vars.undefined("out")}, {},
-                          "QEL_M_NOTARRAY",
-                          kPrefix + "Expression must be an array in this context: IMG.");
-  const char *badtype = "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE";
-  expect_refused({{"IN_LABEL_IMG", vars.array<int32_t>("l", std::vector<int32_t>(12), {4, 3})}},
-                 badtype, "The type of IN_LABEL_IMG needs to be type ULONG.");
-  expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", std::vector<uint32_t>(12), {12})}},
-                 "KAVU_MBLK_SEGMENT_NOT_2D", "IN_LABEL_IMG needs to be 2D.");
-  expect_refused({{"IN_LABEL_IMG", vars.array<uint32_t>("l", std::vector<uint32_t>(12), {3, 4})}},
-                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH",
+                          "QEL_M_NOTARRAY", "Expression must be an array in this context: IMG.");
+  const std::string badtype = "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+                    not_2d = "KAVU_MBLK_SEGMENT_NOT_2D", minv = "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+                    dims = "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH";
+  expect_refused({{"IN_LABEL_IMG", vars.zeros<int32_t>("l", {4, 3})}}, badtype,
+                 "The type of IN_LABEL_IMG needs to be type ULONG.");
+  expect_refused({{"IN_LABEL_IMG", vars.zeros<uint32_t>("l", {12})}}, not_2d,
+                 "IN_LABEL_IMG needs to be 2D.");
+  expect_refused({{"IN_LABEL_IMG", vars.zeros<uint32_t>("l", {3, 4})}}, dims,
                  "The first 2 dimensions of IMG and IN_LABEL_IMG do not match.");
   expect_refused({{"IN_LABEL_IMG", vars.lng("l", 0)}}, "QEL_M_NOTARRAY",
                  "Expression must be an array in this context: L.");
-  expect_refused({{"MASK", vars.array<uint32_t>("m", std::vector<uint32_t>(12), {4, 3})}}, badtype,
+  expect_refused({{"MASK", vars.zeros<uint32_t>("m", {4, 3})}}, badtype,
                  "The type of MASK needs to be type BYTE.");
-  expect_refused({{"MASK", vars.array<uint8_t>("m", std::vector<uint8_t>(12), {4, 3, 1})}},
-                 "KAVU_MBLK_SEGMENT_NOT_2D", "MASK needs to be 2D.");
-  expect_refused({{"MASK", vars.array<uint8_t>("m", std::vector<uint8_t>(15), {5, 3})}},
-                 "KAVU_MBLK_SEGMENT_DIM_NOT_MATCH",
+  expect_refused({{"MASK", vars.zeros<uint8_t>("m", {4, 3, 1})}}, not_2d, "MASK needs to be 2D.");
+  expect_refused({{"MASK", vars.zeros<uint8_t>("m", {5, 3})}}, dims,
                  "The first 2 dimensions of IMG and MASK do not match.");
   create_share_files();
-  QEL_VPTR name = vars.str("f", base);
-  expect_refused({{"MARGIN_HLBL", vars.array<int32_t>("h", std::vector<int32_t>(8), {4, 2})},
-                  {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+  const auto margin = [&](const char *keyword, QEL_VPTR value) {
+    return std::vector<Keyword>{{keyword, value}, {"SHARE_FILE_NAME", vars.str("f", base)}};
+  };
+  expect_refused(margin("MARGIN_HLBL", vars.zeros<int32_t>("h", {4, 2})), badtype,
                  "The type of MARGIN_HLBL needs to be type ULONG.");
-  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(8), {8})},
-                  {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_NOT_2D", "MARGIN_HLBL needs to be 2D.");
-  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(6), {3, 2})},
-                  {"SHARE_FILE_NAME", name}},
+  expect_refused(margin("MARGIN_HLBL", vars.zeros<uint32_t>("h", {8})), not_2d,
+                 "MARGIN_HLBL needs to be 2D.");
+  expect_refused(margin("MARGIN_HLBL", vars.zeros<uint32_t>("h", {3, 2})),
                  "KAVU_MBLK_SEGMENT_DIM1_NOT_MATCH",
                  "The first dimension of IMG and MARGIN_HLBL do not match.");
-  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(4), {4, 1})},
-                  {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+  expect_refused(margin("MARGIN_HLBL", vars.zeros<uint32_t>("h", {4, 1})), minv,
                  "the second dimension of MARGIN_HLBL needs to be at least 2.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint8_t>("v", std::vector<uint8_t>(6), {3, 2})},
-                  {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+  expect_refused(margin("MARGIN_VLBL", vars.zeros<uint8_t>("v", {3, 2})), badtype,
                  "The type of MARGIN_VLBL needs to be type ULONG.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(6), {6})},
-                  {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_NOT_2D", "MARGIN_VLBL needs to be 2D.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(8), {4, 2})},
-                  {"SHARE_FILE_NAME", name}},
+  expect_refused(margin("MARGIN_VLBL", vars.zeros<uint32_t>("v", {6})), not_2d,
+                 "MARGIN_VLBL needs to be 2D.");
+  expect_refused(margin("MARGIN_VLBL", vars.zeros<uint32_t>("v", {4, 2})),
                  "KAVU_MBLK_SEGMENT_DIM_VERT_NOT_MATCH",
                  "The 2nd dimensions of IMG and the size of MARGIN_VLBL do not match.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(3), {3, 1})},
-                  {"SHARE_FILE_NAME", name}},
-                 "KAVU_MBLK_SEGMENT_NOT_MEET_MINV",
+  expect_refused(margin("MARGIN_VLBL", vars.zeros<uint32_t>("v", {3, 1})), minv,
                  "the second dimension of MARGIN_VLBL needs to be at least 2.");
   const std::string need_name =
       "The SHARE_FILE_NAME needs to be set when MARGIN_VLBL or MARGIN_HLBL is set.";
-  expect_refused({{"MARGIN_HLBL", vars.array<uint32_t>("h", std::vector<uint32_t>(8), {4, 2})}},
+  expect_refused({{"MARGIN_HLBL", vars.zeros<uint32_t>("h", {4, 2})}},
                  "KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST", need_name);
-  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", std::vector<uint32_t>(6), {3, 2})}},
+  expect_refused({{"MARGIN_VLBL", vars.zeros<uint32_t>("v", {3, 2})}},
                  "KAVU_MBLK_SEGMENT_SHARE_FNAME_NOT_EXIST", need_name);
-  EXPECT_EQ(tile_test::read_bytes(base + ".idx").size(),
-            0u);  // refused before any file was touched
+  EXPECT_TRUE(tile_test::read_bytes(base + ".idx").empty());  // refused before any file was touched
   create_share_files();
   expect_refused(
       {{"IN_LABEL_IMG",
         vars.array<uint32_t>("l", {1, 2, 3, 0xFFFFFFFFu, 1, 1, 1, 1, 1, 1, 1, 1}, {4, 3})}},
       "KAVU_MBLK_SEGMENT_ERROR", "Error: IN_LABEL_IMG holds label 4294967295, which is reserved.");
-  expect_refused({{"MARGIN_VLBL", vars.array<uint32_t>("v", {1, 1, 1, 7, 0xFFFFFFFEu, 7}, {3, 2})},
-                  {"SHARE_FILE_NAME", vars.str("f", base)}},
-                 "KAVU_MBLK_SEGMENT_ERROR",
-                 "Error: MARGIN_VLBL holds label 4294967294, which is reserved.");
-  expect_refused({{"IN_MERGE_LIST", vars.array<int32_t>("ml", {1, 2}, {2})}},
-                 "KAVU_MBLK_SEGMENT_KEYWORD_BADTYPE",
+  expect_refused(
+      margin("MARGIN_VLBL", vars.array<uint32_t>("v", {1, 1, 1, 7, 0xFFFFFFFEu, 7}, {3, 2})),
+      "KAVU_MBLK_SEGMENT_ERROR", "Error: MARGIN_VLBL holds label 4294967294, which is reserved.");
+  expect_refused({{"IN_MERGE_LIST", vars.array<int32_t>("ml", {1, 2}, {2})}}, badtype,
                  "The type of IN_MERGE_LIST needs to be type ULONG.");
   std::filesystem::remove(base + ".idx");
   std::filesystem::remove(base + ".info");
-  expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
-                 "Cannot open file " + base + ".idx for writing.");
+  const std::string file_err = "KAVU_MBLK_SEGMENT_FILE_ERR",
+                    cannot = "Cannot open file " + base + ".idx for writing.";
+  expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, file_err, cannot);
   tile_test::write_bytes(base + ".idx",
                          {});  // the info file alone missing names the index file too
-  expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
-                 "Cannot open file " + base + ".idx for writing.");
+  expect_refused({{"SHARE_FILE_NAME", vars.str("f", base)}}, file_err, cannot);
   // An empty name gives ".idx" in the working directory.
-  expect_refused({{"SHARE_FILE_NAME", vars.str("f", "")}}, "KAVU_MBLK_SEGMENT_FILE_ERR",
+  expect_refused({{"SHARE_FILE_NAME", vars.str("f", "")}}, file_err,
                  "Cannot open file .idx for writing.");
 }
 
@@ -162,26 +134,21 @@ struct ContinuedTile {
   std::vector<uint32_t> vlbl = {1, 1, 4, /**/ 100, 100, 101};
 };
 
-// Share files damaged between tiles end the tile with a message, never a crash.
-TEST_F(TileRoutine, TruncatedInfoFileIsAFileError) {
+// Share files damaged between tiles end the tile with a message, never a crash:
+// a truncated info file, and a second-line label the files do not share.
+TEST_F(TileRoutine, DamagedShareFilesAreRefused) {
+  ContinuedTile t;
+  const std::vector<Keyword> keywords = {{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
+                                         {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
+                                         {"SHARE_FILE_NAME", vars.str("f", base)}};
   tile_test::write_share_files(base, {{100, 5, {1.0f}}, {101, 2, {3.0f}}});
   auto info = tile_test::read_bytes(base + ".info");
   info.resize(6);
   tile_test::write_bytes(base + ".info", info);
-  ContinuedTile t;
-  expect_refused({{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
-                  {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
-                  {"SHARE_FILE_NAME", vars.str("f", base)}},
-                 "KAVU_MBLK_SEGMENT_FILE_ERR", "Cannot open file " + base + ".idx for writing.");
-}
-
-TEST_F(TileRoutine, SecondLineLabelNotSharedIsHashKeyNotFound) {
+  expect_refused(keywords, "KAVU_MBLK_SEGMENT_FILE_ERR",
+                 "Cannot open file " + base + ".idx for writing.");
   tile_test::write_share_files(base, {{100, 5, {1.0f}}});
-  ContinuedTile t;
-  expect_refused({{"IN_LABEL_IMG", vars.array("l", t.labels, {4, 3})},
-                  {"MARGIN_VLBL", vars.array("v", t.vlbl, {3, 2})},
-                  {"SHARE_FILE_NAME", vars.str("f", base)}},
-                 "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND", "Hash key is not found.");
+  expect_refused(keywords, "KAVU_MBLK_SEGMENT_HASH_KEY_NOT_FOUND", "Hash key is not found.");
 }
 
 TEST_F(TileRoutine, ContinuedTileRenumbersItsInputAndRefreshesTheSharedRecords) {

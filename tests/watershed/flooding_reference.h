@@ -35,7 +35,7 @@ struct FloodOutput {
   std::vector<uint32_t> labels;  // widened from 16-bit labels
   std::vector<uint8_t> wmask;
   uint32_t count = 0;
-  std::vector<Pair> pairs;  // ascending
+  std::vector<uint32_t> pairs;  // flattened, ascending
 };
 
 // ---- random level images --------------------------------------------------
@@ -204,7 +204,7 @@ struct Reference {
     for (uint32_t v : lab) out.labels.push_back(narrow(v));
     out.wmask = wm;
     out.count = count;
-    out.pairs.assign(pairs.begin(), pairs.end());
+    for (const auto &[a, b] : pairs) out.pairs.insert(out.pairs.end(), {uint32_t(a), uint32_t(b)});
     return out;
   }
 
@@ -274,9 +274,5 @@ struct Reference {
       add_pair(lab[last], lab[above]);
   }
 };
-
-inline FloodOutput reference_flood(const FloodInput &in, bool sixteen) {
-  return Reference(in, sixteen).run();
-}
 
 }  // namespace watershed_test

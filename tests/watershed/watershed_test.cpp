@@ -17,7 +17,6 @@ using watershed_test::FloodInput;
 using watershed_test::FloodOutput;
 
 const char *const kRoutine = "KAVU_WATERSHED";
-const std::string kPrefix = "KAVU_WATERSHED: ";
 
 using U32 = std::vector<uint32_t>;
 
@@ -34,7 +33,7 @@ class Watershed : public kavu_test::RoutineTest {
   }
   void refused(const std::vector<QEL_VPTR> &args, const std::vector<qelhost::Keyword> &kw,
                const std::string &name, const std::string &text) {
-    kavu_test::expect_error(kRoutine, args, kw, name, kPrefix + text);
+    kavu_test::expect_error(kRoutine, args, kw, name, text);
   }
 };
 
@@ -77,9 +76,8 @@ TEST_F(Watershed, RandomCallsEqualTheReferenceFlooding) {
     }
     if (rng() % 3 == 0) in.levels.assign(in.levels.size(), 0);  // contacts at level 0 give pairs
     QEL_VPTR maxl = v.undefined("maxl"), out_list = v.undefined("ol"), wm = v.undefined("wm");
-    kw.push_back({"MAX_REGION_LABEL", maxl});
-    kw.push_back({"OUT_MERGE_LIST", out_list});
-    kw.push_back({"WSHEDMASK", wm});
+    kw.insert(kw.end(),
+              {{"MAX_REGION_LABEL", maxl}, {"OUT_MERGE_LIST", out_list}, {"WSHEDMASK", wm}});
     QEL_VPTR result = kavu_test::call_ok(
         v, kRoutine,
         {v.array("levels", in.levels, {in.nx, in.ny}),
@@ -87,7 +85,7 @@ TEST_F(Watershed, RandomCallsEqualTheReferenceFlooding) {
         kw);
     ASSERT_NE(result, nullptr);
     SCOPED_TRACE(::testing::Message() << "trial " << trial << ", " << in.nx << " x " << in.ny);
-    const FloodOutput want = watershed_test::reference_flood(in, !long_labels);
+    const FloodOutput want = watershed_test::Reference(in, !long_labels).run();
     if (long_labels) {
       ASSERT_EQ(read_array<uint32_t>(result).data, want.labels);
     } else {
@@ -96,13 +94,9 @@ TEST_F(Watershed, RandomCallsEqualTheReferenceFlooding) {
     }
     ASSERT_EQ(read_array<uint8_t>(wm).data, want.wmask);
     ASSERT_EQ(read_scalar<uint32_t>(maxl), want.count);
-    U32 list;
-    for (const auto &[a, b] : want.pairs) list.insert(list.end(), {uint32_t(a), uint32_t(b)});
-    if (list.empty()) {
-      ASSERT_EQ(out_list->type, QEL_TYP_UNDEF);
-    } else {
-      ASSERT_EQ(read_array<uint32_t>(out_list).data, list);
-    }
+    // No pair leaves the output undefined.
+    ASSERT_EQ(out_list->type == QEL_TYP_UNDEF ? U32{} : read_array<uint32_t>(out_list).data,
+              want.pairs);
   }
 }
 
@@ -202,19 +196,13 @@ TEST_F(Watershed, RefusesFaultyArgumentsInCheckOrder) {
       "LEVELS.");
   refused({lev, img}, {{"IN_MERGE_LIST", long_list}}, badtype,
           "The type of IN_MERGE_LIST needs to be type ULONG.");
-}
-
-// Pixel indices travel through the flooding queue as 32-bit values; an image
-// that claims 2^31 pixels (over borrowed one-pixel buffers) is refused before
-// any of them is read.
-TEST_F(Watershed, RefusesImagesOfTwoToThe31PixelsOrMore) {
+  // Pixel indices travel through the flooding queue as 32-bit values: an image
+  // that claims 2^31 pixels (over borrowed one-pixel buffers) is refused unread.
   uint16_t level = 0;
   float value = 0;
-  const std::vector<int64_t> dims = {65536, 32768};
-  QEL_VPTR lev = vars.add(qelhost::make_array("lev", QEL_TYP_UINT, dims, &level, true));
-  QEL_VPTR img = vars.add(qelhost::make_array("img", QEL_TYP_FLOAT, dims, &value, true));
-  kavu_test::expect_error(kRoutine, {lev, img}, {}, "KAVU_MBLK_SEGMENT_ERROR",
-                          "KAVU_WATERSHED: Error: LEV needs fewer than 2147483648 pixels.");
+  refused({vars.add(qelhost::make_array("lev", QEL_TYP_UINT, {65536, 32768}, &level, true)),
+           vars.add(qelhost::make_array("img", QEL_TYP_FLOAT, {65536, 32768}, &value, true))},
+          {}, "KAVU_MBLK_SEGMENT_ERROR", "Error: LEV needs fewer than 2147483648 pixels.");
 }
 
 }  // namespace
