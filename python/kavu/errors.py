@@ -58,9 +58,8 @@ class Cancelled(Exception):
     """A run that its progress callback stopped (by returning False)."""
 
 
-class InputError(OSError):
-    """An input that cannot be read, or not segmented as it is: the message
-    names the file (`path`)."""
+class FileError(OSError):
+    """A file's failure: the message names the file (`path`)."""
 
     def __init__(self, message, path=None):
         super().__init__(message)
@@ -71,6 +70,10 @@ class InputError(OSError):
 
     def __reduce__(self):
         return (type(self), (self.args[0], self.path))
+
+
+class InputError(FileError):
+    """An input that cannot be read, or not segmented as it is."""
 
 
 class NotASchedule(InputError):
@@ -90,15 +93,5 @@ class NotASchedule(InputError):
         return (type(self), (self.path, self.detail))
 
 
-class OutputError(OSError):
-    """An output that cannot be written: the message names the file (`path`)."""
-
-    def __init__(self, message, path=None):
-        super().__init__(message)
-        self.path = path
-
-    def __str__(self):
-        return self.args[0]
-
-    def __reduce__(self):
-        return (type(self), (self.args[0], self.path))
+class OutputError(FileError):
+    """An output that cannot be written."""
