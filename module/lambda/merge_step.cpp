@@ -106,10 +106,12 @@ int32_t hand_over(int32_t q, int32_t p, int32_t common, int32_t a, int32_t z, pa
 // changes here, so doing them in the walk is doing them after it.
 // `pair_final(q, p)` is called for each neighbour q once its pair p with a is
 // final. a's new list is left in the store's scratch; the count of its entries
-// in *merged.
+// in *merged. The walk meets a's final pairs in the order of that list, the
+// order an election scans, so a's election is made on the way: in *choice
+// (pair -1 when a is left without neighbours).
 template <typename PairFinal>
-kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
-                       int32_t *merged) {
+kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_final, int32_t *merged,
+                       running_choice *choice) {
   pair_rec *pair_set = run.pair_set;
   region_rec *region_set = run.region_set;
   nbr_store *store = &run.nbrs;
@@ -120,6 +122,7 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
   const nbr_entry *an = ra.nbrs, *zn = rz.nbrs;
   nbr_entry *out = store->merged;
   int32_t i = 0, j = 0, m = 0;
+  *choice = running_choice{-1, 0.0f};
   // The records a neighbour needs are scattered over the region and pair
   // sets: they are requested a few neighbours ahead of their use.
   constexpr int32_t ahead = 4;
@@ -160,6 +163,10 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
       i += both;
     }
     recost(run, a, p, q);
+    if (m == 0)
+      *choice = running_choice{p, pair_set[p].t};
+    else
+      running_choice_offer(*choice, p, pair_set[p].t);
     if (pair_final(q, p) != 0) return KAVU_NO_MEMORY;
     out[m++] = nbr_entry{q, p};
   }
@@ -198,8 +205,9 @@ void t_traverse_set_nplist_wid(merge_run *run, int32_t a, int32_t area_a) {
 
 kavu_status t_region_merge_update(merge_run *run, int32_t a, int32_t z) {
   int32_t m;
+  running_choice unused;
   const auto votes_left = [](int32_t, int32_t) { return KAVU_OK; };
-  if (merge_walk(*run, a, z, votes_left, &m) != 0) return KAVU_NO_MEMORY;
+  if (merge_walk(*run, a, z, votes_left, &m, &unused) != 0) return KAVU_NO_MEMORY;
   return adopt_merged(*run, a, z, m);
 }
 
@@ -235,13 +243,15 @@ kavu_status t_merge_pair(merge_run *run, int32_t k) {
   for (int32_t b = 0; b < nbands; ++b) ra.gval[b] = scratch[b];
   ra.area = n;
 
-  // Hand-over, costs and the neighbours' vote repairs in one walk (the
-  // separate steps above, fused), then a's own election.
+  // Hand-over, costs, the neighbours' vote repairs and a's own election in
+  // one walk (the separate steps above, fused); a votes once the walk is done.
   int32_t m;
+  running_choice choice;
   const auto repair = [&](int32_t q, int32_t p) { return repair_vote(*run, q, p, a, z); };
-  if (merge_walk(*run, a, z, repair, &m) != 0) return KAVU_NO_MEMORY;
+  if (merge_walk(*run, a, z, repair, &m, &choice) != 0) return KAVU_NO_MEMORY;
   __builtin_prefetch(merge_lbl[a].tail);
-  if (adopt_merged(*run, a, z, m) != 0 || elect(*run, a) != 0) return KAVU_NO_MEMORY;
+  if (adopt_merged(*run, a, z, m) != 0 || take_choice(*run, a, choice.pair, choice.cost) != 0)
+    return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);
   return KAVU_OK;
 }
