@@ -72,17 +72,12 @@ kavu_status repair_vote(merge_run &run, int32_t q, int32_t p, int32_t a, int32_t
 }
 
 // The survivor's new pair with q: s from the merged means and area, t from s
-// and the (possibly joined) boundary length. The band vectors are read from
-// their block by position; `Bands` as in squared_band_distance.
-template <int32_t Bands>
-[[gnu::always_inline]] inline void recost(merge_run &run, int32_t a, int32_t p, int32_t q) {
-  const int32_t nbands = Bands > 0 ? Bands : run.nbands;
-  const float *gvals = run.region_set[0].gval;  // one block, nbands per position
-  const float d = squared_band_distance<Bands>(gvals + static_cast<size_t>(a) * nbands,
-                                               gvals + static_cast<size_t>(q) * nbands, nbands);
-  pair_rec &pair = run.pair_set[p];
-  pair.s = weighted_difference(d, run.region_set[a].area, run.region_set[q].area);
-  pair.t = pair.s / static_cast<float>(pair.blen);
+// and the (possibly joined) boundary length.
+void recost(merge_run &run, int32_t a, int32_t p, int32_t q) {
+  pair_rec *pair_set = run.pair_set;
+  t_set_weight_intensity_diff(run.nbands, a, run.region_set[a].area, p, q, pair_set,
+                              run.region_set);
+  pair_set[p].t = pair_set[p].s / static_cast<float>(pair_set[p].blen);
 }
 
 // Hands q, a neighbour of the absorbed z through pair p, to the survivor a:
@@ -142,13 +137,11 @@ struct record_prefetch {
 };
 
 // The survivor's pair p with q is final: its cost, then a's running election
-// (`first` for the first pair of a's list) and `pair_final(q, p)`. Run for
-// every neighbour a merge walks: kept inside the walks' loops.
-template <int32_t Bands, typename PairFinal>
-[[gnu::always_inline]] inline kavu_status settle(merge_run &run, int32_t a, int32_t q, int32_t p,
-                                                 bool first, running_choice *choice,
-                                                 PairFinal &pair_final) {
-  recost<Bands>(run, a, p, q);
+// (`first` for the first pair of a's list) and `pair_final(q, p)`.
+template <typename PairFinal>
+kavu_status settle(merge_run &run, int32_t a, int32_t q, int32_t p, bool first,
+                   running_choice *choice, PairFinal &pair_final) {
+  recost(run, a, p, q);
   const float t = run.pair_set[p].t;
   if (first)
     *choice = running_choice{p, t};
@@ -167,7 +160,7 @@ template <int32_t Bands, typename PairFinal>
 // in *merged. The walk meets a's final pairs in the order of that list, the
 // order an election scans, so a's election is made on the way: in *choice
 // (pair -1 when a is left without neighbours).
-template <int32_t Bands, typename PairFinal>
+template <typename PairFinal>
 kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_final, int32_t *merged,
                        running_choice *choice) {
   pair_rec *pair_set = run.pair_set;
@@ -199,7 +192,7 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
       p = hand_over(q, zn[j++].pair, both ? an[i].pair : -1, a, z, pair_set, region_set);
       i += both;
     }
-    if (settle<Bands>(run, a, q, p, m == 0, choice, pair_final) != 0) return KAVU_NO_MEMORY;
+    if (settle(run, a, q, p, m == 0, choice, pair_final) != 0) return KAVU_NO_MEMORY;
     out[m++] = nbr_entry{q, p};
   }
   *merged = m;
@@ -258,7 +251,7 @@ kavu_status splice_short(merge_run &run, int32_t a, int32_t z) {
 
 // The walk over a's joined list: every pair's cost, a's election in *choice
 // and `pair_final` for each neighbour, in ascending order as merge_walk does.
-template <int32_t Bands, typename PairFinal>
+template <typename PairFinal>
 kavu_status walk_joined(merge_run &run, int32_t a, PairFinal pair_final, running_choice *choice) {
   const region_rec &ra = run.region_set[a];
   const nbr_entry *list = ra.nbrs;
@@ -268,7 +261,7 @@ kavu_status walk_joined(merge_run &run, int32_t a, PairFinal pair_final, running
   prefetch.start(list, n);
   for (int32_t i = 0; i < n; ++i) {
     prefetch.step(list, i, n);
-    if (settle<Bands>(run, a, list[i].nbr, list[i].pair, i == 0, choice, pair_final) != 0)
+    if (settle(run, a, list[i].nbr, list[i].pair, i == 0, choice, pair_final) != 0)
       return KAVU_NO_MEMORY;
   }
   return KAVU_OK;
@@ -294,37 +287,6 @@ kavu_status adopt_merged(merge_run &run, int32_t a, int32_t z, int32_t m) {
   return KAVU_OK;
 }
 
-// z's list joins a's, every pair of a gets its cost, `pair_final` repairs
-// each neighbour's vote and a's election is left in *choice: in place when
-// z's list is short, else through the scratch.
-template <int32_t Bands, typename PairFinal>
-kavu_status join_lists(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
-                       running_choice *choice) {
-  const region_rec &ra = run.region_set[a];
-  const int32_t z_nbrs = run.region_set[z].n_nbrs;
-  if (z_nbrs * splice_ratio <= ra.n_nbrs && ra.n_nbrs + z_nbrs <= (1 << ra.nbr_class)) {
-    if (splice_short(run, a, z) != 0) return KAVU_NO_MEMORY;
-    return walk_joined<Bands>(run, a, pair_final, choice);
-  }
-  int32_t m;
-  if (merge_walk<Bands>(run, a, z, pair_final, &m, choice) != 0) return KAVU_NO_MEMORY;
-  return adopt_merged(run, a, z, m);
-}
-
-// join_lists compiled for the usual band counts (a panchromatic band, RGB,
-// RGB with near infrared, Landsat's six reflective bands), else for any.
-template <typename PairFinal>
-kavu_status join_for_bands(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
-                           running_choice *choice) {
-  switch (run.nbands) {
-    case 1: return join_lists<1>(run, a, z, pair_final, choice);
-    case 3: return join_lists<3>(run, a, z, pair_final, choice);
-    case 4: return join_lists<4>(run, a, z, pair_final, choice);
-    case 6: return join_lists<6>(run, a, z, pair_final, choice);
-    default: return join_lists<0>(run, a, z, pair_final, choice);
-  }
-}
-
 }  // namespace
 
 void t_traverse_set_nplist_wid(merge_run *run, int32_t a, int32_t area_a) {
@@ -338,7 +300,7 @@ kavu_status t_region_merge_update(merge_run *run, int32_t a, int32_t z) {
   int32_t m;
   running_choice unused;
   const auto votes_left = [](int32_t, int32_t) { return KAVU_OK; };
-  if (merge_walk<0>(*run, a, z, votes_left, &m, &unused) != 0) return KAVU_NO_MEMORY;
+  if (merge_walk(*run, a, z, votes_left, &m, &unused) != 0) return KAVU_NO_MEMORY;
   return adopt_merged(*run, a, z, m);
 }
 
@@ -378,8 +340,17 @@ kavu_status t_merge_pair(merge_run *run, int32_t k) {
   // one walk (the separate steps above, fused); a votes once the walk is done.
   running_choice choice;
   const auto repair = [&](int32_t q, int32_t p) { return repair_vote(*run, q, p, a, z); };
-  if (join_for_bands(*run, a, z, repair, &choice) != 0) return KAVU_NO_MEMORY;
-  __builtin_prefetch(merge_lbl[a].tail);
+  const int32_t z_nbrs = run->region_set[z].n_nbrs;
+  if (z_nbrs * splice_ratio <= ra.n_nbrs && ra.n_nbrs + z_nbrs <= (1 << ra.nbr_class)) {
+    if (splice_short(*run, a, z) != 0 || walk_joined(*run, a, repair, &choice) != 0)
+      return KAVU_NO_MEMORY;
+    __builtin_prefetch(merge_lbl[a].tail);
+  } else {
+    int32_t m;
+    if (merge_walk(*run, a, z, repair, &m, &choice) != 0) return KAVU_NO_MEMORY;
+    __builtin_prefetch(merge_lbl[a].tail);
+    if (adopt_merged(*run, a, z, m) != 0) return KAVU_NO_MEMORY;
+  }
   if (take_choice(*run, a, choice.pair, choice.cost) != 0) return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);
   return KAVU_OK;
