@@ -99,57 +99,6 @@ int32_t hand_over(int32_t q, int32_t p, int32_t common, int32_t a, int32_t z, pa
   return p;
 }
 
-// The records a neighbour needs are scattered over the region and pair sets:
-// they are requested `ahead` neighbours before their use; `near` neighbours
-// ahead, when those have mostly arrived, what they point to (the elected
-// pair, the neighbour's own list) follows.
-struct record_prefetch {
-  const region_rec *region_set;
-  const pair_rec *pair_set;
-  const float *gvals;  // one block, nbands per position
-  int32_t nbands;
-  static constexpr int32_t ahead = 4, near = 2;
-
-  explicit record_prefetch(const merge_run &run)
-      : region_set(run.region_set),
-        pair_set(run.pair_set),
-        gvals(run.region_set[0].gval),
-        nbands(run.nbands) {}
-  void request(const nbr_entry &e) const {
-    __builtin_prefetch(&region_set[e.nbr]);
-    __builtin_prefetch(&pair_set[e.pair]);
-    __builtin_prefetch(gvals + static_cast<size_t>(e.nbr) * nbands);
-  }
-  void follow(const nbr_entry &e) const {
-    const region_rec &r = region_set[e.nbr];
-    if (r.bestp >= 0) __builtin_prefetch(&pair_set[r.bestp]);
-    __builtin_prefetch(r.nbrs);
-  }
-  // Before entry 0 of a list of n is used.
-  void start(const nbr_entry *list, int32_t n) const {
-    for (int32_t d = 0; d < ahead && d < n; ++d) request(list[d]);
-  }
-  // Before entry i is used.
-  void step(const nbr_entry *list, int32_t i, int32_t n) const {
-    if (i + ahead < n) request(list[i + ahead]);
-    if (i + near < n) follow(list[i + near]);
-  }
-};
-
-// The survivor's pair p with q is final: its cost, then a's running election
-// (`first` for the first pair of a's list) and `pair_final(q, p)`.
-template <typename PairFinal>
-kavu_status settle(merge_run &run, int32_t a, int32_t q, int32_t p, bool first,
-                   running_choice *choice, PairFinal &pair_final) {
-  recost(run, a, p, q);
-  const float t = run.pair_set[p].t;
-  if (first)
-    *choice = running_choice{p, t};
-  else
-    running_choice_offer(*choice, p, t);
-  return pair_final(q, p);
-}
-
 // One ascending walk over the neighbour lists of a and z (each without the
 // other) that hands z's neighbours over, costs every pair of the merged
 // region and repairs each neighbour's vote as soon as its pair is final. Each
@@ -166,6 +115,7 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
   pair_rec *pair_set = run.pair_set;
   region_rec *region_set = run.region_set;
   nbr_store *store = &run.nbrs;
+  const int32_t nbands = run.nbands;
   const region_rec &ra = region_set[a], &rz = region_set[z];
   const int32_t na = ra.n_nbrs, nz = rz.n_nbrs;
   if (nbr_store_reserve_merged(store, na + nz) != 0) return KAVU_NO_MEMORY;
@@ -173,12 +123,32 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
   nbr_entry *out = store->merged;
   int32_t i = 0, j = 0, m = 0;
   *choice = running_choice{-1, 0.0f};
-  const record_prefetch prefetch(run);
-  prefetch.start(an, na);
-  prefetch.start(zn, nz);
+  // The records a neighbour needs are scattered over the region and pair
+  // sets: they are requested a few neighbours ahead of their use.
+  constexpr int32_t ahead = 4;
+  const float *gvals = region_set[0].gval;  // one block, nbands per position
+  const auto request = [&](const nbr_entry &e) {
+    __builtin_prefetch(&region_set[e.nbr]);
+    __builtin_prefetch(&pair_set[e.pair]);
+    __builtin_prefetch(gvals + static_cast<size_t>(e.nbr) * nbands);
+  };
+  for (int32_t d = 0; d < ahead; ++d) {
+    if (d < na) request(an[d]);
+    if (d < nz) request(zn[d]);
+  }
+  // Two neighbours ahead, the records requested above have mostly arrived:
+  // what they point to (the elected pair, the neighbour's own list) follows.
+  constexpr int32_t near = 2;
+  const auto follow = [&](const nbr_entry &e) {
+    const region_rec &r = region_set[e.nbr];
+    if (r.bestp >= 0) __builtin_prefetch(&pair_set[r.bestp]);
+    __builtin_prefetch(r.nbrs);
+  };
   for (;;) {
-    prefetch.step(an, i, na);
-    prefetch.step(zn, j, nz);
+    if (i + ahead < na) request(an[i + ahead]);
+    if (j + ahead < nz) request(zn[j + ahead]);
+    if (i + near < na) follow(an[i + near]);
+    if (j + near < nz) follow(zn[j + near]);
     while (i < na && an[i].nbr == z) ++i;
     while (j < nz && zn[j].nbr == a) ++j;
     if (i == na && j == nz) break;
@@ -192,78 +162,15 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
       p = hand_over(q, zn[j++].pair, both ? an[i].pair : -1, a, z, pair_set, region_set);
       i += both;
     }
-    if (settle(run, a, q, p, m == 0, choice, pair_final) != 0) return KAVU_NO_MEMORY;
+    recost(run, a, p, q);
+    if (m == 0)
+      *choice = running_choice{p, pair_set[p].t};
+    else
+      running_choice_offer(*choice, p, pair_set[p].t);
+    if (pair_final(q, p) != 0) return KAVU_NO_MEMORY;
     out[m++] = nbr_entry{q, p};
   }
   *merged = m;
-  return KAVU_OK;
-}
-
-// When z's list is this many times shorter than a's (and a's block has room
-// for it), its entries are put into a's list in place: a binary search each
-// and moves of the tail, instead of merging both lists into the scratch and
-// copying the result back.
-constexpr int32_t splice_ratio = 8;
-
-// The join of z's short list into a's, whose block has room for all of z's
-// entries: z's neighbours are handed over in ascending order (a common
-// neighbour's pairs fold into a's), the others are inserted into a's block,
-// and a's entry for z leaves it.
-// Handing them all over before any vote is repaired changes nothing: a
-// hand-over touches only z's pair with its neighbour, that neighbour's list
-// and a's pair with it, which no other neighbour's repair reads. z's block
-// goes back to the store.
-kavu_status splice_short(merge_run &run, int32_t a, int32_t z) {
-  pair_rec *pair_set = run.pair_set;
-  region_rec *region_set = run.region_set;
-  nbr_store *store = &run.nbrs;
-  region_rec &ra = region_set[a], &rz = region_set[z];
-  if (nbr_store_reserve_merged(store, rz.n_nbrs) != 0) return KAVU_NO_MEMORY;
-  nbr_entry *fresh = store->merged;  // z's neighbours new to a, ascending
-  int32_t k = 0;
-  for (int32_t j = 0; j < rz.n_nbrs; ++j) {
-    const int32_t q = rz.nbrs[j].nbr;
-    if (q == a) continue;
-    const int32_t i = nbr_find(ra.nbrs, ra.n_nbrs, q);
-    const int32_t p =
-        hand_over(q, rz.nbrs[j].pair, i >= 0 ? ra.nbrs[i].pair : -1, a, z, pair_set, region_set);
-    if (i < 0) fresh[k++] = nbr_entry{q, p};
-  }
-  remove_nbr(ra, z);
-  const int32_t n = ra.n_nbrs, m = n + k;
-  // From the back: each new entry goes below the entries above it, which
-  // move up by the number of new entries still to place.
-  nbr_entry *list = ra.nbrs;
-  int32_t hi = n, w = m;
-  for (int32_t j = k - 1; j >= 0; --j) {
-    const int32_t pos = nbr_lower_bound(list, hi, fresh[j].nbr);
-    w -= hi - pos;
-    std::memmove(list + w, list + pos, sizeof(nbr_entry) * static_cast<size_t>(hi - pos));
-    list[--w] = fresh[j];
-    hi = pos;
-  }
-  ra.n_nbrs = m;
-  nbr_store_free(store, rz.nbrs, rz.nbr_class);
-  rz.nbrs = nullptr;
-  rz.n_nbrs = 0;
-  return KAVU_OK;
-}
-
-// The walk over a's joined list: every pair's cost, a's election in *choice
-// and `pair_final` for each neighbour, in ascending order as merge_walk does.
-template <typename PairFinal>
-kavu_status walk_joined(merge_run &run, int32_t a, PairFinal pair_final, running_choice *choice) {
-  const region_rec &ra = run.region_set[a];
-  const nbr_entry *list = ra.nbrs;
-  const int32_t n = ra.n_nbrs;
-  *choice = running_choice{-1, 0.0f};
-  const record_prefetch prefetch(run);
-  prefetch.start(list, n);
-  for (int32_t i = 0; i < n; ++i) {
-    prefetch.step(list, i, n);
-    if (settle(run, a, list[i].nbr, list[i].pair, i == 0, choice, pair_final) != 0)
-      return KAVU_NO_MEMORY;
-  }
   return KAVU_OK;
 }
 
@@ -338,20 +245,13 @@ kavu_status t_merge_pair(merge_run *run, int32_t k) {
 
   // Hand-over, costs, the neighbours' vote repairs and a's own election in
   // one walk (the separate steps above, fused); a votes once the walk is done.
+  int32_t m;
   running_choice choice;
   const auto repair = [&](int32_t q, int32_t p) { return repair_vote(*run, q, p, a, z); };
-  const int32_t z_nbrs = run->region_set[z].n_nbrs;
-  if (z_nbrs * splice_ratio <= ra.n_nbrs && ra.n_nbrs + z_nbrs <= (1 << ra.nbr_class)) {
-    if (splice_short(*run, a, z) != 0 || walk_joined(*run, a, repair, &choice) != 0)
-      return KAVU_NO_MEMORY;
-    __builtin_prefetch(merge_lbl[a].tail);
-  } else {
-    int32_t m;
-    if (merge_walk(*run, a, z, repair, &m, &choice) != 0) return KAVU_NO_MEMORY;
-    __builtin_prefetch(merge_lbl[a].tail);
-    if (adopt_merged(*run, a, z, m) != 0) return KAVU_NO_MEMORY;
-  }
-  if (take_choice(*run, a, choice.pair, choice.cost) != 0) return KAVU_NO_MEMORY;
+  if (merge_walk(*run, a, z, repair, &m, &choice) != 0) return KAVU_NO_MEMORY;
+  __builtin_prefetch(merge_lbl[a].tail);
+  if (adopt_merged(*run, a, z, m) != 0 || take_choice(*run, a, choice.pair, choice.cost) != 0)
+    return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);
   return KAVU_OK;
 }

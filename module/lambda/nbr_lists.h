@@ -38,8 +38,8 @@ kavu_status nbr_store_reserve_merged(nbr_store *store, int32_t count);
 // Frees every slab and the scratch; a zeroed store is accepted.
 void nbr_store_release(nbr_store *store);
 
-// Index of the first entry of the ascending list not below `nbr` (n if none).
-inline int32_t nbr_lower_bound(const nbr_entry *list, int32_t n, int32_t nbr) {
+// Index of `nbr` in the ascending list, or -1.
+inline int32_t nbr_find(const nbr_entry *list, int32_t n, int32_t nbr) {
   int32_t lo = 0, hi = n;
   while (lo < hi) {
     const int32_t mid = lo + (hi - lo) / 2;
@@ -48,11 +48,5 @@ inline int32_t nbr_lower_bound(const nbr_entry *list, int32_t n, int32_t nbr) {
     else
       hi = mid;
   }
-  return lo;
-}
-
-// Index of `nbr` in the ascending list, or -1.
-inline int32_t nbr_find(const nbr_entry *list, int32_t n, int32_t nbr) {
-  const int32_t i = nbr_lower_bound(list, n, nbr);
-  return i < n && list[i].nbr == nbr ? i : -1;
+  return lo < n && list[lo].nbr == nbr ? lo : -1;
 }
