@@ -7,23 +7,15 @@ int32_t cheapest_pair(const region_rec &region, const pair_rec *pair_set, float 
   const nbr_entry *nbrs = region.nbrs;
   const int32_t n = region.n_nbrs;
   if (n == 0) return -1;
-  // Lowest cost wins, among equal costs the lowest pair index; a cost that is
-  // not a number never replaces the best so far.
-  int32_t best = nbrs[0].pair;
-  float best_cost = pair_set[best].t;
+  running_choice choice{nbrs[0].pair, pair_set[nbrs[0].pair].t};
   constexpr int32_t ahead = 8;  // pair records are scattered: request them early
   for (int32_t j = 1; j < ahead && j < n; ++j) __builtin_prefetch(&pair_set[nbrs[j].pair]);
   for (int32_t j = 1; j < n; ++j) {
     if (j + ahead < n) __builtin_prefetch(&pair_set[nbrs[j + ahead].pair]);
-    const int32_t p = nbrs[j].pair;
-    const float c = pair_set[p].t;
-    if (best_cost > c || (c == best_cost && best > p)) {
-      best = p;
-      best_cost = c;
-    }
+    running_choice_offer(choice, nbrs[j].pair, pair_set[nbrs[j].pair].t);
   }
-  *cost = best_cost;
-  return best;
+  *cost = choice.cost;
+  return choice.pair;
 }
 
 int32_t t_get_best_index_rbtree(const region_rec *region, float *cost, const pair_rec *pair_set) {

@@ -42,7 +42,8 @@ void repoint_nbr(region_rec &q, int32_t z, int32_t a, int32_t pair) {
 
 // The vote repair of neighbour q of the merged region a (absorbed z), whose
 // pair with a is p and already has its final cost.
-kavu_status repair_vote(merge_run &run, int32_t q, int32_t p, int32_t a, int32_t z) {
+[[gnu::always_inline]] inline kavu_status repair_vote(merge_run &run, int32_t q, int32_t p,
+                                                      int32_t a, int32_t z) {
   pair_rec *pair_set = run.pair_set;
   const int32_t bq = run.region_set[q].bestp;
   // A region that was never elected (no area of its own) has no vote to move.
@@ -72,12 +73,17 @@ kavu_status repair_vote(merge_run &run, int32_t q, int32_t p, int32_t a, int32_t
 }
 
 // The survivor's new pair with q: s from the merged means and area, t from s
-// and the (possibly joined) boundary length.
+// and the (possibly joined) boundary length. The band vectors are read from
+// their block by position; `Bands` as in squared_band_distance.
+template <int32_t Bands>
 void recost(merge_run &run, int32_t a, int32_t p, int32_t q) {
-  pair_rec *pair_set = run.pair_set;
-  t_set_weight_intensity_diff(run.nbands, a, run.region_set[a].area, p, q, pair_set,
-                              run.region_set);
-  pair_set[p].t = pair_set[p].s / static_cast<float>(pair_set[p].blen);
+  const int32_t nbands = Bands > 0 ? Bands : run.nbands;
+  const float *gvals = run.region_set[0].gval;  // one block, nbands per position
+  const float d = squared_band_distance<Bands>(gvals + static_cast<size_t>(a) * nbands,
+                                               gvals + static_cast<size_t>(q) * nbands, nbands);
+  pair_rec &pair = run.pair_set[p];
+  pair.s = weighted_difference(d, run.region_set[a].area, run.region_set[q].area);
+  pair.t = pair.s / static_cast<float>(pair.blen);
 }
 
 // Hands q, a neighbour of the absorbed z through pair p, to the survivor a:
@@ -106,10 +112,12 @@ int32_t hand_over(int32_t q, int32_t p, int32_t common, int32_t a, int32_t z, pa
 // changes here, so doing them in the walk is doing them after it.
 // `pair_final(q, p)` is called for each neighbour q once its pair p with a is
 // final. a's new list is left in the store's scratch; the count of its entries
-// in *merged.
-template <typename PairFinal>
-kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
-                       int32_t *merged) {
+// in *merged. The walk meets a's final pairs in the order of that list, the
+// order an election scans, so a's election is made on the way: in *choice
+// (pair -1 when a is left without neighbours).
+template <int32_t Bands, typename PairFinal>
+kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_final, int32_t *merged,
+                       running_choice *choice) {
   pair_rec *pair_set = run.pair_set;
   region_rec *region_set = run.region_set;
   nbr_store *store = &run.nbrs;
@@ -120,6 +128,7 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
   const nbr_entry *an = ra.nbrs, *zn = rz.nbrs;
   nbr_entry *out = store->merged;
   int32_t i = 0, j = 0, m = 0;
+  *choice = running_choice{-1, 0.0f};
   // The records a neighbour needs are scattered over the region and pair
   // sets: they are requested a few neighbours ahead of their use.
   constexpr int32_t ahead = 4;
@@ -159,7 +168,11 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
       p = hand_over(q, zn[j++].pair, both ? an[i].pair : -1, a, z, pair_set, region_set);
       i += both;
     }
-    recost(run, a, p, q);
+    recost<Bands>(run, a, p, q);
+    if (m == 0)
+      *choice = running_choice{p, pair_set[p].t};
+    else
+      running_choice_offer(*choice, p, pair_set[p].t);
     if (pair_final(q, p) != 0) return KAVU_NO_MEMORY;
     out[m++] = nbr_entry{q, p};
   }
@@ -187,6 +200,20 @@ kavu_status adopt_merged(merge_run &run, int32_t a, int32_t z, int32_t m) {
   return KAVU_OK;
 }
 
+// merge_walk compiled for the usual band counts (a panchromatic band, RGB, RGB
+// with near infrared, Landsat's six reflective bands), else for any.
+template <typename PairFinal>
+kavu_status walk_for_bands(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
+                           int32_t *merged, running_choice *choice) {
+  switch (run.nbands) {
+    case 1: return merge_walk<1>(run, a, z, pair_final, merged, choice);
+    case 3: return merge_walk<3>(run, a, z, pair_final, merged, choice);
+    case 4: return merge_walk<4>(run, a, z, pair_final, merged, choice);
+    case 6: return merge_walk<6>(run, a, z, pair_final, merged, choice);
+    default: return merge_walk<0>(run, a, z, pair_final, merged, choice);
+  }
+}
+
 }  // namespace
 
 void t_traverse_set_nplist_wid(merge_run *run, int32_t a, int32_t area_a) {
@@ -198,8 +225,9 @@ void t_traverse_set_nplist_wid(merge_run *run, int32_t a, int32_t area_a) {
 
 kavu_status t_region_merge_update(merge_run *run, int32_t a, int32_t z) {
   int32_t m;
+  running_choice unused;
   const auto votes_left = [](int32_t, int32_t) { return KAVU_OK; };
-  if (merge_walk(*run, a, z, votes_left, &m) != 0) return KAVU_NO_MEMORY;
+  if (merge_walk<0>(*run, a, z, votes_left, &m, &unused) != 0) return KAVU_NO_MEMORY;
   return adopt_merged(*run, a, z, m);
 }
 
@@ -235,13 +263,15 @@ kavu_status t_merge_pair(merge_run *run, int32_t k) {
   for (int32_t b = 0; b < nbands; ++b) ra.gval[b] = scratch[b];
   ra.area = n;
 
-  // Hand-over, costs and the neighbours' vote repairs in one walk (the
-  // separate steps above, fused), then a's own election.
+  // Hand-over, costs, the neighbours' vote repairs and a's own election in
+  // one walk (the separate steps above, fused); a votes once the walk is done.
   int32_t m;
+  running_choice choice;
   const auto repair = [&](int32_t q, int32_t p) { return repair_vote(*run, q, p, a, z); };
-  if (merge_walk(*run, a, z, repair, &m) != 0) return KAVU_NO_MEMORY;
+  if (walk_for_bands(*run, a, z, repair, &m, &choice) != 0) return KAVU_NO_MEMORY;
   __builtin_prefetch(merge_lbl[a].tail);
-  if (adopt_merged(*run, a, z, m) != 0 || elect(*run, a) != 0) return KAVU_NO_MEMORY;
+  if (adopt_merged(*run, a, z, m) != 0 || take_choice(*run, a, choice.pair, choice.cost) != 0)
+    return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);
   return KAVU_OK;
 }

@@ -24,22 +24,34 @@ kavu_status t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash
                             int32_t *n_pairs, const uint32_t *margin_vlbl,
                             const uint32_t *margin_hlbl, const uint8_t *mask);
 
-// Sets s of pair k from regions a and b, a's area given by the caller (it may
-// not be stored yet). The operand order is part of the result: float products
-// do not associate, so callers pass the region the text names as a.
-inline void t_set_weight_intensity_diff(int32_t nbands, int32_t a, int32_t area_a, int32_t k,
-                                        int32_t b, pair_rec *pair_set,
-                                        const region_rec *region_set) {
-  const float *ga = region_set[a].gval;
-  const float *gb = region_set[b].gval;
+// d of the cost: the squared differences of two band vectors, added in band
+// order. A `Bands` above 0 fixes the band count when compiled, so that the
+// loop unrolls; the operations and their order stay those of the loop.
+template <int32_t Bands>
+inline float squared_band_distance(const float *ga, const float *gb, int32_t nbands) {
+  const int32_t count = Bands > 0 ? Bands : nbands;
   float d = 0.0f;
-  for (int32_t i = 0; i < nbands; ++i) {
+  for (int32_t i = 0; i < count; ++i) {
     const float diff = ga[i] - gb[i];
     d += diff * diff;
   }
-  const int32_t area_b = region_set[b].area;
-  pair_set[k].s = static_cast<float>(area_b) * (static_cast<float>(area_a) * d) /
-                  static_cast<float>(area_a + area_b);
+  return d;
+}
+
+// s from d and the areas of a and b. The operand order is part of the result:
+// float products do not associate, so callers pass the region the text names as a.
+inline float weighted_difference(float d, int32_t area_a, int32_t area_b) {
+  return static_cast<float>(area_b) * (static_cast<float>(area_a) * d) /
+         static_cast<float>(area_a + area_b);
+}
+
+// Sets s of pair k from regions a and b, a's area given by the caller (it may
+// not be stored yet).
+inline void t_set_weight_intensity_diff(int32_t nbands, int32_t a, int32_t area_a, int32_t k,
+                                        int32_t b, pair_rec *pair_set,
+                                        const region_rec *region_set) {
+  const float d = squared_band_distance<0>(region_set[a].gval, region_set[b].gval, nbands);
+  pair_set[k].s = weighted_difference(d, area_a, region_set[b].area);
 }
 
 void t_free_pair_set(pair_rec *pair_set);
