@@ -37,7 +37,7 @@ STAGES = [(driver, "observe_scale", "scale pass (gradient, band sums)"),
           (pieces, "merge", "merging"),
           (pieces, "basin_pairs_as_regions", "level-0 basin pairs"),
           (pieces, "join_pairs", "level-0 basin pairs"),
-          (pieces, "absorb_specks", "specks in the window"),
+          (pieces, "absorb_small_regions", "specks in the window"),
           (driver.TiledSegmentation, "keep", "keeping (numbering, stitching, scratch file)"),
           (driver.TiledSegmentation, "final_labels", "final numbering and border specks"),
           (raster_segment, "write_labels", "writing the GeoTIFF")]

@@ -2,8 +2,11 @@
 // package (kavu/__init__.py) builds the user-facing functions on these few.
 #include "call.h"
 #include "host_access.h"
+#include "small_regions.h"
 #include "variables.h"
 #include "watershed/labels.h"
+
+#include <pybind11/numpy.h>
 
 #include <cstdint>
 
@@ -53,6 +56,20 @@ PYBIND11_MODULE(_kavu, m) {
       out.append(py::make_tuple(r.name, r.arg_min, r.arg_max, r.flags, r.is_function));
     return out;
   });
+  m.def(
+      "absorb_small_regions",
+      [](py::array_t<float, py::array::c_style> bands, py::array_t<uint32_t, py::array::c_style> labels,
+         double min_size) {
+        if (bands.ndim() != 3 || labels.ndim() != 2 || bands.shape(1) != labels.shape(0) ||
+            bands.shape(2) != labels.shape(1))
+          throw py::value_error("absorb_small_regions: bands (b, h, w) and labels (h, w) expected");
+        const kavu_py::SmallRegionsRequest request{bands.data(), size_t(bands.shape(0)), size_t(labels.shape(0)),
+                                                   size_t(labels.shape(1)), labels.mutable_data(), min_size};
+        without_gil([&] { kavu_py::absorb_small_regions(request); });
+      },
+      py::arg("bands"), py::arg("labels").noconvert(), py::arg("min_size"),
+      "Joins the regions of `labels` (uint32, rewritten in place) under min_size pixels to their cheapest "
+      "neighbours, round after round.");
   m.def("take_warnings",
         [] { return warnings_as_python(without_gil([] { return qelhost::take_warnings(); })); });
 }

@@ -1,12 +1,13 @@
 """The tiled segmentation's pieces on literal inputs: stitching, relabelling,
-specks' ties and lambda for a number of regions."""
+specks' ties, the window's speck rounds and lambda for a number of regions."""
 
 import numpy as np
 
 from kavu.tiled.geometry import grid
 from kavu.tiled.lambdas import SampleWindow, lambda_for_regions
 from kavu.tiled.relabel import join_pairs, join_table
-from kavu.tiled.small_regions import cheapest_hosts
+from kavu.binding.small_regions import absorb_small_regions
+from kavu.tiled.small_regions import cheapest_hosts, neighbour_pairs, region_means
 from kavu.tiled.stitching import Stitcher
 
 U = np.uint32
@@ -35,6 +36,36 @@ def test_a_speck_between_equal_costs_joins_the_smaller_label():
     for pairs in ([[1, 2], [2, 3]], [[2, 3], [1, 2]]):
         hosts = cheapest_hosts(np.array(pairs), np.ones(2), area, means, 5)
         assert hosts.tolist() == [[2, 1]]
+
+
+def absorbed_by_numpy(image, labels, min_size):
+    """The rule, one round after another, with the numpy pieces of the image-wide pass."""
+    while True:
+        pairs, blen = neighbour_pairs(labels)
+        if not len(pairs):
+            return labels
+        area, means = region_means(image, labels, int(labels.max()) + 1)
+        joins = cheapest_hosts(pairs, blen, area, means, min_size)
+        if not len(joins):
+            return labels
+        labels = join_pairs(labels, joins)
+
+
+def test_window_speck_rounds_equal_the_numpy_rule():
+    rng = np.random.default_rng(5)
+    for case in range(60):
+        h, w = rng.integers(1, 40, 2)
+        nbands = (1, 3, 6, 9)[case % 4]
+        # Small regions of few distinct values, so that equal costs (ties) are common.
+        labels = rng.integers(0, rng.integers(2, 60), (h, w)).astype(U)
+        labels = np.repeat(labels, rng.integers(1, 4), axis=case % 2)[:h, :w]
+        image = rng.integers(0, 4, (nbands, *labels.shape)).astype(np.float32)
+        image[:, labels == 0] = np.nan  # pixels that take no part carry anything
+        image *= np.float32(rng.choice([1, 1e-3, 7.3]))
+        labels = join_pairs(labels, np.zeros((0, 2), int)) if labels.any() else labels
+        min_size = int(rng.integers(1, 12))
+        expected = absorbed_by_numpy(image, labels, min_size)
+        assert np.array_equal(absorb_small_regions(image, labels, min_size), expected), case
 
 
 def test_lambda_for_regions_on_a_known_schedule():

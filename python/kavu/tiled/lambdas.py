@@ -140,7 +140,7 @@ class SampleWindow(NamedTuple):
         return float((owned[area > 0] / area[area > 0]).sum())
 
     def _specks_absorbed(self, group, min_size):
-        """specks.absorb_specks on the graph of the regions."""
+        """The window's speck rounds (binding.small_regions) on the graph of the regions."""
         while True:
             n = int(group.max()) + 1
             area = np.bincount(group, self.area, minlength=n)

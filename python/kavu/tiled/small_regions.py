@@ -3,7 +3,9 @@ cheapest to merge with, by the cost of the lambda schedule,
 (|A| |B| / (|A| + |B|)) * |mean A - mean B|^2 / (common boundary length).
 Rounds until no region below the size has a neighbour; in each round every
 such region picks its neighbour at once, so the result does not depend on an
-order of visits.
+order of visits. Each window's own rounds run in C++ at the end of its
+merging (binding.small_regions); the pieces here are the same rule on numpy
+arrays, for the passes over the whole image.
 
 The last word on specks, over the whole image: a region that the tiles'
 own speck pass left under the minimum size (a speck cut by a tile border,
@@ -45,7 +47,12 @@ def region_means(image, labels, n):
 
 def merge_costs(area, means, pairs, blen):
     a, b = area[pairs[:, 0]], area[pairs[:, 1]]
-    dist = ((means[:, pairs[:, 0]] - means[:, pairs[:, 1]]) ** 2).sum(axis=0)
+    # Band by band, in one fixed order (numpy's sum would add 8 bands or more
+    # pairwise or not depending on the number of pairs): the window's pass in
+    # C++ adds them the same way.
+    dist = np.zeros(len(pairs))
+    for band in means:
+        dist += (band[pairs[:, 0]] - band[pairs[:, 1]]) ** 2
     return a * b / (a + b) * dist / blen
 
 
@@ -63,21 +70,6 @@ def cheapest_hosts(pairs, blen, area, means, min_size):
     speck, host = speck[order], host[order]
     first = np.r_[True, speck[1:] != speck[:-1]][: len(speck)]
     return np.stack([speck[first], host[first]], axis=1)
-
-
-def absorb_specks(image, labels, min_size):
-    """labels with every region under min_size pixels merged into a neighbour
-    (regions without neighbours stay as they are); labels 1, 2, ..., 0 kept."""
-    while True:
-        n = int(labels.max()) + 1
-        pairs, blen = neighbour_pairs(labels)
-        if not len(pairs):
-            return labels
-        area, means = region_means(image, labels, n)
-        joins = cheapest_hosts(pairs, blen, area, means, min_size)
-        if not len(joins):
-            return labels
-        labels = join_pairs(labels, joins)
 
 
 STRIP = 256

@@ -9,8 +9,8 @@ from typing import NamedTuple, Optional
 import numpy as np
 
 from ..binding import routines
+from ..binding.small_regions import absorb_small_regions
 from .levels import gradient_magnitude, interior_valid
-from .small_regions import absorb_specks
 from .relabel import join_pairs
 
 
@@ -140,5 +140,5 @@ def segment_window(pixels, quantiser, options):
     if pairs.size:
         regions = join_pairs(regions, basin_pairs_as_regions(pairs, basins, regions))
     if options.min_size > 1:
-        regions = absorb_specks(image, regions, options.min_size)
+        regions = absorb_small_regions(image, regions, options.min_size)
     return regions
