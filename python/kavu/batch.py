@@ -9,7 +9,10 @@ it. Outputs appear only complete (the segmentation writes them atomically), so
 a run stopped half way leaves finished scenes and nothing else. The worker that
 finishes a scene leaves a note beside its output, which the batch moves into
 the record: a scene that ends while the batch is being stopped, or after it
-left a cluster of the user's own, still counts as done."""
+left a cluster of the user's own, still counts as done. A scene whose worker
+is lost runs again on another (Dask's allowed failures), from a clean start:
+the work directory the lost run left beside its output is removed first; one
+that loses a worker each time is reported as failed."""
 
 import csv
 import glob
@@ -308,7 +311,7 @@ def _run(client, jobs, todo, rows, record, bar):
             try:
                 done = future.result()
             except Exception as e:  # noqa: BLE001 - the worker died (KilledWorker, ...)
-                done = dict(error=_error_line(e, scene))
+                done = dict(error=_lost_line(e) or _error_line(e, scene))
             if "error" not in done:
                 record.take_note(output)
             rows[i] = _row(scene, output, done)
@@ -327,6 +330,7 @@ def _segment_scene(scene, output, options):
     from .raster.segment import segment_raster
 
     ignore_layout_hints()
+    _remove_leftovers(output)  # of a run on a worker that was lost
     recorded, options = options, dict(options)
     bands, mask = options.pop("bands"), options.pop("mask")
     started = time.monotonic()
@@ -345,6 +349,17 @@ def _segment_scene(scene, output, options):
     except Exception as e:  # noqa: BLE001 - reported in the scene's row
         return dict(error=_error_line(e, scene, output), seconds=time.monotonic() - started)
     return entry
+
+
+def _lost_line(error):
+    from distributed import KilledWorker
+
+    if isinstance(error, KilledWorker):
+        return (
+            "lost its worker each time it ran (the scheduler's allowed failures); "
+            "see the workers' logs (out of memory?)"
+        )
+    return None
 
 
 def _error_line(error, scene, output=None):

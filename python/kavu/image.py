@@ -10,6 +10,7 @@ import numpy.typing as npt
 from .tiled.run import DEFAULT_MIN_SIZE, DEFAULT_TILE, SegmentOptions, run_segmentation
 from .tiled.label_stores import LabelArray
 from .tiled.array_source import ArraySource
+from .tiled.cluster import WindowTasks, connected
 
 
 def _bands(image, channel_axis):
@@ -54,6 +55,7 @@ def segment(
     tile: int = DEFAULT_TILE,
     connectivity: int = 4,
     start_label: int = 1,
+    client=None,
 ) -> npt.NDArray[np.uint32]:
     """Segments an image into regions: watershed basins of its gradient,
     merged cheapest first while the merge cost stays below lambda, specks
@@ -73,6 +75,9 @@ def segment(
         is cheapest to merge with (0 or 1: none do).
     tile: tile size in pixels; memory follows it.
     start_label: the first label (as in skimage.segmentation.slic).
+    client: a distributed.Client, or a Dask scheduler's address, whose
+        workers segment the windows (each sent with its task); the labels
+        are the same as without.
 
     Returns (rows, cols) uint32 labels start_label .. start_label + N - 1,
     0 only where no pixel takes part. Raises ValueError for arguments out of range.
@@ -81,17 +86,16 @@ def segment(
     height, width = bands.shape[1:]
     source = ArraySource(bands, _mask(mask, (height, width)))
     store = LabelArray(height, width)
-    result = run_segmentation(
-        source,
-        store,
-        SegmentOptions(
-            lambda_threshold=lambda_threshold,
-            regions=regions,
-            mean_area=mean_area,
-            min_size=min_size,
-            tile=tile,
-            connectivity=connectivity,
-            start_label=start_label,
-        ),
+    options = SegmentOptions(
+        lambda_threshold=lambda_threshold,
+        regions=regions,
+        mean_area=mean_area,
+        min_size=min_size,
+        tile=tile,
+        connectivity=connectivity,
+        start_label=start_label,
     )
+    with connected(client) as own:
+        cluster = None if own is None else WindowTasks(own)
+        result = run_segmentation(source, store, options, cluster=cluster)
     return result.table[store.labels]

@@ -147,6 +147,7 @@ def cmd_segment(args):
         args.mask,
         _progress_factory(),
         workers=args.workers,
+        client=args.scheduler,
     )
     _say(
         f"{args.output}: {_count(summary['regions'], 'region')}, "
@@ -343,6 +344,13 @@ def build_parser():
         help="threads segmenting the next tiles while the current one is joined "
         f"and stored (default and most: one a core, here {default_workers()}; fewer "
         "when memory holds fewer windows); the labels are the same for every N",
+    )
+    p.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="segment the tiles' windows on the workers of this Dask scheduler "
+        "(tcp://host:8786); every worker reads IN itself, at the same path; "
+        "the labels are the same as without",
     )
     p.set_defaults(run=cmd_segment)
 

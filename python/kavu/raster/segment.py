@@ -9,6 +9,7 @@ from rasterio.errors import RasterioError
 from rasterio.windows import Window
 
 from ..tiled.run import check_options, check_workers, run_segmentation
+from ..tiled.cluster import WindowTasks, connected
 from ..tiled.label_stores import LabelScratch
 from ..tiled.progress import no_progress
 from .io import (
@@ -23,6 +24,7 @@ from .io import (
     parse_bands,
     write_error,
 )
+from .shared_source import SharedRaster
 from .source import RasterSource
 
 OUT_WINDOW = 4 * OUT_BLOCK  # width of the windows relabelled and written at a time
@@ -67,11 +69,20 @@ def write_labels(table, scratch, ds, path, progress):
 
 
 def segment_raster(
-    in_path, out_path, options, bands=None, mask="auto", progress=no_progress, workers=None
+    in_path,
+    out_path,
+    options,
+    bands=None,
+    mask="auto",
+    progress=no_progress,
+    workers=None,
+    client=None,
 ):
     """Segments in_path into the label GeoTIFF out_path. bands: "1,2,3" (None:
     every band); mask: auto | none | nodata | path of a mask raster; progress:
-    a progress factory (kavu.tiled.progress); workers: as for run_segmentation.
+    a progress factory (kavu.tiled.progress); workers: as for run_segmentation;
+    client: a distributed.Client or a scheduler address whose workers segment
+    the windows, reading them from in_path (None: threads of this process).
     Returns a summary dict (regions, tiles, pixels, seconds, lambda_threshold).
     Raises kavu.errors.OptionError (a ValueError) for options out of range,
     InputError and OutputError (OSErrors) for files."""
@@ -86,7 +97,15 @@ def segment_raster(
             with AtomicOutput(out_path) as work:
                 scratch = LabelScratch(work.work_file("labels.u32"), ds.height, ds.width)
                 try:
-                    run = run_segmentation(source, scratch, options, workers, _bars(progress))
+                    with connected(client) as own:
+                        cluster = (
+                            None
+                            if own is None
+                            else WindowTasks(own, SharedRaster(in_path, bands, mask))
+                        )
+                        run = run_segmentation(
+                            source, scratch, options, workers, _bars(progress), cluster, work.dir
+                        )
                     write_labels(run.table, scratch, ds, work.path, progress)
                 finally:
                     scratch.close()

@@ -24,7 +24,6 @@ import numpy as np
 from .. import _kavu
 from ..binding.host_messages import KavuWarning
 from ..errors import Cancelled, OptionError
-from .connected_parts import connected_parts
 from .lambdas import (
     BandSpread,
     default_lambda,
@@ -35,10 +34,12 @@ from .lambdas import (
 from .levels import Quantiser
 from .window import observe_scale, read_scale_block, read_window, segment_window
 from .pipeline import bound_workers, ordered_map, window_bytes, workers_named
-from .small_regions import RegionTally, settle_specks
+from .small_regions import settle_specks
 from .stitching import Stitcher
 from .geometry import SMALLEST_TILE, grid
 from .relabel import LabelBook
+from .label_stores import LabelTally
+from .outcome import window_outcome
 
 LABEL_LIMIT = _kavu.WATERSHED_LABEL_MAX_32  # labels of a run stay below the reserved words
 DEFAULT_TILE = 1024
@@ -131,7 +132,9 @@ class RunResult(NamedTuple):
     lambda_threshold: float
 
 
-def run_segmentation(source, store, options, workers=None, progress=None):
+def run_segmentation(
+    source, store, options, workers=None, progress=None, cluster=None, folder=None
+):
     """The tiled segmentation of `source` from its pixels to the final labels:
     the scale, lambda, the windows, keeping their labels in `store`, and the
     final numbering, returned as a table over the store's labels.
@@ -140,10 +143,13 @@ def run_segmentation(source, store, options, workers=None, progress=None):
     core, fewer when memory holds fewer windows); the labels are the same for
     every number. progress(stage, done, total) is called as each pass
     ("scale", "segmenting") starts (done 0) and after each tile; when it
-    returns False the run stops with kavu.errors.Cancelled."""
+    returns False the run stops with kavu.errors.Cancelled. cluster: a
+    cluster.WindowTasks segmenting the windows on a Dask cluster's workers
+    instead of threads (the same labels). folder: where the regions' areas
+    and band sums are kept in files (None: in memory)."""
     check_options(options)
     check_workers(workers)
-    run = TiledSegmentation(source, options, store, workers)
+    run = TiledSegmentation(source, options, store, workers, cluster, folder)
     with workers_named(run.workers):
         for stage, tiles in (("scale", run.measure_scale), ("segmenting", run.segment)):
             if stage == "segmenting":
@@ -167,7 +173,7 @@ class TiledSegmentation:
     drives it: the scale pass, choose_lambda, the segmenting pass, then
     final_labels)."""
 
-    def __init__(self, source, options, store, workers=None):
+    def __init__(self, source, options, store, workers=None, cluster=None, folder=None):
         check_options(options)
         check_workers(workers)
         self.source, self.store = source, store
@@ -179,7 +185,8 @@ class TiledSegmentation:
         self.spread = BandSpread()
         self.stitcher = Stitcher(source.width)
         self.book = LabelBook()
-        self.tally = RegionTally(source.nbands)
+        self.tally = LabelTally(source.nbands, folder)
+        self.cluster = cluster
         self.next_label = 1
         self.lambda_threshold = options.lambda_threshold
         window = max((t.wy1 - t.wy0) * (t.wx1 - t.wx0) for t in self.tiles)
@@ -239,27 +246,36 @@ class TiledSegmentation:
         segment the next windows, each on its own; keeping (numbering,
         stitching, storing) follows grid order as with one worker."""
 
-        def segment(pixels):
-            return segment_window(pixels, self.quantiser, self.run_options)
+        connectivity = self.options.connectivity
+        if self.cluster is not None:
+            outcomes = self.cluster.outcomes(
+                self.tiles, self.source, self.quantiser, self.run_options, connectivity
+            )
+        else:
 
-        windows = (read_window(self.source, tile) for tile in self.tiles)
-        for tile, (pixels, local) in zip(self.tiles, ordered_map(segment, windows, self.workers)):
-            self.keep(tile, local, pixels)
+            def segment(window):
+                tile, pixels = window
+                local = segment_window(pixels, self.quantiser, self.run_options)
+                return window_outcome(tile, local, pixels, connectivity)
+
+            windows = ((tile, read_window(self.source, tile)) for tile in self.tiles)
+            outcomes = (outcome for _, outcome in ordered_map(segment, windows, self.workers))
+        for tile, outcome in zip(self.tiles, outcomes):
+            self.keep(tile, outcome)
             yield tile
 
-    def keep(self, tile, local, pixels):
+    def keep(self, tile, outcome):
         """The owned pixels under labels of the run, their statistics, and the
-        joins at the borders."""
-        parts = connected_parts(local[tile.owned], self.options.connectivity)
-        n = int(parts.max())
+        joins at the borders, from the window's outcome.WindowOutcome."""
+        parts, n = outcome.parts, outcome.count
         if self.next_label + n > LABEL_LIMIT:
             raise ValueError("more regions than 32-bit labels can number; use a larger lambda")
         kept = np.where(parts != 0, parts + np.uint32(self.next_label - 1), np.uint32(0))
-        self.tally.add(self.next_label, kept, pixels.owned(tile))
+        self.tally.add(self.next_label, outcome.area, outcome.sums)
         self.next_label += n
-        for pairs in self.stitcher.pairs(tile, local, kept):
+        for pairs in self.stitcher.pairs(tile, outcome.edges, kept):
             self.book.add_pairs(pairs)
-        self.stitcher.keep(tile, local, kept)
+        self.stitcher.keep(tile, outcome.edges, kept)
         self.store.write(tile.y0, tile.x0, kept)
 
     def final_labels(self):

@@ -9,6 +9,8 @@ kept result are joined. Asking both windows keeps one window's odd merge from
 chaining regions together; asking only the owned labels (which meet at the
 border by construction) would keep the border as a seam."""
 
+from typing import NamedTuple, Optional, Tuple
+
 import numpy as np
 
 
@@ -29,6 +31,30 @@ def joined_pairs(earlier, window_p, window_q, kept_q):
     return np.stack([earlier.kept_p[agree], kept_q[agree]], axis=1)
 
 
+class WindowEdges(NamedTuple):
+    """The window's labels on either side of each border of the tile, as
+    (outside, inside) line pairs (None where no tile lies beyond): all that
+    stitching needs of a window, small enough to come back from a worker
+    (Dask may hand it back as a plain tuple: Stitcher takes either)."""
+
+    top: Optional[Tuple[np.ndarray, np.ndarray]]
+    left: Optional[Tuple[np.ndarray, np.ndarray]]
+    bottom: Optional[Tuple[np.ndarray, np.ndarray]]  # (last owned row, the row past it)
+    right: Optional[Tuple[np.ndarray, np.ndarray]]
+
+
+def window_edges(tile, local):
+    """WindowEdges of a window's labels `local` (copies: the window can go)."""
+    (ry, ry1), (rx, rx1) = ((s.start, s.stop) for s in tile.owned)
+    rows, cols = slice(ry, ry1), slice(rx, rx1)
+    return WindowEdges(
+        (local[ry - 1, cols].copy(), local[ry, cols].copy()) if tile.row > 0 else None,
+        (local[rows, rx - 1].copy(), local[rows, rx].copy()) if tile.col > 0 else None,
+        (local[ry1 - 1, cols].copy(), local[ry1, cols].copy()) if tile.y1 < tile.wy1 else None,
+        (local[rows, rx1 - 1].copy(), local[rows, rx1].copy()) if tile.x1 < tile.wx1 else None,
+    )
+
+
 class Stitcher:
     """Border lines of the tile to the left and of the tile row above (across
     the image's width), handed from tile to tile in grid order."""
@@ -44,32 +70,27 @@ class Stitcher:
 
     def pairs(self, tile, local, kept):
         """Pairs of kept labels joined across the tile's top and left borders.
-        local: the window's labels; kept: the owned pixels' kept labels."""
+        local: the window's labels or their WindowEdges; kept: the owned
+        pixels' kept labels."""
+        edges = window_edges(tile, local) if isinstance(local, np.ndarray) else local
         found = []
-        ry, rx = tile.y0 - tile.wy0, tile.x0 - tile.wx0  # the owned part within the window
-        rows, cols = slice(ry, ry + kept.shape[0]), slice(rx, rx + kept.shape[1])
         if tile.row > 0:
             a = self.above
             xs = slice(tile.x0, tile.x1)
             earlier = BorderLine(a.window_p[xs], a.window_q[xs], a.kept_p[xs])
-            found.append(joined_pairs(earlier, local[ry - 1, cols], local[ry, cols], kept[0]))
+            found.append(joined_pairs(earlier, *edges.top, kept[0]))
         if tile.col > 0:
-            found.append(joined_pairs(self.left, local[rows, rx - 1], local[rows, rx], kept[:, 0]))
+            found.append(joined_pairs(self.left, *edges.left, kept[:, 0]))
         return found
 
     def keep(self, tile, local, kept):
         """Lines for the tiles below and to the right of this one."""
-        ry, rx = tile.y1 - tile.wy0, tile.x1 - tile.wx0  # first pixel past the owned part
-        h, w = kept.shape
-        oy, ox = tile.y0 - tile.wy0, tile.x0 - tile.wx0
+        edges = window_edges(tile, local) if isinstance(local, np.ndarray) else local
         if tile.y1 < tile.wy1:  # a tile row follows
             xs = slice(tile.x0, tile.x1)
-            self.below.window_p[xs] = local[ry - 1, ox : ox + w]
-            self.below.window_q[xs] = local[ry, ox : ox + w]
+            self.below.window_p[xs], self.below.window_q[xs] = edges.bottom
             self.below.kept_p[xs] = kept[-1]
         if tile.x1 < tile.wx1:  # a tile follows in the row
-            self.left = BorderLine(
-                local[oy : oy + h, rx - 1].copy(), local[oy : oy + h, rx].copy(), kept[:, -1].copy()
-            )
+            self.left = BorderLine(*edges.right, kept[:, -1].copy())
         else:
             self.above, self.below, self.left = self.below, self._row(), None
