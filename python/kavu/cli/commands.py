@@ -1,4 +1,4 @@
-"""The `kavu` command line: segment, batch, schedule, cut, overlay, stats.
+"""The `kavu` command line: segment, batch, schedule, cut, overlay, stats, polygons.
 
 Every failure a user can cause ends with one line on stderr,
 `kavu <command>: error: <what>`, and an exit code from kavu.exits; no
@@ -19,6 +19,7 @@ from .same_file import refuse_inputs_as_outputs
 from ..binding.checks import ignore_layout_hints
 
 GEOTIFF = (".tif", ".tiff")
+GEOPACKAGE = (".gpkg",)
 
 
 class Interrupted(KeyboardInterrupt):
@@ -134,8 +135,14 @@ def check_extension(path, what, kind, extensions):
 
 
 def cmd_segment(args):
-    refuse_inputs_as_outputs([args.output], [args.input, _mask_path(args)])
+    outputs = [args.output] + ([args.vector] if args.vector else [])
+    refuse_inputs_as_outputs(outputs, [args.input, _mask_path(args)])
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
+    if args.vector:
+        from ..raster.polygons import check_layer_name
+
+        check_extension(args.vector, "--vector", "GeoPackage", GEOPACKAGE)
+        check_layer_name(args.layer)
     from ..tiled.run import SegmentOptions
     from ..raster.segment import segment_raster
 
@@ -147,8 +154,20 @@ def cmd_segment(args):
         args.mask,
         _progress_factory(),
         workers=args.workers,
+        cog=args.cog,
         client=args.scheduler,
     )
+    if args.vector:
+        from ..raster.polygons import write_polygons
+
+        write_polygons(
+            args.input,
+            args.output,
+            args.vector,
+            bands=args.bands,
+            connectivity=args.connectivity,
+            layer=args.layer,
+        )
     _say(
         f"{args.output}: {_count(summary['regions'], 'region')}, "
         f"{_count(summary['tiles'], 'tile')}, "
@@ -233,6 +252,33 @@ def cmd_stats(args):
 
     refuse_inputs_as_outputs([args.output], [args.input, args.labels])
     write_stats(args.input, args.labels, args.output, bands=args.bands)
+
+
+def cmd_polygons(args):
+    from ..raster.polygons import write_polygons
+
+    refuse_inputs_as_outputs([args.output], [args.input, args.labels])
+    check_extension(args.output, "OUT", "GeoPackage", GEOPACKAGE)
+    n = write_polygons(
+        args.input,
+        args.labels,
+        args.output,
+        bands=args.bands,
+        connectivity=args.connectivity,
+        layer=args.layer,
+    )
+    _say(f"{args.output}: {_count(n, 'feature')} in layer {args.layer}")
+
+
+def add_layer_option(p):
+    from ..raster.polygons import DEFAULT_LAYER
+
+    p.add_argument(
+        "--layer",
+        default=DEFAULT_LAYER,
+        metavar="NAME",
+        help=f"name of the GeoPackage layer (default {DEFAULT_LAYER})",
+    )
 
 
 def add_min_size_option(p):
@@ -352,6 +398,18 @@ def build_parser():
         "(tcp://host:8786); every worker reads IN itself, at the same path; "
         "the labels are the same as without",
     )
+    p.add_argument(
+        "--cog",
+        action="store_true",
+        help="write OUT as a Cloud-Optimised GeoTIFF (tiles, overviews by nearest "
+        "neighbour) that QGIS and web maps open at once at any zoom",
+    )
+    p.add_argument(
+        "--vector",
+        metavar="OUT.gpkg",
+        help="also write the regions as polygons with attributes (as kavu polygons)",
+    )
+    add_layer_option(p)
     p.set_defaults(run=cmd_segment)
 
     p = sub.add_parser(
@@ -461,6 +519,26 @@ def build_parser():
     p.add_argument("-o", "--output", metavar="CSV", help="file to write (default stdout)")
     p.add_argument("--bands", metavar="LIST", help="bands to average (default all)")
     p.set_defaults(run=cmd_stats)
+
+    p = sub.add_parser(
+        "polygons",
+        help="regions as polygons with area, shape and band statistics (GeoPackage)",
+    )
+    p.add_argument("input", metavar="IN", help="raster GDAL reads")
+    p.add_argument(
+        "labels", metavar="LABELS", help="one-band integer label raster of IN's grid (0: no region)"
+    )
+    p.add_argument("output", metavar="OUT", help="GeoPackage to write (replaced at the end)")
+    p.add_argument("--bands", metavar="LIST", help="bands to describe (default all)")
+    p.add_argument(
+        "--connectivity",
+        type=int,
+        choices=(4, 8),
+        default=4,
+        help="the segmentation's: whether pixels meeting at a corner touch (default 4)",
+    )
+    add_layer_option(p)
+    p.set_defaults(run=cmd_polygons)
     return parser
 
 

@@ -111,11 +111,44 @@ def _strip_sums(labels, image):
     return present, area, sums
 
 
-def region_stats(ds, labels_ds, bands):
-    """(labels, areas, means (nregions, nbands)) of every non-zero label,
-    accumulated over strips of the rasters. Pixels that are NaN or infinite
-    in a band count for no region."""
-    found = []  # (labels, areas, sums) of each strip
+def _strip_spread(labels, image, present, area, sums):
+    """(sums of squared deviations from each label's mean in the strip,
+    minima, maxima), each (nbands, len(present)), of the labels present in
+    one strip (as _strip_sums gives them). One stable sort of the strip's
+    labels groups every band's values by label in pixel order."""
+    flat = labels.ravel()
+    order = np.argsort(flat, kind="stable")
+    starts = np.concatenate(([0], np.cumsum(area[:-1]))).astype(np.intp)
+    means = sums / area
+    spread = np.empty((3,) + sums.shape)
+    for b, band in enumerate(image):
+        values = band.ravel()[order].astype(np.float64)
+        deviation = values - np.repeat(means[b], area)
+        spread[0, b] = np.add.reduceat(deviation * deviation, starts)
+        spread[1, b] = np.minimum.reduceat(values, starts)
+        spread[2, b] = np.maximum.reduceat(values, starts)
+    return spread
+
+
+class RegionStats:
+    """Per region (labels ascending, 0 and regions without a valid pixel left
+    out): areas in pixels and band means, (nregions, nbands); with
+    spread, also the bands' standard deviations, minima and maxima."""
+
+    def __init__(self, labels, areas, means, stds=None, mins=None, maxs=None):
+        self.labels, self.areas, self.means = labels, areas, means
+        self.stds, self.mins, self.maxs = stds, mins, maxs
+
+
+def region_stats(ds, labels_ds, bands, spread=False, within=None):
+    """RegionStats of every non-zero label (only those from within[0] to
+    within[1] if given, so that a caller holds a part of the regions at a
+    time), accumulated over strips of the rasters. Pixels that are NaN or
+    infinite in a band count for no region.
+    The spread is combined over strips from each strip's own deviations
+    (Chan, Golub and LeVeque), which keeps float64's precision where the
+    values are large against their spread."""
+    found = []  # (labels, areas, sums[, spread]) of each strip
     for y0 in range(0, ds.height, OUT_BLOCK):
         window = Window(0, y0, ds.width, min(OUT_BLOCK, ds.height - y0))
         try:
@@ -125,17 +158,33 @@ def region_stats(ds, labels_ds, bands):
             raise InputError(f"cannot read {ds.name}: {e}", ds.name) from None
         if labels.min() < 0:
             raise NotLabels("labels_path", labels_ds.name, f"holds label {labels.min()}")
+        if within is not None:
+            labels[(labels < within[0]) | (labels > within[1])] = 0
         for band in image:
             bad = ~np.isfinite(band)
             if bad.any():
                 band[bad] = 0
                 labels[bad] = 0
-        found.append(_strip_sums(labels, image))
+        sums = _strip_sums(labels, image)
+        found.append(sums + ((_strip_spread(labels, image, *sums),) if spread else ()))
     labels, where = np.unique(np.concatenate([f[0] for f in found]), return_inverse=True)
-    area = np.bincount(where, np.concatenate([f[1] for f in found]))
-    sums = [np.bincount(where, np.concatenate([f[2][b] for f in found])) for b in range(len(bands))]
+    strip_area = np.concatenate([f[1] for f in found])
+    area = np.bincount(where, strip_area)
+    strip_sums = np.concatenate([f[2] for f in found], axis=1)
+    sums = np.array([np.bincount(where, s) for s in strip_sums])
     keep = (labels != 0) & (area > 0)
-    return (labels[keep], area[keep].astype(np.int64), (np.array(sums)[:, keep] / area[keep]).T)
+    means = sums / np.maximum(area, 1)
+    stats = RegionStats(labels[keep], area[keep].astype(np.int64), means[:, keep].T)
+    if spread:
+        m2, low, high = np.concatenate([f[3] for f in found], axis=2)
+        apart = strip_sums / strip_area - means[:, where]
+        m2 = np.array([np.bincount(where, m + strip_area * d * d) for m, d in zip(m2, apart)])
+        stats.stds = np.sqrt(m2[:, keep] / area[keep]).T
+        order = np.argsort(where, kind="stable")
+        starts = np.flatnonzero(np.r_[True, np.diff(where[order]) != 0])
+        stats.mins = np.minimum.reduceat(low[:, order], starts, axis=1)[:, keep].T
+        stats.maxs = np.maximum.reduceat(high[:, order], starts, axis=1)[:, keep].T
+    return stats
 
 
 def write_stats(in_path, labels_path, out_path=None, bands=None):
@@ -145,21 +194,21 @@ def write_stats(in_path, labels_path, out_path=None, bands=None):
             _check_label_raster(labels_ds)
             _same_grid(ds, labels_ds)
             chosen = parse_bands(bands, ds)
-            labels, areas, means = region_stats(ds, labels_ds, chosen)
+            stats = region_stats(ds, labels_ds, chosen)
     if out_path is None or out_path == "-":
-        _write_csv(sys.stdout, chosen, labels, areas, means)
+        _write_csv(sys.stdout, chosen, stats)
         return
     with AtomicOutput(out_path) as work:
         try:
             with open(work.path, "w", encoding="utf-8") as f:
-                _write_csv(f, chosen, labels, areas, means)
+                _write_csv(f, chosen, stats)
         except OSError as e:
             raise write_error(out_path, e) from None
         work.commit()
 
 
-def _write_csv(f, bands, labels, areas, means):
+def _write_csv(f, bands, stats):
     writer = csv.writer(f, lineterminator="\n")
     writer.writerow(["label", "area"] + [f"mean_b{b}" for b in bands])
-    for label, a, m in zip(labels, areas, means):
+    for label, a, m in zip(stats.labels, stats.areas, stats.means):
         writer.writerow([int(label), int(a)] + [f"{v:.6g}" for v in m])

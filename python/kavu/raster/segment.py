@@ -68,6 +68,27 @@ def write_labels(table, scratch, ds, path, progress):
         bar.close()
 
 
+def write_cog(plain_path, path):
+    """The label GeoTIFF again as a Cloud-Optimised GeoTIFF: the same tiles,
+    with overviews by nearest neighbour, so that a zoomed-out view shows
+    labels that exist rather than averages of label numbers."""
+    from rasterio.shutil import copy
+
+    try:
+        copy(
+            plain_path,
+            path,
+            driver="COG",
+            blocksize=OUT_BLOCK,
+            compress="deflate",
+            predictor=2,
+            resampling="nearest",
+            bigtiff="if_safer",
+        )
+    except (OSError, RasterioError) as e:
+        raise write_error(path, e) from None
+
+
 def segment_raster(
     in_path,
     out_path,
@@ -77,12 +98,14 @@ def segment_raster(
     progress=no_progress,
     workers=None,
     client=None,
+    cog=False,
 ):
     """Segments in_path into the label GeoTIFF out_path. bands: "1,2,3" (None:
     every band); mask: auto | none | nodata | path of a mask raster; progress:
     a progress factory (kavu.tiled.progress); workers: as for run_segmentation;
     client: a distributed.Client or a scheduler address whose workers segment
-    the windows, reading them from in_path (None: threads of this process).
+    the windows, reading them from in_path (None: threads of this process);
+    cog: write a Cloud-Optimised GeoTIFF (write_cog) rather than a plain tiled one.
     Returns a summary dict (regions, tiles, pixels, seconds, lambda_threshold).
     Raises kavu.errors.OptionError (a ValueError) for options out of range,
     InputError and OutputError (OSErrors) for files."""
@@ -106,9 +129,12 @@ def segment_raster(
                         run = run_segmentation(
                             source, scratch, options, workers, _bars(progress), cluster, work.dir
                         )
-                    write_labels(run.table, scratch, ds, work.path, progress)
+                    plain = work.work_file("plain.tif") if cog else work.path
+                    write_labels(run.table, scratch, ds, plain, progress)
                 finally:
                     scratch.close()
+                if cog:
+                    write_cog(plain, work.path)
                 work.commit()
     return dict(
         regions=run.regions,
