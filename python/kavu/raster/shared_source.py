@@ -1,11 +1,10 @@
 """A raster every worker of a cluster opens for itself (a shared file
 system, as `kavu batch` assumes): what to open, small enough to go with every
-task, and the window a task needs read from it."""
+task, and the pixels a task needs read from it."""
 
 import os
 
 from ..tiled.cluster import cached
-from ..tiled.window import read_window
 from .io import gdal_env, make_mask, open_raster, parse_bands
 from .source import RasterSource
 
@@ -26,8 +25,10 @@ class SharedRaster:
         chosen = parse_bands(self.bands, ds)
         return RasterSource(ds, chosen, make_mask(self.mask, ds, chosen))
 
-    def read_window(self, tile):
+    def read(self, function, tile):
+        """function(the raster as a RasterSource, tile), such as
+        kavu.tiled.window.read_window, on whichever machine this runs."""
         st = os.stat(self.path)  # a file written anew is opened anew
         key = (self.path, st.st_mtime_ns, st.st_size, self.bands, self.mask)
         with gdal_env():
-            return read_window(cached(key, self._open), tile)
+            return function(cached(key, self._open), tile)

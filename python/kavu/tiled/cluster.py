@@ -1,9 +1,10 @@
 """One scene's windows as tasks on a Dask cluster.
 
 The windows of a scene depend on nothing but the pixels, the scale and the
-run's options, so any worker can segment any of them: each task reads its own
-window (from a path every machine can open, or carried with the task when the
-source is an array in the client's memory), segments it and sends back its
+run's options, so any worker can segment any of them (and measure the scale
+of any tile before): each task reads its own pixels (from a path every
+machine can open, or carried with the task when the source is an array in the
+client's memory), segments its window and sends back its
 WindowOutcome (outcome.py), a few lines and the owned labels. The client keeps
 the tiles in grid order as it does with threads, so the output is the same,
 byte for byte, wherever and on how many workers the windows ran.
@@ -18,8 +19,10 @@ import uuid
 from collections import deque
 from contextlib import contextmanager
 
+from .lambdas import BandSpread
+from .levels import Quantiser
 from .outcome import window_outcome
-from .window import WindowPixels, read_window, segment_window
+from .window import WindowPixels, observe_scale, read_scale_block, read_window, segment_window
 
 
 class ClusterLost(RuntimeError):
@@ -29,18 +32,27 @@ class ClusterLost(RuntimeError):
 
 def segment_task(reader, tile, quantiser, run_options, connectivity):
     """What a worker runs for one tile: its window read (reader: WindowPixels
-    already read, or an object whose read_window(tile) reads them),
-    segmented, and its WindowOutcome."""
-    pixels = reader if isinstance(reader, WindowPixels) else reader.read_window(tile)
+    already read, or a shared source, as SharedRaster), segmented, and its
+    WindowOutcome."""
+    pixels = reader if isinstance(reader, WindowPixels) else reader.read(read_window, tile)
     local = segment_window(pixels, quantiser, run_options)
     return window_outcome(tile, local, pixels, connectivity)
 
 
+def scale_task(reader, tile):
+    """The scale pass over one tile: (Quantiser, BandSpread) of its pixels."""
+    pixels = reader if isinstance(reader, WindowPixels) else reader.read(read_scale_block, tile)
+    quantiser, spread = Quantiser(), BandSpread()
+    observe_scale(pixels, quantiser, spread)
+    return quantiser, spread
+
+
 class WindowTasks:
-    """The windows of a run as tasks of `client` (a distributed.Client).
-    shared: an object with read_window(tile) that pickles and can be used on
-    every worker (kavu.raster.shared_source.SharedRaster); None: the client
-    reads each window from the run's source and sends it with its task."""
+    """The tiles of a run as tasks of `client` (a distributed.Client).
+    shared: a source every worker can open (it pickles; read(function, tile)
+    gives function(source, tile) there), as kavu.raster.shared_source's
+    SharedRaster; None: the client reads each tile's pixels from the run's
+    source and sends them with its task."""
 
     def __init__(self, client, shared=None):
         self.client, self.shared = client, shared
@@ -48,30 +60,31 @@ class WindowTasks:
     def ahead(self):
         """Tasks in flight: two for every thread of the cluster, so that no
         worker waits for the client while the client holds only a few
-        windows' outcomes."""
+        tiles' results."""
         try:
             threads = sum(self.client.nthreads().values())
         except Exception as e:  # noqa: BLE001 - any failure to reach the scheduler
-            raise lost(self.client, e) from e
+            raise lost(self.client) from e
         return max(2, 2 * threads)
+
+    def scales(self, tiles, source):
+        """(Quantiser, BandSpread) of every tile, in the tiles' order."""
+        return self._in_order("scale", tiles, source, read_scale_block, scale_task)
 
     def outcomes(self, tiles, source, quantiser, run_options, connectivity):
         """The WindowOutcome of every tile, in the tiles' order."""
+        return self._in_order(
+            "window", tiles, source, read_window, segment_task, quantiser, run_options, connectivity
+        )
+
+    def _in_order(self, name, tiles, source, read, task, *args):
         run = uuid.uuid4().hex[:12]
-        tiles = iter(tiles)
         pending = deque()
 
         def submit(tile):
-            reader = self.shared if self.shared is not None else read_window(source, tile)
+            reader = self.shared if self.shared is not None else read(source, tile)
             return self.client.submit(
-                segment_task,
-                reader,
-                tile,
-                quantiser,
-                run_options,
-                connectivity,
-                key=f"kavu-window-{run}-{tile.index}",
-                pure=False,
+                task, reader, tile, *args, key=f"kavu-{name}-{run}-{tile.index}", pure=False
             )
 
         try:
@@ -105,17 +118,15 @@ class WindowTasks:
         except (CancelledError, CommClosedError, OSError) as e:
             if self.client.status == "running" and not isinstance(e, CancelledError):
                 raise
-            raise lost(self.client, e) from None
+            raise lost(self.client) from None
 
 
-def lost(client, error):
-    """ClusterLost naming the scheduler (and the error, unless it only says
-    that the client dropped the task)."""
-    from concurrent.futures import CancelledError
-
+def lost(client):
+    """ClusterLost naming the scheduler. How the loss shows (a task the client
+    dropped, a connection reset, a timeout) depends on when it came, and tells
+    the user nothing more."""
     address = getattr(getattr(client, "scheduler", None), "address", None) or "?"
-    why = "" if isinstance(error, CancelledError) else f" ({type(error).__name__}: {error})"
-    return ClusterLost(f"lost the Dask scheduler {address}{why}; nothing was written")
+    return ClusterLost(f"lost the Dask scheduler {address}; nothing was written")
 
 
 _opened = threading.local()

@@ -204,10 +204,12 @@ class TiledSegmentation:
             observe_scale(pixels, quantiser, spread)
             return quantiser, spread
 
-        blocks = (read_scale_block(self.source, tile) for tile in self.tiles)
-        for tile, (_, (quantiser, spread)) in zip(
-            self.tiles, ordered_map(measure, blocks, self.workers)
-        ):
+        if self.cluster is not None:
+            scales = self.cluster.scales(self.tiles, self.source)
+        else:
+            blocks = (read_scale_block(self.source, tile) for tile in self.tiles)
+            scales = (scale for _, scale in ordered_map(measure, blocks, self.workers))
+        for tile, (quantiser, spread) in zip(self.tiles, scales):
             self.quantiser.join(quantiser)
             self.spread.join(spread)
             yield tile
