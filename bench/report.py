@@ -21,6 +21,9 @@ AIMS = (
     ("merging", "skimage", lambda r: r["ratio"] >= 50, "≥ 50× merge_hierarchical per region"),
 )
 UTILITY_NS_PER_PX_BAND = 2.0
+# The main job whole (whole_runs.py), both cores on a quiet machine: data set,
+# Mpixel/s and times slic.
+MAIN_JOB_AIMS = (("photo mosaic", 5.0, 3.5), ("synthetic field", 2.0, 2.5))
 # Aims on our own time per unit at one size, from the routines' own issues:
 # family, routine, the count it applies to, limit, unit, text.
 PER_UNIT_AIMS = (
@@ -141,6 +144,13 @@ def aims(rows, scaling):
             verdict = "met" if r["rss_bytes"] < 1.5 * 2**30 else "MISSED"
             lines.append(f"{verdict}: tiled road peak < 1.5 GiB: "
                          f"{r['rss_bytes'] / 2**20:.0f} MiB ({r['data']})")
+    for name, mpx_aim, ratio_aim in MAIN_JOB_AIMS:
+        for r in rows:
+            if r["family"] == "main job" and r["data"].startswith(name) and r.get("ratio"):
+                mpx = r["count"] / r["ours_s"] / 1e6
+                verdict = "met" if mpx >= mpx_aim and r["ratio"] >= ratio_aim else "MISSED"
+                lines.append(f"{verdict}: main job ≥ {mpx_aim:g} Mpixel/s and ≥ {ratio_aim:g}× "
+                             f"slic: {mpx:.2f} Mpixel/s, {r['ratio']:.1f}× ({r['data']})")
     for s in scaling:
         if "tiles" in s["name"] and "memory_exponent" in s:
             verdict = "met" if s["memory_exponent"] <= 0.2 else "MISSED"

@@ -372,6 +372,9 @@ def main():
         more, road_scaling, _ = road_rows(args, log)
         rows += more
         scaling += road_scaling
+    if not args.only or "whole_runs" in args.only:
+        import whole_runs
+        rows += [report.complete(r) for r in whole_runs.rows(args, log)]
     micro = []
     if args.full or (args.only and "micro" in args.only):
         micro = micro_benchmarks(args.build, log)
