@@ -1,11 +1,14 @@
 """The tiled segmentation's pieces on literal inputs: stitching, relabelling,
-specks' ties, the window's speck rounds and lambda for a number of regions."""
+specks' ties, the window's speck rounds, lambda for a number of regions and
+the margin that follows the regions."""
 
 import numpy as np
 
 from kavu.tiled.geometry import grid
 from kavu.tiled.lambdas import SampleWindow, lambda_for_regions
+from kavu.tiled.array_source import ArraySource
 from kavu.tiled.relabel import join_pairs, join_table
+from kavu.tiled.run import SegmentOptions, TiledSegmentation
 from kavu.binding.small_regions import absorb_small_regions
 from kavu.tiled.small_regions import cheapest_hosts, neighbour_pairs, region_means
 from kavu.tiled.stitching import Stitcher
@@ -83,3 +86,26 @@ def test_lambda_for_regions_on_a_known_schedule():
     assert lambda_for_regions([w], 4, 40, 0) == 0
     assert lambda_for_regions([w], 2, 40, 0) == lambda_for_regions([w], 4, 80, 0) == above[2]
     assert lambda_for_regions([w], 1, 40, 0) == above[3]
+
+
+def chosen_margin(square, **options):
+    """The margin a run takes on flat squares of that side (plus noise)."""
+    rng = np.random.default_rng(2)
+    cells = rng.uniform(0, 100, (3, 800 // square + 1, 800 // square + 1)).astype(np.float32)
+    image = np.repeat(np.repeat(cells, square, 1), square, 2)[:, :800, :800]
+    image += rng.normal(0, 1, image.shape).astype(np.float32)
+    run = TiledSegmentation(
+        ArraySource(image), SegmentOptions(tile=256, **options), None, workers=1
+    )
+    for _ in run.measure_scale():
+        pass
+    run.choose_lambda()
+    tile = run.tiles[5]  # a margin on every side
+    return {tile.y0 - tile.wy0, tile.wy1 - tile.y1, tile.x0 - tile.wx0, tile.wx1 - tile.x1}
+
+
+def test_the_margin_follows_the_regions():
+    assert chosen_margin(3) == {32}  # the smallest margin
+    assert chosen_margin(3, regions=4) == {128}  # regions far larger: half the tile
+    assert chosen_margin(24) == {48}  # twice their width
+    assert chosen_margin(3, margin=5) == {5}

@@ -130,6 +130,19 @@ class SampleWindow(NamedTuple):
         """The window's share of the regions left when merging stops at the
         threshold, level-0 basins joined and specks absorbed as a run does:
         each region counts its owned pixels over its area."""
+        area, owned = self._regions(threshold, min_size)
+        return float((owned / area).sum())
+
+    def pixels_and_area(self, threshold, min_size):
+        """(owned pixels, the sum over them of the area of the region each
+        lies in) when merging stops at the threshold: their ratio is the area
+        of a typical pixel's region, which large regions dominate as they do
+        the pixels."""
+        area, owned = self._regions(threshold, min_size)
+        return float(owned.sum()), float((owned * area).sum())
+
+    def _regions(self, threshold, min_size):
+        """Area and owned pixels of each region left at the threshold."""
         k = int(np.searchsorted(self.costs, np.float32(threshold), side="left"))
         _, group = groups(len(self.area), np.concatenate([self.merges[:k], self.level0]))
         if min_size > 1:
@@ -137,7 +150,7 @@ class SampleWindow(NamedTuple):
         area = np.bincount(group, self.area)
         owned = np.bincount(group, self.owned)
         area[group[0]] = 0  # no region
-        return float((owned[area > 0] / area[area > 0]).sum())
+        return area[area > 0], owned[area > 0]
 
     def _specks_absorbed(self, group, min_size):
         """The window's speck rounds (binding.small_regions) on the graph of the regions."""

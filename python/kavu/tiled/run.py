@@ -37,6 +37,7 @@ from .pipeline import bound_workers, ordered_map, window_bytes, workers_named
 from .small_regions import settle_specks
 from .stitching import Stitcher
 from .geometry import SMALLEST_TILE, grid
+from .margins import largest_margin, margin_for, probe_windows, typical_area
 from .relabel import LabelBook
 from .label_stores import LabelTally
 from .outcome import window_outcome
@@ -53,21 +54,10 @@ class SegmentOptions:
     mean_area: Optional[float] = None  # wanted mean region area in pixels
     min_size: int = DEFAULT_MIN_SIZE  # regions below it join a neighbour
     tile: int = DEFAULT_TILE
-    margin: Optional[int] = None  # stability margin; None: stability_margin(tile)
+    margin: Optional[int] = None  # stability margin; None: from the regions (margins.py)
     connectivity: int = 4
     merge_lines: bool = True
     start_label: int = 1
-
-
-def stability_margin(tile):
-    """Pixels of context on each side of a tile: 64, or an eighth of larger
-    tiles. Measured: with 32 pixels the regions of 64-pixel tiles at coarse
-    lambdas stayed apart or together where one piece does otherwise far more
-    often than with 64 (Landsat at lambda 1000: ARI 0.67 against 0.79); on
-    2048 x 2048 pixels with 512-pixel tiles a 128-pixel margin raised the ARI
-    from 0.83 to 0.93 for 30 % more time. What a margin must cover grows with
-    the regions, and tiles are chosen larger for larger images."""
-    return max(64, tile // 8)
 
 
 def check_options(options):
@@ -177,10 +167,13 @@ class TiledSegmentation:
         check_options(options)
         check_workers(workers)
         self.source, self.store = source, store
-        margin = stability_margin(options.tile) if options.margin is None else options.margin
         self.options = options
-        # Stitching reads the first pixel past each tile border in the window.
-        self.tiles = grid(source.height, source.width, options.tile, max(margin, 1))
+        # The margin follows the regions, known once lambda is: until then
+        # (the scale pass reads only owned pixels) the largest it can be,
+        # which also bounds the workers by the largest window.
+        self.tiles = self._grid(
+            largest_margin(options.tile) if options.margin is None else options.margin
+        )
         self.quantiser = Quantiser()
         self.spread = BandSpread()
         self.stitcher = Stitcher(source.width)
@@ -193,6 +186,10 @@ class TiledSegmentation:
         self.workers, fewer = bound_workers(workers, window_bytes(window, source.nbands))
         if fewer:
             warnings.warn(fewer, stacklevel=2)
+
+    def _grid(self, margin):
+        # Stitching reads the first pixel past each tile border in the window.
+        return grid(self.source.height, self.source.width, self.options.tile, max(margin, 1))
 
     def measure_scale(self):
         """The scale pass; yields each tile once it is taken into account.
@@ -219,6 +216,7 @@ class TiledSegmentation:
         image's default. Needs the scale pass done."""
         o = self.options
         sample = partial(sample_windows, self.source, self.quantiser, o.connectivity, o.merge_lines)
+        windows = None
         if self.lambda_threshold is None:
             wanted = (
                 o.regions
@@ -226,8 +224,9 @@ class TiledSegmentation:
                 else (self.spread.count / o.mean_area if o.mean_area is not None else None)
             )
             if wanted is not None:
+                windows = sample(self.spread.count / wanted)
                 self.lambda_threshold = lambda_for_regions(
-                    sample(self.spread.count / wanted), wanted, self.spread.count, o.min_size
+                    windows, wanted, self.spread.count, o.min_size
                 )
             if self.lambda_threshold is None:
                 self.lambda_threshold = default_lambda(self.spread)
@@ -235,9 +234,15 @@ class TiledSegmentation:
             # Measured, the largest merge cost is 1.1 (white noise) to 140
             # (photographs) times the summed variance: below that, the
             # sample schedules would find a merge left undone.
+            windows = sample()
             warn_past_every_merge(
-                self.lambda_threshold, sample(), self.source.height * self.source.width
+                self.lambda_threshold, windows, self.source.height * self.source.width
             )
+        if o.margin is None and len(self.tiles) > 1:
+            if windows is None:
+                windows = probe_windows(self.source, self.quantiser, o.connectivity, o.merge_lines)
+            area = typical_area(windows, self.lambda_threshold, o.min_size)
+            self.tiles = self._grid(margin_for(o.tile, area))
         self.run_options = _WindowOptions(
             self.lambda_threshold, o.min_size, o.connectivity, o.merge_lines
         )
