@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 PYTHON := /usr/bin/python3
 
-.PHONY: all deps configure build test format-check format lint sanitize fuzz-build fuzz fuzz-smoke install demo bench clean
+.PHONY: all deps configure build test format-check format lint sanitize fuzz-build fuzz fuzz-smoke install qgis-test demo bench clean
 
 all: build
 
@@ -19,6 +19,7 @@ build: configure
 
 test: build format-check lint
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	$(MAKE) qgis-test
 	$(MAKE) sanitize
 	$(MAKE) fuzz-smoke
 
@@ -36,7 +37,7 @@ format: deps
 
 # The Python package in black's style (pyproject.toml: line length 100) and
 # clean by flake8 (.flake8); `make format` applies black.
-PY_LINTED = python/kavu
+PY_LINTED = python/kavu qgis
 lint: deps
 	@black --check --quiet $(PY_LINTED) || \
 	  { echo "lint: run 'make format' to apply black"; exit 1; }
@@ -119,9 +120,24 @@ demo: configure
 	@echo "  statistics  $(CURDIR)/$(DEMO_OUT)/stats.csv"
 	@echo "  schedule    $(CURDIR)/$(DEMO_OUT)/schedule.png (regions against lambda)"
 
-# Installs the kavu package (with the host and the module) for $(PYTHON).
+# Installs the kavu package (with the host and the module) for $(PYTHON),
+# and the QGIS Processing plugin into the user's default QGIS profile, enabled
+# (qgis_process.bin: Debian's qgis_process wrapper adds an option 3.22 refuses).
+QGIS_PLUGINS ?= $(HOME)/.local/share/QGIS/QGIS3/profiles/default/python/plugins
 install: build
 	cmake --install $(BUILD)
+	mkdir -p $(QGIS_PLUGINS)
+	rm -rf $(QGIS_PLUGINS)/kavu_processing
+	cp -r qgis/kavu_processing $(QGIS_PLUGINS)/
+	QT_QPA_PLATFORM=offscreen qgis_process.bin plugins enable kavu_processing >/dev/null
+
+# The QGIS algorithms headless: each through qgis_process on the Landsat
+# scene with the plugin in a profile of its own under $(BUILD)/qgis-check,
+# outputs checked, and Cancel leaving nothing.
+qgis-test: build
+	scripts/fetch-sample.sh $(BUILD)/data/L7_ETMs.tif
+	PYTHONPATH=$(CURDIR)/$(BUILD)/python $(PYTHON) qgis/check_algorithms.py \
+	  $(BUILD)/data/L7_ETMs.tif $(BUILD)/qgis-check
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

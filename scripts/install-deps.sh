@@ -8,7 +8,8 @@ packages=(
   clang libclang-rt-14-dev clang-format-14 valgrind
   python3-dev python3-numpy python3-pytest python3-hypothesis pybind11-dev
   python3-rasterio python3-skimage python3-opencv python3-scipy python3-tqdm
-  python3-matplotlib python3-distributed black python3-flake8
+  python3-matplotlib python3-distributed black python3-flake8 python3-gdal
+  qgis python3-qgis qgis-providers xvfb xauth
 )
 
 missing=()

@@ -34,6 +34,8 @@ FEATURES_PER_COMMIT = 20000
 # Regions whose attributes are held at a time: the rasters are read once for
 # each such part of the labels. About 200 bytes a region with one band.
 REGIONS_PER_PASS = 1 << 21
+# Rows of attributes turned into Python numbers at a time while writing.
+ROWS_AT_A_TIME = 4096
 # Pending neighbour pairs gathered before they are folded into the sorted set.
 PAIRS_PER_FOLD = 1 << 22
 
@@ -202,6 +204,8 @@ def write_polygons(
             present = distinct_labels(labels_ds)
             passes = range(0, len(present), REGIONS_PER_PASS)
             with AtomicOutput(out_path) as work:
+                # GDAL's datasources are closed before the work folder goes.
+                parts = out = None
                 try:
                     parts = _polygonize(
                         labels_path, work.work_file("parts.gpkg"), connectivity, progress
@@ -216,9 +220,12 @@ def write_polygons(
                         out.write(within, stats, labels, neighbours)
                     _cancel_check(progress, "attributes", len(passes), len(passes))
                     out.close()
-                    parts = None
                 except RuntimeError as e:  # GDAL's own failures
                     raise write_error(out_path, e) from None
+                finally:
+                    if out is not None:
+                        out.close()
+                    parts = out = None
                 work.commit()
     return len(present)
 
@@ -242,6 +249,7 @@ def _polygonize(labels_path, parts_path, connectivity, progress):
             band, None, layer, 0, options, callback=_gdal_progress(progress, "polygonising")
         )
     except RuntimeError:
+        layer = parts = None
         _cancel_check(progress, "polygonising", 0, 100)
         raise
     layer.CommitTransaction()
@@ -263,32 +271,50 @@ class _Layer:
         for field, kind in _fields(bands):
             self.layer.CreateField(ogr.FieldDefn(field, kind))
         self.definition = self.layer.GetLayerDefn()
+        self.written = 0
 
     def write(self, within, stats, labels, neighbours):
+        """The features of `labels` (the labels present from within[0] to
+        within[1], ascending): the query meets them in that order, so the
+        i-th label grouped is labels[i]."""
         ordered = self.parts.ExecuteSQL(
             f"SELECT label, geom FROM parts WHERE label BETWEEN {int(within[0])} AND "
             f"{int(within[1])} ORDER BY label"
         )
         values = np.stack([stats.means, stats.stds, stats.mins, stats.maxs], axis=2)
-        self.stats, self.values = stats, values.reshape(len(stats.labels), -1)
-        self.labels, self.neighbours, self.written = labels, neighbours, 0
+        values = values.reshape(len(stats.labels), -1)
+        at = np.minimum(np.searchsorted(stats.labels, labels), max(len(stats.labels) - 1, 0))
+        has_stats = stats.labels[at] == labels if len(stats.labels) else np.zeros(len(labels), bool)
+        rows = []
+
+        def attributes(i):  # Python numbers, made for ROWS_AT_A_TIME rows at a time
+            if i % ROWS_AT_A_TIME == 0:
+                part = slice(i, i + ROWS_AT_A_TIME)
+                rows[:] = zip(
+                    neighbours[part].tolist(),
+                    values[at[part]].tolist(),
+                    has_stats[part].tolist(),
+                )
+            n, row, ok = rows[i % ROWS_AT_A_TIME]
+            return n, row if ok else None
+
         self.layer.StartTransaction()
         try:
-            current, polygons = None, []
+            current, polygons, done = None, [], 0
             for feature in ordered:
-                label = feature.GetField(0)
+                label = feature.GetFieldAsInteger64(0)
                 if label != current and polygons:
-                    self._feature(current, polygons)
-                    polygons = []
+                    self._feature(current, polygons, *attributes(done))
+                    done, polygons = done + 1, []
                 current = label
                 polygons.append(feature.GetGeometryRef().Clone())
             if polygons:
-                self._feature(current, polygons)
+                self._feature(current, polygons, *attributes(done))
             self.layer.CommitTransaction()
         finally:
             self.parts.ReleaseResultSet(ordered)
 
-    def _feature(self, label, polygons):
+    def _feature(self, label, polygons, neighbours, values):
         from osgeo import ogr
 
         multi = ogr.Geometry(ogr.wkbMultiPolygon)
@@ -298,15 +324,14 @@ class _Layer:
         perimeter = _perimeter(multi)
         feature = ogr.Feature(self.definition)
         feature.SetGeometryDirectly(multi)
-        feature.SetField(0, label)
-        feature.SetField(1, round(area / self.pixel_area) if self.pixel_area else 0)
+        feature.SetFieldInteger64(0, label)
+        feature.SetFieldInteger64(1, round(area / self.pixel_area) if self.pixel_area else 0)
         feature.SetField(2, area)
         feature.SetField(3, perimeter)
         feature.SetField(4, 4 * math.pi * area / (perimeter * perimeter))
-        feature.SetField(5, int(self.neighbours[np.searchsorted(self.labels, label)]))
-        at = int(np.searchsorted(self.stats.labels, label))
-        if at < len(self.stats.labels) and self.stats.labels[at] == label:  # else all NaN
-            for i, value in enumerate(self.values[at].tolist(), 6):
+        feature.SetFieldInteger64(5, neighbours)
+        if values is not None:  # else every pixel of the region is NaN
+            for i, value in enumerate(values, 6):
                 feature.SetField(i, value)
         self.layer.CreateFeature(feature)
         self.written += 1
@@ -315,5 +340,5 @@ class _Layer:
             self.layer.StartTransaction()
 
     def close(self):
-        self.layer = self.definition = None
+        self.layer = self.definition = self.parts = None
         self.out = None
