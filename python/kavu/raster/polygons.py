@@ -211,6 +211,7 @@ def write_polygons(
                         labels_path, work.work_file("parts.gpkg"), connectivity, progress
                     )
                     out = _Layer(work.path, layer, parts, chosen, abs(ds.transform.determinant))
+                    out.progress, out.total = progress, len(present)
                     for done, first in enumerate(passes):
                         _cancel_check(progress, "attributes", done, len(passes))
                         labels = present[first : first + REGIONS_PER_PASS]
@@ -271,7 +272,7 @@ class _Layer:
         for field, kind in _fields(bands):
             self.layer.CreateField(ogr.FieldDefn(field, kind))
         self.definition = self.layer.GetLayerDefn()
-        self.written = 0
+        self.written, self.progress, self.total = 0, None, 0
 
     def write(self, within, stats, labels, neighbours):
         """The features of `labels` (the labels present from within[0] to
@@ -337,6 +338,7 @@ class _Layer:
         self.written += 1
         if self.written % FEATURES_PER_COMMIT == 0:
             self.layer.CommitTransaction()
+            _cancel_check(self.progress, "writing", self.written, self.total)
             self.layer.StartTransaction()
 
     def close(self):
