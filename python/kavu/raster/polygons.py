@@ -9,8 +9,9 @@ into a scratch GeoPackage first, and are read back ordered by label, so that a
 label of several parts (specks, parts that meet only at a corner under
 4-connectivity) is one feature. The attributes are computed from the rasters
 strip by strip (kavu.raster.overlay.region_stats, the same numbers as `kavu
-stats`) and the neighbour pairs in one sorted array; these hold a few tens of
-bytes a region, never the image."""
+stats`, and the neighbour pairs as one sorted array) for REGIONS_PER_PASS
+labels at a time, the rasters read again for each further part; what is held
+for every region is the list of labels alone (4 or 8 bytes a region)."""
 
 import math
 import os
