@@ -221,6 +221,7 @@ def write_polygons(
                         neighbours = neighbour_counts(labels_ds, labels, connectivity)
                         out.write(within, stats, labels, neighbours)
                     _cancel_check(progress, "attributes", len(passes), len(passes))
+                    out.finish()
                     out.close()
                 except RuntimeError as e:  # GDAL's own failures
                     raise write_error(out_path, e) from None
@@ -269,7 +270,11 @@ class _Layer:
         self.parts, self.pixel_area = parts, pixel_area
         self.out = ogr.GetDriverByName("GPKG").CreateDataSource(path)
         srs = parts.GetLayerByName("parts").GetSpatialRef()
-        self.layer = self.out.CreateLayer(name, srs=srs, geom_type=ogr.wkbMultiPolygon)
+        # The spatial index is built once at the end (finish), not a feature at a time.
+        self.name = name
+        self.layer = self.out.CreateLayer(
+            name, srs=srs, geom_type=ogr.wkbMultiPolygon, options=["SPATIAL_INDEX=NO"]
+        )
         for field, kind in _fields(bands):
             self.layer.CreateField(ogr.FieldDefn(field, kind))
         self.definition = self.layer.GetLayerDefn()
@@ -341,6 +346,9 @@ class _Layer:
             self.layer.CommitTransaction()
             _cancel_check(self.progress, "writing", self.written, self.total)
             self.layer.StartTransaction()
+
+    def finish(self):
+        self.out.ExecuteSQL(f"SELECT CreateSpatialIndex('{self.name}', 'geom')")
 
     def close(self):
         self.layer = self.definition = self.parts = None
