@@ -305,6 +305,10 @@ def main():
     p.add_argument("--before", metavar="BUILD",
                    help="a build of an earlier commit: each row shows its time and memory "
                    "before -> after ours, against the same peers")
+    p.add_argument("--quality-side", type=int, default=1024,
+                   help="side of the ground-truth images of the quality rows")
+    p.add_argument("--quality-seeds", type=int, nargs="+", default=[1, 2, 3],
+                   help="seeds of the ground-truth images of the quality rows")
     p.add_argument("--quick", action="store_true",
                    help="small sizes only, for trying the benchmark out")
     p.add_argument("--full", action="store_true",
@@ -330,6 +334,7 @@ def main():
         args.main_mosaic, args.main_side, args.main_growth = 1024, 384, [256, 512]
         args.road_sizes, args.tile, args.one_piece_max = [256, 512, 1024], 256, 1024
         args.compare = []
+        args.quality_side, args.quality_seeds = 512, [1]
     if args.full:
         args.compare = []
         args.road_sizes, args.tile, args.one_piece_max = [2048, 4096, 8192, 16384], 1024, 4096
@@ -375,6 +380,10 @@ def main():
     if not args.only or "whole_runs" in args.only:
         import whole_runs
         rows += [report.complete(r) for r in whole_runs.rows(args, log)]
+    if not args.only or "quality" in args.only:
+        import quality
+        log("quality rows: kavu and its peers against a ground truth\n")
+        quality.report(args.out, args.quality_side, args.quality_seeds, log)
     micro = []
     if args.full or (args.only and "micro" in args.only):
         micro = micro_benchmarks(args.build, log)

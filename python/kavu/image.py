@@ -55,6 +55,7 @@ def segment(
     tile: int = DEFAULT_TILE,
     connectivity: int = 4,
     start_label: int = 1,
+    levels: str = "floored",
     client=None,
 ) -> npt.NDArray[np.uint32]:
     """Segments an image into regions: watershed basins of its gradient,
@@ -75,6 +76,9 @@ def segment(
         is cheapest to merge with (0 or 1: none do).
     tile: tile size in pixels; memory follows it.
     start_label: the first label (as in skimage.segmentation.slic).
+    levels: "floored" (default): gradients below the image's median count as
+        flat, so smooth areas start as one piece; "sobel": the plain gradient,
+        as before this choice existed (smooth areas in more, smaller pieces).
     client: a distributed.Client, or a Dask scheduler's address, whose
         workers segment the windows (each sent with its task); the labels
         are the same as without.
@@ -94,6 +98,7 @@ def segment(
         tile=tile,
         connectivity=connectivity,
         start_label=start_label,
+        levels=levels,
     )
     with connected(client) as own:
         cluster = None if own is None else WindowTasks(own)

@@ -120,6 +120,7 @@ def segment_options(args):
         connectivity=args.connectivity,
         merge_lines=args.merge_lines,
         start_label=args.start_label,
+        levels=args.levels,
     )
 
 
@@ -366,6 +367,14 @@ def add_segment_options(p):
         default=1,
         metavar="L",
         help="first label of the output (default 1; 0 is no region)",
+    )
+    p.add_argument(
+        "--levels",
+        choices=("floored", "sobel"),
+        default="floored",
+        help="the gradient the watershed floods: 'floored' (default) counts gradients "
+        "below the image's median as flat, so smooth areas start as one piece; 'sobel' "
+        "is the plain gradient of earlier versions (smooth areas in more, smaller pieces)",
     )
 
 

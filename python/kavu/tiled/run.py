@@ -31,7 +31,7 @@ from .lambdas import (
     sample_windows,
     warn_past_every_merge,
 )
-from .levels import Quantiser
+from .levels import LEVEL_RULES, Quantiser
 from .window import observe_scale, read_scale_block, read_window, segment_window
 from .pipeline import bound_workers, ordered_map, window_bytes, workers_named
 from .small_regions import settle_specks
@@ -58,6 +58,7 @@ class SegmentOptions:
     connectivity: int = 4
     merge_lines: bool = True
     start_label: int = 1
+    levels: str = LEVEL_RULES[0]  # "floored" or "sobel" (no floor): levels.py
 
 
 def check_options(options):
@@ -102,6 +103,7 @@ def check_options(options):
             "slower for nothing",
         ),
         ("connectivity", o.connectivity in (4, 8), "needs to be 4 or 8"),
+        ("levels", o.levels in LEVEL_RULES, f"needs to be one of {', '.join(LEVEL_RULES)}"),
         ("start_label", 1 <= o.start_label <= 0xFFFFFFFF, "needs to be 1 to 4294967295"),
     ]
     for option, fine, reason in checks:
@@ -174,7 +176,7 @@ class TiledSegmentation:
         self.tiles = self._grid(
             largest_margin(options.tile) if options.margin is None else options.margin
         )
-        self.quantiser = Quantiser()
+        self.quantiser = Quantiser(options.levels)
         self.spread = BandSpread()
         self.stitcher = Stitcher(source.width)
         self.book = LabelBook()
@@ -225,6 +227,10 @@ class TiledSegmentation:
             )
             if wanted is not None:
                 windows = sample(self.spread.count / wanted)
+                if self.quantiser.plain_if_out_of_reach(
+                    windows, wanted, self.spread.count, o.min_size
+                ):
+                    windows = sample(self.spread.count / wanted)
                 self.lambda_threshold = lambda_for_regions(
                     windows, wanted, self.spread.count, o.min_size
                 )
