@@ -53,10 +53,10 @@ def cluster():
 
 
 def kill_a_busy_worker(client):
-    pids = client.run(os.getpid)
-    while not (busy := [w for w, tasks in client.processing().items() if tasks]):
-        time.sleep(0.01)
-    os.kill(pids[busy[0]], signal.SIGKILL)
+    """kill -9 the worker running the most tasks (then holding the most results)."""
+    pids, running, held = client.run(os.getpid), client.processing(), client.has_what()
+    busiest = max(pids, key=lambda w: (len(running.get(w, ())), len(held.get(w, ()))))
+    os.kill(pids[busiest], signal.SIGKILL)
 
 
 def at_tile(n, action):
