@@ -75,27 +75,6 @@ def cheapest_hosts(pairs, blen, area, means, min_size):
 STRIP = 256
 
 
-class RegionTally:
-    """Pixel count and band sums of every label of the run (index = label)."""
-
-    def __init__(self, nbands):
-        self.area = np.zeros(1024)
-        self.sums = np.zeros((nbands, 1024))
-
-    def add(self, first, labels, image):
-        """labels: first .. first + k - 1 (0 for none) over image's pixels."""
-        local = np.where(labels != 0, labels - (first - 1), 0)
-        n = int(local.max()) + 1
-        area, sums = region_sums(image, local, n)
-        top = first + n - 1
-        if top > len(self.area):
-            grow = max(top, 2 * len(self.area)) - len(self.area)
-            self.area = np.concatenate([self.area, np.zeros(grow)])
-            self.sums = np.concatenate([self.sums, np.zeros((len(self.sums), grow))], axis=1)
-        self.area[first:top] += area[1:]
-        self.sums[:, first:top] += sums[:, 1:]
-
-
 def settle_specks(table, tally, store, height, width, min_size):
     """table (run label -> region 1 .. n, 0 none) with every region under
     min_size that has a neighbour joined to the cheapest one."""
