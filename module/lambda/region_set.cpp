@@ -7,9 +7,19 @@
 
 namespace {
 
+// The merge label lists of a run and their nodes, one per position, in one
+// block: the lists first, then the nodes. Merging only relinks nodes, so the
+// block is released whole, never node by node.
+merge_lbl_list *alloc_pooled_lists(int32_t n_positions) {
+  const size_t n = static_cast<size_t>(n_positions);
+  void *block = kavu_calloc(1, n * (sizeof(merge_lbl_list) + sizeof(merge_lbl_node)));
+  return static_cast<merge_lbl_list *>(block);
+}
+
 // Gives every position its band vector (zero), bestp -1 and, when it holds a
-// label, its one-label merge list. The band vectors are one block that starts
-// at record 0. Partial work is left for the caller's release.
+// label, its one-label merge list (the position's node of the pool). The band
+// vectors are one block that starts at record 0. Partial work is left for the
+// caller's release.
 kavu_status init_records(const open_hash *region_hash, int32_t n_positions, int32_t nbands,
                          region_rec *set, merge_lbl_list *lists) {
   float *gval = kavu_alloc_zeroed<float>(static_cast<size_t>(n_positions) * nbands);
@@ -18,10 +28,12 @@ kavu_status init_records(const open_hash *region_hash, int32_t n_positions, int3
     set[p].gval = gval + static_cast<size_t>(p) * nbands;
     set[p].bestp = -1;
   }
+  auto *nodes = reinterpret_cast<merge_lbl_node *>(lists + n_positions);
   for (int32_t p = 0; p < n_positions; ++p)
-    if (open_hash_pos_valid(region_hash, p) &&
-        merge_lbl_list_add(&lists[p], region_hash->slots[p]) != 0)
-      return KAVU_NO_MEMORY;
+    if (open_hash_pos_valid(region_hash, p)) {
+      nodes[p] = merge_lbl_node{nullptr, region_hash->slots[p]};
+      lists[p] = merge_lbl_list{&nodes[p], &nodes[p]};
+    }
   return KAVU_OK;
 }
 
@@ -61,13 +73,13 @@ kavu_status t_init_region_set(const float *image, const uint32_t *in_lbl, open_h
                               open_hash *ml_curr_hash, FILE *info_file, const uint8_t *mask) {
   region_rec *set = kavu_alloc_zeroed<region_rec>(static_cast<size_t>(n_positions));
   if (!set) return KAVU_NO_MEMORY;
-  merge_lbl_list *lists = kavu_alloc_zeroed<merge_lbl_list>(static_cast<size_t>(n_positions));
+  merge_lbl_list *lists = alloc_pooled_lists(n_positions);
   if (!lists) {
     kavu_free(set);
     return KAVU_NO_MEMORY;
   }
   auto fail = [&](kavu_status status) {
-    t_free_merge_lbl_list(n_positions, lists);
+    t_free_pooled_lbl_lists(lists);
     t_free_region_set(n_positions, set);
     return status;
   };
@@ -109,6 +121,8 @@ void t_free_region_set(int32_t count, region_rec *region_set) {
   if (count > 0) kavu_free(region_set[0].gval);  // the block of all band vectors
   kavu_free(region_set);
 }
+
+void t_free_pooled_lbl_lists(merge_lbl_list *merge_lbl) { kavu_free(merge_lbl); }
 
 void t_free_merge_lbl_list(int32_t count, merge_lbl_list *merge_lbl) {
   if (!merge_lbl) return;
