@@ -5,6 +5,8 @@
 #include "lambda/region_set.h"
 #include "tile/margins.h"
 
+#include <type_traits>
+
 namespace {
 
 // The merge label lists of a run and their nodes, one per position, in one
@@ -39,8 +41,9 @@ kavu_status init_records(const open_hash *region_hash, int32_t n_positions, int3
 
 // Without a mask the position found for a pixel serves the following pixels of
 // its row while the label stays the same; with one, every counted pixel looks
-// its label up. Sums are single precision, in row order, band by band.
-template <bool Masked>
+// its label up. Sums are single precision, in row order, band by band. A
+// `Bands` above 0 fixes the band count when compiled (the same additions).
+template <bool Masked, int32_t Bands>
 kavu_status accumulate(const float *image, const uint32_t *in_lbl, const open_hash *region_hash,
                        int32_t ncols, int32_t nrows, int32_t nbands, const int32_t *band_offset,
                        region_rec *set, const uint8_t *mask) {
@@ -56,11 +59,33 @@ kavu_status accumulate(const float *image, const uint32_t *in_lbl, const open_ha
           return KAVU_KEY_NOT_FOUND;
       }
       region_rec &rec = set[pos];
-      for (int32_t b = 0; b < nbands; ++b) rec.gval[b] += image[band_offset[b] + i];
+      for (int32_t b = 0; b < (Bands > 0 ? Bands : nbands); ++b)
+        rec.gval[b] += image[band_offset[b] + i];
       rec.area += 1;
     }
   }
   return KAVU_OK;
+}
+
+// accumulate compiled for the usual band counts, as the merge step's costs are.
+kavu_status accumulate_for_bands(const float *image, const uint32_t *in_lbl,
+                                 const open_hash *region_hash, int32_t ncols, int32_t nrows,
+                                 int32_t nbands, const int32_t *band_offset, region_rec *set,
+                                 const uint8_t *mask) {
+  const auto run = [&](auto masked, auto bands) {
+    return accumulate<decltype(masked)::value, decltype(bands)::value>(
+        image, in_lbl, region_hash, ncols, nrows, nbands, band_offset, set, mask);
+  };
+  const auto with_bands = [&](auto masked) {
+    switch (nbands) {
+      case 1: return run(masked, std::integral_constant<int32_t, 1>{});
+      case 3: return run(masked, std::integral_constant<int32_t, 3>{});
+      case 4: return run(masked, std::integral_constant<int32_t, 4>{});
+      case 6: return run(masked, std::integral_constant<int32_t, 6>{});
+      default: return run(masked, std::integral_constant<int32_t, 0>{});
+    }
+  };
+  return mask ? with_bands(std::true_type{}) : with_bands(std::false_type{});
 }
 
 }  // namespace
@@ -99,10 +124,8 @@ kavu_status t_init_region_set(const float *image, const uint32_t *in_lbl, open_h
   if (!band_offset) return fail(KAVU_NO_MEMORY);
   for (int32_t b = 0; b < nbands; ++b) band_offset[b] = b * ncols * nrows;
 
-  const kavu_status status = mask ? accumulate<true>(image, in_lbl, region_hash, ncols, nrows,
-                                                     nbands, band_offset, set, mask)
-                                  : accumulate<false>(image, in_lbl, region_hash, ncols, nrows,
-                                                      nbands, band_offset, set, mask);
+  const kavu_status status = accumulate_for_bands(image, in_lbl, region_hash, ncols, nrows, nbands,
+                                                  band_offset, set, mask);
   kavu_free(band_offset);
   if (status != 0) return fail(status);
 
