@@ -189,81 +189,6 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
   return KAVU_OK;
 }
 
-// When z's list is short beside a's (a small basin joining a large region),
-// z's neighbours are handed over first, each found in a's list by binary
-// search; the new ones go into a's list in place (z's entry removed, then a
-// merge from the back that moves only the entries behind the first new one);
-// then one walk over a's final list costs its pairs, repairs each neighbour's
-// vote and makes a's election, meeting the neighbours in the order of
-// merge_walk. Handing over touches only the neighbour's own list and its pairs
-// with a and z, which no other neighbour's repair reads, so handing all over
-// first changes nothing; nor does a's list, which no repair reads, being final
-// before the repairs.
-template <int32_t Bands, typename PairFinal>
-kavu_status absorb_short_list(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
-                              running_choice *choice) {
-  pair_rec *pair_set = run.pair_set;
-  region_rec *region_set = run.region_set;
-  nbr_store *store = &run.nbrs;
-  region_rec &ra = region_set[a], &rz = region_set[z];
-  if (nbr_store_reserve_merged(store, rz.n_nbrs) != 0) return KAVU_NO_MEMORY;
-  nbr_entry *fresh = store->merged;  // z's neighbours new to a, ascending
-  int32_t n_fresh = 0;
-  for (int32_t j = 0; j < rz.n_nbrs; ++j) {
-    const int32_t q = rz.nbrs[j].nbr;
-    if (q == a) continue;
-    const int32_t c = nbr_find(ra.nbrs, ra.n_nbrs, q);
-    const int32_t common = c >= 0 ? ra.nbrs[c].pair : -1;
-    const int32_t p = hand_over(q, rz.nbrs[j].pair, common, a, z, pair_set, region_set);
-    if (c < 0) fresh[n_fresh++] = nbr_entry{q, p};
-  }
-  remove_nbr(ra, z);
-  const int32_t m = ra.n_nbrs + n_fresh;
-  if (m > (1 << ra.nbr_class)) {
-    const int32_t cls = nbr_class_for(m);
-    nbr_entry *block = nbr_store_alloc(store, cls);
-    if (!block) return KAVU_NO_MEMORY;
-    std::memcpy(block, ra.nbrs, sizeof(nbr_entry) * static_cast<size_t>(ra.n_nbrs));
-    nbr_store_free(store, ra.nbrs, ra.nbr_class);
-    ra.nbrs = block;
-    ra.nbr_class = cls;
-  }
-  nbr_entry *list = ra.nbrs;
-  for (int32_t r = ra.n_nbrs - 1, w = m - 1, f = n_fresh - 1; f >= 0; --w)
-    list[w] = r >= 0 && list[r].nbr > fresh[f].nbr ? list[r--] : fresh[f--];
-  ra.n_nbrs = m;
-  nbr_store_free(store, rz.nbrs, rz.nbr_class);
-  rz.nbrs = nullptr;
-  rz.n_nbrs = 0;
-
-  *choice = running_choice{-1, 0.0f};
-  constexpr int32_t ahead = 4, near = 2;  // as in merge_walk
-  const int32_t nbands = run.nbands;
-  const float *gvals = region_set[0].gval;
-  for (int32_t i = 0; i < m; ++i) {
-    if (i + ahead < m) {
-      const nbr_entry &e = list[i + ahead];
-      __builtin_prefetch(&region_set[e.nbr]);
-      __builtin_prefetch(&pair_set[e.pair]);
-      __builtin_prefetch(gvals + static_cast<size_t>(e.nbr) * nbands);
-    }
-    if (i + near < m) {
-      const region_rec &r = region_set[list[i + near].nbr];
-      if (r.bestp >= 0) __builtin_prefetch(&pair_set[r.bestp]);
-      __builtin_prefetch(r.nbrs);
-    }
-    const int32_t q = list[i].nbr, p = list[i].pair;
-    const float before = pair_set[p].t;
-    recost<Bands>(run, a, p, q);
-    if (i == 0)
-      *choice = running_choice{p, pair_set[p].t};
-    else
-      running_choice_offer(*choice, p, pair_set[p].t);
-    if (pair_final(q, p, before) != 0) return KAVU_NO_MEMORY;
-  }
-  return KAVU_OK;
-}
-
 // a's list becomes the m entries of the scratch; z's block goes back to the store.
 kavu_status adopt_merged(merge_run &run, int32_t a, int32_t z, int32_t m) {
   nbr_store *store = &run.nbrs;
@@ -284,29 +209,17 @@ kavu_status adopt_merged(merge_run &run, int32_t a, int32_t z, int32_t m) {
   return KAVU_OK;
 }
 
-// The fused step's joining of the two lists: a short z list goes into a's in
-// place, else both are walked and merged into the scratch that a adopts.
-template <int32_t Bands, typename PairFinal>
-kavu_status join_lists(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
-                       running_choice *choice) {
-  if (run.region_set[z].n_nbrs * 4 <= run.region_set[a].n_nbrs)
-    return absorb_short_list<Bands>(run, a, z, pair_final, choice);
-  int32_t m;
-  if (merge_walk<Bands>(run, a, z, pair_final, &m, choice) != 0) return KAVU_NO_MEMORY;
-  return adopt_merged(run, a, z, m);
-}
-
-// join_lists compiled for the usual band counts (a panchromatic band, RGB, RGB
+// merge_walk compiled for the usual band counts (a panchromatic band, RGB, RGB
 // with near infrared, Landsat's six reflective bands), else for any.
 template <typename PairFinal>
-kavu_status join_for_bands(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
-                           running_choice *choice) {
+kavu_status walk_for_bands(merge_run &run, int32_t a, int32_t z, PairFinal pair_final,
+                           int32_t *merged, running_choice *choice) {
   switch (run.nbands) {
-    case 1: return join_lists<1>(run, a, z, pair_final, choice);
-    case 3: return join_lists<3>(run, a, z, pair_final, choice);
-    case 4: return join_lists<4>(run, a, z, pair_final, choice);
-    case 6: return join_lists<6>(run, a, z, pair_final, choice);
-    default: return join_lists<0>(run, a, z, pair_final, choice);
+    case 1: return merge_walk<1>(run, a, z, pair_final, merged, choice);
+    case 3: return merge_walk<3>(run, a, z, pair_final, merged, choice);
+    case 4: return merge_walk<4>(run, a, z, pair_final, merged, choice);
+    case 6: return merge_walk<6>(run, a, z, pair_final, merged, choice);
+    default: return merge_walk<0>(run, a, z, pair_final, merged, choice);
   }
 }
 
@@ -362,13 +275,15 @@ kavu_status t_merge_pair(merge_run *run, int32_t k) {
 
   // Hand-over, costs, the neighbours' vote repairs and a's own election in
   // one walk (the separate steps above, fused); a votes once the walk is done.
+  int32_t m;
   running_choice choice;
   const auto repair = [&](int32_t q, int32_t p, float before) __attribute__((always_inline)) {
     return repair_vote<true>(*run, q, p, a, z, before);
   };
-  if (join_for_bands(*run, a, z, repair, &choice) != 0) return KAVU_NO_MEMORY;
+  if (walk_for_bands(*run, a, z, repair, &m, &choice) != 0) return KAVU_NO_MEMORY;
   __builtin_prefetch(merge_lbl[a].tail);
-  if (take_choice(*run, a, choice.pair, choice.cost) != 0) return KAVU_NO_MEMORY;
+  if (adopt_merged(*run, a, z, m) != 0 || take_choice(*run, a, choice.pair, choice.cost) != 0)
+    return KAVU_NO_MEMORY;
   t_update_merge_lbl(a, z, merge_lbl);
   return KAVU_OK;
 }
