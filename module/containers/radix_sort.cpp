@@ -8,21 +8,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 constexpr int32_t max_digit_bits = 12;
 constexpr int64_t digits_per_pass = int64_t{1} << max_digit_bits;
-// Below this, the scratch and the counters cost more than comparing.
-constexpr int64_t shortest_counted = 512;
 
 }  // namespace
 
 kavu_status radix_sort_u64(uint64_t *words, int64_t count, int32_t bits) {
-  if (count < shortest_counted || bits <= 0) {
-    std::sort(words, words + count);
-    return KAVU_OK;
-  }
+  if (count < 2 || bits <= 0) return KAVU_OK;  // nothing to order
   const int32_t passes = (bits + max_digit_bits - 1) / max_digit_bits;
   const int32_t digit_bits = (bits + passes - 1) / passes;
   const uint64_t digit_mask = (uint64_t{1} << digit_bits) - 1;

@@ -8,7 +8,6 @@
 #include <cstdint>
 
 // Sorts `count` words ascending; every word must be below 2^`bits` (bits <= 64).
-// Short runs are sorted in place without further memory; longer ones borrow a
-// scratch of `count` words from the allocation layer. 0 or KAVU_NO_MEMORY, and
-// then the words are left as they were.
+// From two words on, a scratch of `count` words and the counters come from the
+// allocation layer. 0 or KAVU_NO_MEMORY, and then the words are left as they were.
 kavu_status radix_sort_u64(uint64_t *words, int64_t count, int32_t bits);

@@ -1,14 +1,14 @@
 // The fused merge step against the named steps (whose vote repair always
-// re-elects) on what the step test does not make: a background bordering many
+// re-elects) where the step test does not go: a background bordering many
 // small regions, whose votes for it are kept without an election when their
 // pair gets no dearer, and values with NaN, infinities and huge numbers, where
-// that shortcut must be off (a NaN first in a list wins a scan).
+// that shortcut must be off (a NaN first in a list wins a scan). The windows
+// also take the pair keys' sort through two counting passes.
 #include "lambda_state.h"
 
 #include "lambda/merge_step.h"
 
 #include <cmath>
-#include <limits>
 #include <random>
 
 namespace {
@@ -29,8 +29,7 @@ void merge_by_steps(lambda_test::lambda_state &s) {
 }
 
 TEST(FusedMerge, EqualsTheStepsWithABackgroundAndWithValuesThatAreNotNumbers) {
-  const float inf = std::numeric_limits<float>::infinity();
-  const float odd_values[] = {std::nanf(""), inf, -inf, 3e38f, -3e38f, 1e29f};
+  const float odd_values[] = {NAN, INFINITY, -INFINITY, 3e38f, -3e38f, 1e29f};
   std::mt19937 rng(5);
   for (int round = 0; round < 24; ++round) {
     const bool odd = round % 3 == 2;
@@ -53,8 +52,7 @@ TEST(FusedMerge, EqualsTheStepsWithABackgroundAndWithValuesThatAreNotNumbers) {
     for (int merge = 0; merge_run_has_candidate(&fused.run); ++merge) {
       ASSERT_EQ(fused.merge_min(), candidate_heap_minimum(&steps.run.candidates).pair_index);
       merge_by_steps(steps);
-      if (HasFatalFailure()) return;
-      for (int32_t k = 0; k < fused.n_pairs; ++k) {
+      for (int32_t k = 0; k < fused.n_pairs && !HasFatalFailure(); ++k) {
         const pair_rec &f = fused.pairs[k], &s = steps.pairs[k];
         const bool same_t = f.t == s.t || (std::isnan(f.t) && std::isnan(s.t));
         ASSERT_TRUE(f.removed == s.removed &&
@@ -64,7 +62,6 @@ TEST(FusedMerge, EqualsTheStepsWithABackgroundAndWithValuesThatAreNotNumbers) {
       for (int32_t p = 0; p < fused.n_positions; ++p)
         ASSERT_EQ(fused.regions[p].bestp, steps.regions[p].bestp) << merge << " region " << p;
     }
-    EXPECT_FALSE(merge_run_has_candidate(&steps.run));
   }
 }
 
