@@ -9,17 +9,19 @@
 
 namespace {
 
-// The merge label lists of a run and their nodes, one per position, in one
-// block: the lists first, then the nodes. Merging only relinks nodes, so the
-// block is released whole, never node by node.
-merge_lbl_list *alloc_pooled_lists(int32_t n_positions) {
-  const size_t n = static_cast<size_t>(n_positions);
-  void *block = kavu_calloc(1, n * (sizeof(merge_lbl_list) + sizeof(merge_lbl_node)));
-  return static_cast<merge_lbl_list *>(block);
+// The merge label lists of a run, one per position, and their nodes, one per
+// labelled position, in one block: the lists first, then the nodes. Merging
+// only relinks nodes, so the block is released whole, never node by node.
+merge_lbl_list *alloc_pooled_lists(const open_hash *region_hash, int32_t n_positions) {
+  size_t labelled = 0;
+  for (int32_t p = 0; p < n_positions; ++p) labelled += open_hash_pos_valid(region_hash, p);
+  const size_t bytes =
+      static_cast<size_t>(n_positions) * sizeof(merge_lbl_list) + labelled * sizeof(merge_lbl_node);
+  return static_cast<merge_lbl_list *>(kavu_calloc(1, bytes));
 }
 
 // Gives every position its band vector (zero), bestp -1 and, when it holds a
-// label, its one-label merge list (the position's node of the pool). The band
+// label, its one-label merge list (the next node of the pool). The band
 // vectors are one block that starts at record 0. Partial work is left for the
 // caller's release.
 kavu_status init_records(const open_hash *region_hash, int32_t n_positions, int32_t nbands,
@@ -30,11 +32,12 @@ kavu_status init_records(const open_hash *region_hash, int32_t n_positions, int3
     set[p].gval = gval + static_cast<size_t>(p) * nbands;
     set[p].bestp = -1;
   }
-  auto *nodes = reinterpret_cast<merge_lbl_node *>(lists + n_positions);
+  auto *node = reinterpret_cast<merge_lbl_node *>(lists + n_positions);
   for (int32_t p = 0; p < n_positions; ++p)
     if (open_hash_pos_valid(region_hash, p)) {
-      nodes[p] = merge_lbl_node{nullptr, region_hash->slots[p]};
-      lists[p] = merge_lbl_list{&nodes[p], &nodes[p]};
+      *node = merge_lbl_node{nullptr, region_hash->slots[p]};
+      lists[p] = merge_lbl_list{node, node};
+      ++node;
     }
   return KAVU_OK;
 }
@@ -98,7 +101,7 @@ kavu_status t_init_region_set(const float *image, const uint32_t *in_lbl, open_h
                               open_hash *ml_curr_hash, FILE *info_file, const uint8_t *mask) {
   region_rec *set = kavu_alloc_zeroed<region_rec>(static_cast<size_t>(n_positions));
   if (!set) return KAVU_NO_MEMORY;
-  merge_lbl_list *lists = alloc_pooled_lists(n_positions);
+  merge_lbl_list *lists = alloc_pooled_lists(region_hash, n_positions);
   if (!lists) {
     kavu_free(set);
     return KAVU_NO_MEMORY;
