@@ -31,7 +31,7 @@ import main_job  # noqa: E402
 STAGES = (("hashing the labels", "merge_run.cpp", "merge_run_hash_labels"),
           ("region records (areas, means)", "region_set.cpp", "t_init_region_set"),
           ("pairs (keys, sort, costs, lists)", "pair_set.cpp", "t_init_pair_set"),
-          ("election and heap", "merge_tree.cpp", "t_init_merge_tree"),
+          ("election and heap", "election.cpp", "t_init_merge_tree"),
           ("merging", "merge_run.cpp", "merge_run_merge_minimum"),
           ("output labels", "output_labels.cpp", "create_output_lbl_image"),
           ("release", "merge_run.cpp", "merge_run_release"))

@@ -6,12 +6,30 @@
 #include "lambda/merge_step.h"
 #include "lambda/pair_set.h"
 
+#include <cmath>
 #include <cstring>
 
 kavu_status merge_run_hash_labels(merge_run *run, const merge_input &in) {
   return t_init_region_hash(in.labels, in.ncols, in.nrows, &run->region_hash, &run->n_positions,
                             &run->n_regions, in.mask);
 }
+
+namespace {
+
+// Means within this bound, times an area below 2^31, stay far below the float
+// maximum, and a merged mean lies between the two it is made of (to rounding).
+constexpr float largest_ordered_mean = 1e28f;
+
+bool means_are_small_numbers(const region_rec *regions, int32_t n_positions, int32_t nbands) {
+  if (n_positions == 0) return true;
+  const float *gval = regions[0].gval;  // one block, nbands per position
+  const size_t n = static_cast<size_t>(n_positions) * static_cast<size_t>(nbands);
+  bool ok = true;
+  for (size_t i = 0; i < n; ++i) ok &= std::fabs(gval[i]) <= largest_ordered_mean;
+  return ok;
+}
+
+}  // namespace
 
 kavu_status merge_run_build(merge_run *run, const merge_input &in) {
   run->nbands = in.nbands;
@@ -22,6 +40,7 @@ kavu_status merge_run_build(merge_run *run, const merge_input &in) {
       &run->region_set, &run->lists, tile.share_lbl_hash, tile.share_n_positions,
       tile.share_rec_map, tile.ml_n_positions, tile.ml_curr_hash, tile.info_file, in.mask);
   if (status != 0) return status;
+  run->costs_are_numbers = means_are_small_numbers(run->region_set, run->n_positions, in.nbands);
   status = t_init_pair_set(in.labels, &run->region_hash, run->n_positions, in.ncols, in.nrows,
                            in.nbands, &run->pair_set, run->region_set, &run->nbrs, &run->n_pairs,
                            in.margin_vlbl, in.margin_hlbl, in.mask);
@@ -62,7 +81,7 @@ void merge_run_release_merging(merge_run *run) {
 
 void merge_run_release(merge_run *run) {
   merge_run_release_merging(run);
-  t_free_merge_lbl_list(run->n_positions, run->lists);
+  t_free_pooled_lbl_lists(run->lists);
   if (run->region_set) t_free_region_set(run->n_positions, run->region_set);
   open_hash_destroy(&run->region_hash);
   std::memset(static_cast<void *>(run), 0, sizeof *run);

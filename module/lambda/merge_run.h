@@ -55,6 +55,10 @@ struct merge_run {
   candidate_heap candidates;  // the merge tree: the mutually best pairs
   float *band_buffer;         // the merge step's scratch of nbands floats
   int32_t nbands;
+  // No cost of the run can be NaN: every band mean is a number small enough
+  // that the weighted means of merged regions cannot overflow to infinities
+  // whose difference would be NaN. Elections are then plain minima.
+  bool costs_are_numbers;
 };
 
 // The region hash of the input's labels (t_init_region_hash). The tiled mode

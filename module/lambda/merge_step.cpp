@@ -41,14 +41,21 @@ void repoint_nbr(region_rec &q, int32_t z, int32_t a, int32_t pair) {
 }
 
 // The vote repair of neighbour q of the merged region a (absorbed z), whose
-// pair with a is p and already has its final cost.
+// pair with a is p and already has its final cost; `before` is p's cost before
+// this merge, when `Known`.
+template <bool Known>
 [[gnu::always_inline]] inline kavu_status repair_vote(merge_run &run, int32_t q, int32_t p,
-                                                      int32_t a, int32_t z) {
+                                                      int32_t a, int32_t z, float before) {
   pair_rec *pair_set = run.pair_set;
   const int32_t bq = run.region_set[q].bestp;
   // A region that was never elected (no area of its own) has no vote to move.
   const int32_t o = bq < 0 ? a : other_region(pair_set[bq], q);
   if (o == a || o == z) {
+    // q had elected p itself, and p got no dearer: q's other pairs kept their
+    // costs or went with z, so p is still the least of them and the election
+    // would give p again, with the same flags. Only costs that are all numbers
+    // order this way (a NaN first in q's list would win a scan).
+    if (Known && bq == p && run.costs_are_numbers && pair_set[p].t <= before) return KAVU_OK;
     // q's choice touched the merged regions: its cost or its pair changed.
     if (bq >= 0) pair_set[bq].b = 0;
     return elect(run, q);
@@ -110,11 +117,12 @@ int32_t hand_over(int32_t q, int32_t p, int32_t common, int32_t a, int32_t z, pa
 // region and repairs each neighbour's vote as soon as its pair is final. Each
 // neighbour's repair reads only its own pairs, of which only the one with a
 // changes here, so doing them in the walk is doing them after it.
-// `pair_final(q, p)` is called for each neighbour q once its pair p with a is
-// final. a's new list is left in the store's scratch; the count of its entries
-// in *merged. The walk meets a's final pairs in the order of that list, the
-// order an election scans, so a's election is made on the way: in *choice
-// (pair -1 when a is left without neighbours).
+// `pair_final(q, p, before)` is called for each neighbour q once its pair p
+// with a is final, `before` being p's cost before the merge. a's new list is
+// left in the store's scratch; the count of its entries in *merged. The walk
+// meets a's final pairs in the order of that list, the order an election
+// scans, so a's election is made on the way: in *choice (pair -1 when a is
+// left without neighbours).
 template <int32_t Bands, typename PairFinal>
 kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_final, int32_t *merged,
                        running_choice *choice) {
@@ -168,12 +176,13 @@ kavu_status merge_walk(merge_run &run, int32_t a, int32_t z, PairFinal pair_fina
       p = hand_over(q, zn[j++].pair, both ? an[i].pair : -1, a, z, pair_set, region_set);
       i += both;
     }
+    const float before = pair_set[p].t;
     recost<Bands>(run, a, p, q);
     if (m == 0)
       *choice = running_choice{p, pair_set[p].t};
     else
       running_choice_offer(*choice, p, pair_set[p].t);
-    if (pair_final(q, p) != 0) return KAVU_NO_MEMORY;
+    if (pair_final(q, p, before) != 0) return KAVU_NO_MEMORY;
     out[m++] = nbr_entry{q, p};
   }
   *merged = m;
@@ -226,7 +235,7 @@ void t_traverse_set_nplist_wid(merge_run *run, int32_t a, int32_t area_a) {
 kavu_status t_region_merge_update(merge_run *run, int32_t a, int32_t z) {
   int32_t m;
   running_choice unused;
-  const auto votes_left = [](int32_t, int32_t) { return KAVU_OK; };
+  const auto votes_left = [](int32_t, int32_t, float) { return KAVU_OK; };
   if (merge_walk<0>(*run, a, z, votes_left, &m, &unused) != 0) return KAVU_NO_MEMORY;
   return adopt_merged(*run, a, z, m);
 }
@@ -234,7 +243,8 @@ kavu_status t_region_merge_update(merge_run *run, int32_t a, int32_t z) {
 kavu_status t_merge_list_update(merge_run *run, int32_t a, int32_t z) {
   const region_rec &ra = run->region_set[a];
   for (int32_t j = 0; j < ra.n_nbrs; ++j)
-    if (repair_vote(*run, ra.nbrs[j].nbr, ra.nbrs[j].pair, a, z) != 0) return KAVU_NO_MEMORY;
+    if (repair_vote<false>(*run, ra.nbrs[j].nbr, ra.nbrs[j].pair, a, z, 0.0f) != 0)
+      return KAVU_NO_MEMORY;
   return elect(*run, a);
 }
 
@@ -267,7 +277,9 @@ kavu_status t_merge_pair(merge_run *run, int32_t k) {
   // one walk (the separate steps above, fused); a votes once the walk is done.
   int32_t m;
   running_choice choice;
-  const auto repair = [&](int32_t q, int32_t p) { return repair_vote(*run, q, p, a, z); };
+  const auto repair = [&](int32_t q, int32_t p, float before) __attribute__((always_inline)) {
+    return repair_vote<true>(*run, q, p, a, z, before);
+  };
   if (walk_for_bands(*run, a, z, repair, &m, &choice) != 0) return KAVU_NO_MEMORY;
   __builtin_prefetch(merge_lbl[a].tail);
   if (adopt_merged(*run, a, z, m) != 0 || take_choice(*run, a, choice.pair, choice.cost) != 0)

@@ -1,9 +1,10 @@
 // Builds the pair set: collects every 4-adjacency of two different labels as a
-// key (position of the smaller label, position of the larger), sorts the keys,
-// so that the distinct ones are numbered in the adjacent-pair order and their
-// repeats counted as boundary length, costs the pairs and gives each region
-// the list of its pairs.
+// key (position of the smaller label, position of the larger), sorts the keys
+// by counting, so that the distinct ones are numbered in the adjacent-pair
+// order and their repeats counted as boundary length, costs the pairs and
+// gives each region the list of its pairs.
 #include "containers/allocation.h"
+#include "containers/radix_sort.h"
 #include "containers/status.h"
 #include "lambda/pair_set.h"
 
@@ -11,23 +12,31 @@
 
 namespace {
 
-// Every adjacency met, as one sortable word: hash1 in the high half, hash2 in
-// the low half, each offset so that the word order is their signed order.
+// Every adjacency met, as one sortable word: hash1 above hash2, each in
+// `shift` bits (enough for every position), so that the word order is their
+// order and the words fit a sort by counting.
 struct adjacencies {
   uint64_t *keys;
   int64_t count;
   int64_t capacity;
+  int32_t shift;
 };
 
-uint64_t adjacency_key(int32_t hash1, int32_t hash2) {
-  return (uint64_t{static_cast<uint32_t>(hash1) ^ 0x80000000u} << 32) |
-         (static_cast<uint32_t>(hash2) ^ 0x80000000u);
+// The bits a position below `n_positions` needs (at least one).
+int32_t position_bits(int32_t n_positions) {
+  int32_t bits = 1;
+  while (bits < 31 && (int64_t{1} << bits) < n_positions) ++bits;
+  return bits;
 }
-int32_t key_hash1(uint64_t key) {
-  return static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u);
+
+uint64_t adjacency_key(const adjacencies &f, int32_t hash1, int32_t hash2) {
+  return (uint64_t{static_cast<uint32_t>(hash1)} << f.shift) | static_cast<uint32_t>(hash2);
 }
-int32_t key_hash2(uint64_t key) {
-  return static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u);
+int32_t key_hash1(const adjacencies &f, uint64_t key) {
+  return static_cast<int32_t>(key >> f.shift);
+}
+int32_t key_hash2(const adjacencies &f, uint64_t key) {
+  return static_cast<int32_t>(key & ((uint64_t{1} << f.shift) - 1));
 }
 
 struct pair_counter {
@@ -48,7 +57,7 @@ kavu_status count_adjacency(const pair_counter &pc, uint32_t la, uint32_t lb, in
     f.keys = grown;
     f.capacity = capacity;
   }
-  f.keys[f.count++] = la < lb ? adjacency_key(pa, pb) : adjacency_key(pb, pa);
+  f.keys[f.count++] = la < lb ? adjacency_key(f, pa, pb) : adjacency_key(f, pb, pa);
   return KAVU_OK;
 }
 
@@ -162,8 +171,8 @@ void make_pairs(const adjacencies &f, int32_t nbands, pair_rec *pairs, int32_t n
       continue;
     }
     pair_rec &p = pairs[++k];
-    p.r0 = key_hash1(f.keys[i]);
-    p.r1 = key_hash2(f.keys[i]);
+    p.r0 = key_hash1(f, f.keys[i]);
+    p.r1 = key_hash2(f, f.keys[i]);
     p.blen = 1;
   }
   for (k = 0; k < n_pairs; ++k) {
@@ -208,12 +217,15 @@ kavu_status t_init_pair_set(const uint32_t *in_lbl, const open_hash *region_hash
                             int32_t *n_pairs, const uint32_t *margin_vlbl,
                             const uint32_t *margin_hlbl, const uint8_t *mask) {
   adjacencies found{};
+  found.shift = position_bits(n_positions);
   const pair_counter pc{&found, region_hash};
   kavu_status status = count_pairs(pc, in_lbl, ncols, nrows, margin_vlbl, margin_hlbl, mask);
   pair_rec *pairs = nullptr;
   int32_t count = 0;
   if (status == 0) {
-    std::sort(found.keys, found.keys + found.count);
+    status = radix_sort_u64(found.keys, found.count, 2 * found.shift);
+  }
+  if (status == 0) {
     count = count_distinct(found);
     pairs = kavu_alloc_zeroed<pair_rec>(static_cast<size_t>(count));
     if (pairs) make_pairs(found, nbands, pairs, count, region_set);

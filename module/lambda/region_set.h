@@ -52,8 +52,11 @@ kavu_status t_init_region_set(const float *image, const uint32_t *in_lbl, open_h
 // Frees the band vectors (with a count above 0), then the array; the
 // neighbour lists go with their nbr_store.
 void t_free_region_set(int32_t count, region_rec *region_set);
-// Destroys the first `count` lists and frees the array; null is ignored.
+// Destroys the first `count` lists and frees the array; null is ignored. For
+// lists whose nodes were added one by one (merge_lbl_list_add).
 void t_free_merge_lbl_list(int32_t count, merge_lbl_list *merge_lbl);
+// Frees the lists t_init_region_set made, nodes and all; null is ignored.
+void t_free_pooled_lbl_lists(merge_lbl_list *merge_lbl);
 
 // Diagnostics; no routine calls them.
 void t_print_region_set(int32_t capacity, int32_t nbands, const region_rec *region_set,
