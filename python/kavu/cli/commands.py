@@ -140,7 +140,7 @@ def cmd_segment(args):
     refuse_inputs_as_outputs(outputs, [args.input, _mask_path(args)])
     check_extension(args.output, "OUT", "GeoTIFF", GEOTIFF)
     if args.vector:
-        from ..raster.polygons import check_layer_name
+        from ..raster.layer_name import check_layer_name
 
         check_extension(args.vector, "--vector", "GeoPackage", GEOPACKAGE)
         check_layer_name(args.layer)
@@ -272,7 +272,7 @@ def cmd_polygons(args):
 
 
 def add_layer_option(p):
-    from ..raster.polygons import DEFAULT_LAYER
+    from ..raster.layer_name import DEFAULT_LAYER
 
     p.add_argument(
         "--layer",

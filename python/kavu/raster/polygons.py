@@ -15,7 +15,6 @@ for every region is the list of labels alone (4 or 8 bytes a region)."""
 
 import math
 import os
-import re
 
 import numpy as np
 from rasterio.errors import RasterioError, RasterioIOError
@@ -23,11 +22,9 @@ from rasterio.windows import Window
 
 from ..errors import ArgumentError, Cancelled, InputError, NotLabels, OptionError
 from .io import OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, write_error
+from .layer_name import DEFAULT_LAYER, check_layer_name
 from .overlay import _check_label_raster, _same_grid, region_stats
 
-# A table name SQL takes as it is, as QGIS and ogr2ogr show it.
-LAYER_NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]{0,62}")
-DEFAULT_LAYER = "regions"
 # GDAL's polygonisation reads labels as 32-bit signed integers.
 LARGEST_LABEL = 2**31 - 1
 # Features written between two commits of the output's transaction.
@@ -39,17 +36,6 @@ REGIONS_PER_PASS = 1 << 21
 ROWS_AT_A_TIME = 4096
 # Pending neighbour pairs gathered before they are folded into the sorted set.
 PAIRS_PER_FOLD = 1 << 22
-
-
-def check_layer_name(layer):
-    if not LAYER_NAME.fullmatch(layer):
-        raise OptionError(
-            "layer",
-            layer,
-            "a layer name is letters, digits and underscores (at most 63), not starting "
-            "with a digit",
-            repr(layer),
-        )
 
 
 def _check_georeferencing(ds, labels_ds):
