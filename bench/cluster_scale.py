@@ -11,7 +11,6 @@ per Mpx against a window's time per Mpx on one worker is how many workers one
 client keeps busy before it becomes the limit. Every run's output is compared
 with the in-process run's bytes."""
 
-import collections
 import os
 import sys
 import tempfile
@@ -23,22 +22,9 @@ import rasterio
 from kavu.raster import segment as raster_segment
 from kavu.tiled import run as driver
 from kavu.tiled.run import SegmentOptions
+from stages import SPENT, timed
 
-SPENT = collections.Counter()
 SCALE_PASS = []
-
-
-def timed(owner, name, stage):
-    inner = getattr(owner, name)
-
-    def wrapper(*args, **kwargs):
-        started = time.perf_counter()
-        try:
-            return inner(*args, **kwargs)
-        finally:
-            SPENT[stage] += time.perf_counter() - started
-
-    setattr(owner, name, wrapper)
 
 
 timed(driver.TiledSegmentation, "choose_lambda", "lambda")
