@@ -7,6 +7,7 @@ of any size cost no more than the regions present."""
 
 import csv
 import sys
+from contextlib import contextmanager
 
 import numpy as np
 from rasterio.enums import Resampling
@@ -36,6 +37,18 @@ def _check_label_raster(labels_ds):
         )
 
 
+@contextmanager
+def image_and_labels(in_path, labels_path, check_grid=_same_grid):
+    """The image and its label raster, open, the labels checked to be labels
+    and to lie on the image's grid (check_grid)."""
+    with gdal_env():
+        ds, labels_ds = open_raster(in_path), open_raster(labels_path, "labels")
+        with ds, labels_ds:
+            _check_label_raster(labels_ds)
+            check_grid(ds, labels_ds)
+            yield ds, labels_ds
+
+
 def stretch(band, valid, percent):
     """Linear stretch of one band to 0..255 between its percent and
     100 - percent percentiles over the valid pixels with finite values; the
@@ -53,25 +66,19 @@ def stretch(band, valid, percent):
 def write_overlay(in_path, labels_path, out_path, bands=None, percent=2.0, max_size=4096):
     if not 0 <= percent < 50:
         raise OptionError("percent", percent, "needs to be at least 0 and below 50")
-    with gdal_env():
-        ds, labels_ds = open_raster(in_path), open_raster(labels_path, "labels")
-        with ds, labels_ds:
-            _check_label_raster(labels_ds)
-            _same_grid(ds, labels_ds)
-            default = "1,2,3" if ds.count >= 3 else "1"
-            chosen = parse_bands(bands or default, ds)
-            if len(chosen) not in (1, 3):
-                raise OptionError("bands", bands, "give three bands (red, green, blue) or one")
-            factor = max(1, -(-max(ds.height, ds.width) // max_size))
-            shape = (-(-ds.height // factor), -(-ds.width // factor))
-            try:
-                image = ds.read(
-                    chosen, out_shape=(len(chosen),) + shape, resampling=Resampling.nearest
-                )
-                valid = ds.read_masks(chosen, out_shape=(len(chosen),) + shape).all(axis=0)
-                labels = labels_ds.read(1, out_shape=shape, resampling=Resampling.nearest)
-            except (RasterioError, RasterioIOError) as e:
-                raise InputError(f"cannot read {in_path}: {e}", in_path) from None
+    with image_and_labels(in_path, labels_path) as (ds, labels_ds):
+        default = "1,2,3" if ds.count >= 3 else "1"
+        chosen = parse_bands(bands or default, ds)
+        if len(chosen) not in (1, 3):
+            raise OptionError("bands", bands, "give three bands (red, green, blue) or one")
+        factor = max(1, -(-max(ds.height, ds.width) // max_size))
+        shape = (-(-ds.height // factor), -(-ds.width // factor))
+        try:
+            image = ds.read(chosen, out_shape=(len(chosen),) + shape, resampling=Resampling.nearest)
+            valid = ds.read_masks(chosen, out_shape=(len(chosen),) + shape).all(axis=0)
+            labels = labels_ds.read(1, out_shape=shape, resampling=Resampling.nearest)
+        except (RasterioError, RasterioIOError) as e:
+            raise InputError(f"cannot read {in_path}: {e}", in_path) from None
     rgb = np.stack([stretch(b.astype(np.float64), valid, percent) for b in image], axis=-1)
     if rgb.shape[-1] == 1:
         rgb = np.repeat(rgb, 3, axis=-1)
@@ -188,13 +195,9 @@ def region_stats(ds, labels_ds, bands, spread=False, within=None):
 
 
 def write_stats(in_path, labels_path, out_path=None, bands=None):
-    with gdal_env():
-        ds, labels_ds = open_raster(in_path), open_raster(labels_path, "labels")
-        with ds, labels_ds:
-            _check_label_raster(labels_ds)
-            _same_grid(ds, labels_ds)
-            chosen = parse_bands(bands, ds)
-            stats = region_stats(ds, labels_ds, chosen)
+    with image_and_labels(in_path, labels_path) as (ds, labels_ds):
+        chosen = parse_bands(bands, ds)
+        stats = region_stats(ds, labels_ds, chosen)
     if out_path is None or out_path == "-":
         _write_csv(sys.stdout, chosen, stats)
         return

@@ -21,9 +21,9 @@ from rasterio.errors import RasterioError, RasterioIOError
 from rasterio.windows import Window
 
 from ..errors import ArgumentError, Cancelled, InputError, NotLabels, OptionError
-from .io import OUT_BLOCK, AtomicOutput, gdal_env, open_raster, parse_bands, write_error
+from .io import OUT_BLOCK, AtomicOutput, parse_bands, write_error
 from .layer_name import DEFAULT_LAYER, check_layer_name
-from .overlay import _check_label_raster, _same_grid, region_stats
+from .overlay import _same_grid, image_and_labels, region_stats
 
 # GDAL's polygonisation reads labels as 32-bit signed integers.
 LARGEST_LABEL = 2**31 - 1
@@ -182,40 +182,36 @@ def write_polygons(
     check_layer_name(layer)
     gdal.UseExceptions()
     ogr.UseExceptions()
-    with gdal_env():
-        ds, labels_ds = open_raster(in_path), open_raster(labels_path, "labels")
-        with ds, labels_ds:
-            _check_label_raster(labels_ds)
-            _check_georeferencing(ds, labels_ds)
-            chosen = parse_bands(bands, ds)
-            present = distinct_labels(labels_ds)
-            passes = range(0, len(present), REGIONS_PER_PASS)
-            with AtomicOutput(out_path) as work:
-                # GDAL's datasources are closed before the work folder goes.
-                parts = out = None
-                try:
-                    parts = _polygonize(
-                        labels_path, work.work_file("parts.gpkg"), connectivity, progress
-                    )
-                    out = _Layer(work.path, layer, parts, chosen, abs(ds.transform.determinant))
-                    out.progress, out.total = progress, len(present)
-                    for done, first in enumerate(passes):
-                        _cancel_check(progress, "attributes", done, len(passes))
-                        labels = present[first : first + REGIONS_PER_PASS]
-                        within = (labels[0], labels[-1])
-                        stats = region_stats(ds, labels_ds, chosen, spread=True, within=within)
-                        neighbours = neighbour_counts(labels_ds, labels, connectivity)
-                        out.write(within, stats, labels, neighbours)
-                    _cancel_check(progress, "attributes", len(passes), len(passes))
-                    out.finish()
+    with image_and_labels(in_path, labels_path, _check_georeferencing) as (ds, labels_ds):
+        chosen = parse_bands(bands, ds)
+        present = distinct_labels(labels_ds)
+        passes = range(0, len(present), REGIONS_PER_PASS)
+        with AtomicOutput(out_path) as work:
+            # GDAL's datasources are closed before the work folder goes.
+            parts = out = None
+            try:
+                parts = _polygonize(
+                    labels_path, work.work_file("parts.gpkg"), connectivity, progress
+                )
+                out = _Layer(work.path, layer, parts, chosen, abs(ds.transform.determinant))
+                out.progress, out.total = progress, len(present)
+                for done, first in enumerate(passes):
+                    _cancel_check(progress, "attributes", done, len(passes))
+                    labels = present[first : first + REGIONS_PER_PASS]
+                    within = (labels[0], labels[-1])
+                    stats = region_stats(ds, labels_ds, chosen, spread=True, within=within)
+                    neighbours = neighbour_counts(labels_ds, labels, connectivity)
+                    out.write(within, stats, labels, neighbours)
+                _cancel_check(progress, "attributes", len(passes), len(passes))
+                out.finish()
+                out.close()
+            except RuntimeError as e:  # GDAL's own failures
+                raise write_error(out_path, e) from None
+            finally:
+                if out is not None:
                     out.close()
-                except RuntimeError as e:  # GDAL's own failures
-                    raise write_error(out_path, e) from None
-                finally:
-                    if out is not None:
-                        out.close()
-                    parts = out = None
-                work.commit()
+                parts = out = None
+            work.commit()
     return len(present)
 
 
