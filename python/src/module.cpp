@@ -2,12 +2,14 @@
 // package (kavu/__init__.py) builds the user-facing functions on these few.
 #include "call.h"
 #include "host_access.h"
+#include "label_forest.h"
 #include "small_regions.h"
 #include "variables.h"
 #include "watershed/labels.h"
 
 #include <pybind11/numpy.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace py = pybind11;
@@ -70,6 +72,33 @@ PYBIND11_MODULE(_kavu, m) {
       py::arg("bands"), py::arg("labels").noconvert(), py::arg("min_size"),
       "Joins the regions of `labels` (uint32, rewritten in place) under min_size pixels to their cheapest "
       "neighbours, round after round.");
+  m.def(
+      "join_labels",
+      [](py::array_t<uint32_t, py::array::c_style> parent, py::array_t<int64_t, py::array::c_style> pairs) {
+        const size_t n = size_t(parent.size()), k = pairs.ndim() == 2 ? size_t(pairs.shape(0)) : 0;
+        if (parent.ndim() != 1 || pairs.ndim() != 2 || pairs.shape(1) != 2)
+          throw py::value_error("join_labels: a forest (n,) and pairs (k, 2) expected");
+        const int64_t *p = pairs.data();
+        if (std::any_of(p, p + 2 * k, [n](int64_t label) { return label < 0 || uint64_t(label) >= n; }))
+          throw py::value_error("join_labels: a label of the pairs is not in the forest");
+        uint32_t *forest = parent.mutable_data();
+        without_gil([&] {
+          for (size_t i = 0; i < k; ++i) kavu_py::forest_join(forest, uint32_t(p[2 * i]), uint32_t(p[2 * i + 1]));
+        });
+      },
+      py::arg("parent").noconvert(), py::arg("pairs"),
+      "Joins the groups of each pair's two labels in the forest `parent` (uint32, index = label, "
+      "rewritten in place; arange(n) joins nothing yet).");
+  m.def(
+      "number_groups",
+      [](py::array_t<uint32_t, py::array::c_style> parent) {
+        if (parent.ndim() != 1) throw py::value_error("number_groups: a forest (n,) expected");
+        uint32_t *forest = parent.mutable_data();
+        return without_gil([&] { return kavu_py::number_groups(forest, size_t(parent.size())); });
+      },
+      py::arg("parent").noconvert(),
+      "Rewrites the forest `parent` in place as each label's group 0, 1, ... in the order of the "
+      "group's smallest label; returns the number of groups.");
   m.def("take_warnings",
         [] { return warnings_as_python(without_gil([] { return qelhost::take_warnings(); })); });
 }

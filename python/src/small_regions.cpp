@@ -1,5 +1,7 @@
 #include "small_regions.h"
 
+#include "label_forest.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -126,29 +128,16 @@ class Round {
     }
   }
 
-  uint32_t root(uint32_t k) {
-    while (parent_[k] != k) k = parent_[k] = parent_[parent_[k]];
-    return k;
-  }
-
   // Each group of joined labels takes the place of its smallest label in
   // 1, 2, ...; labels that join nothing are renumbered with them.
   void renumber() {
     parent_.resize(n_);
     for (size_t k = 0; k < n_; ++k) parent_[k] = uint32_t(k);
-    for (size_t k = 1; k < n_; ++k) {
-      if (hosts_[k].label == 0) continue;
-      const uint32_t a = root(uint32_t(k)), b = root(hosts_[k].label);
-      if (a != b) parent_[std::max(a, b)] = std::min(a, b);
-    }
-    group_.assign(n_, 0);
-    uint32_t next = 0;
-    for (size_t k = 1; k < n_; ++k) {
-      const uint32_t r = root(uint32_t(k));  // never above k, so numbered already
-      group_[k] = r == k ? ++next : group_[r];
-    }
+    for (size_t k = 1; k < n_; ++k)
+      if (hosts_[k].label != 0) forest_join(parent_.data(), uint32_t(k), hosts_[k].label);
+    number_groups(parent_.data(), n_);
     uint32_t *l = r_.labels;
-    for (size_t i = 0; i < pixels_; ++i) l[i] = group_[l[i]];
+    for (size_t i = 0; i < pixels_; ++i) l[i] = parent_[l[i]];
   }
 
   const SmallRegionsRequest &r_;
@@ -160,7 +149,7 @@ class Round {
   std::vector<Contact> contacts_;
   std::vector<double> means_;  // band-major: means_[band * n_ + label]
   std::vector<Host> hosts_;
-  std::vector<uint32_t> parent_, group_;
+  std::vector<uint32_t> parent_;  // a label forest, then each label's group
 };
 
 }  // namespace

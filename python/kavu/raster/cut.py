@@ -2,7 +2,6 @@
 by region count or by lambda, with specks settled as `kavu segment` settles
 them: a region under the minimum size joins its cheapest neighbour."""
 
-from typing import NamedTuple
 
 import numpy as np
 from affine import Affine
@@ -12,19 +11,11 @@ from rasterio.errors import RasterioError
 from ..binding import routines
 from ..tiled.run import SegmentOptions, check_options
 from ..errors import InputError, NotASchedule, OptionError
-from ..tiled.label_stores import LabelArray
+from ..tiled.label_stores import LabelArray, LabelTally
 from .io import AtomicOutput, gdal_env, label_profile, open_label_raster, write_error
 from ..tiled.small_regions import settle_specks
 
 KEYS = ("lambdas", "label_map", "labels", "area", "sums", "n_initial", "crs", "transform")
-
-
-class BasinTally(NamedTuple):
-    """Pixel count and band sums of the starting labels (index = label), as
-    settle_specks reads a run's tally."""
-
-    area: np.ndarray
-    sums: np.ndarray
 
 
 def load_schedule(path):
@@ -113,7 +104,7 @@ def cut_schedule(schedule_path, out_path, regions=None, lambda_threshold=None, m
         store = LabelArray(height, width)
         store.write(0, 0, labels)
         table = settle_specks(
-            table, BasinTally(s["area"], s["sums"]), store, height, width, min_size
+            table, LabelTally.of(s["area"], s["sums"]), store, height, width, min_size
         )
     crs = CRS.from_wkt(str(s["crs"])) if str(s["crs"]) else None
     profile = label_profile(height, width, crs=crs, transform=Affine(*s["transform"]))

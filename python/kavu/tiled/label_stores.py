@@ -1,8 +1,8 @@
 """Where the tiles' kept labels wait for the final numbering: a raw uint32
 file beside the output (`LabelScratch`, 4 bytes a pixel on disk, none in
 memory) or an array (`LabelArray`, for numpy callers); and the area and band
-sums of every label of the run (`LabelTally`), in memory or memory-mapped
-from files of the work folder."""
+sums of every label of the run (`LabelTally`), in memory or in files of the
+work folder."""
 
 import os
 
@@ -45,42 +45,60 @@ class LabelArray:
 
 
 class LabelTally:
-    """Pixel count (`area`) and band sums (`sums`, one array a band) of every
-    label of the run, float64, index = label. Given a folder, each is a file
-    there mapped into memory: the state of tens of millions of regions is then
-    pages the kernel can write out, not memory the run holds. Grown by
-    doubling, with zeros."""
+    """Pixel count and band sums (float64) of every label of the run, label
+    0 (none) first, appended in label order as the tiles are kept and read
+    back in chunks of labels (`chunks`). Given a folder, they wait in files
+    there (one a column): a run's memory then holds none of them, whatever
+    the number of regions."""
 
-    def __init__(self, nbands, folder=None):
-        self.folder = folder
-        self.names = ["area"] + [f"sum{b}" for b in range(nbands)]
-        self.arrays = [np.zeros(0) for _ in self.names]
-        self._grow(1024)
+    def __init__(self, nbands, folder=None, chunk=1 << 20):
+        self.columns = 1 + nbands
+        self.count, self.chunk = 0, chunk
+        if folder is None:
+            self.files, self.arrays = None, np.zeros((self.columns, 1024))
+        else:
+            names = ["area"] + [f"sum{b}" for b in range(nbands)]
+            self.files = [open(os.path.join(folder, f"tally-{name}.f64"), "w+b") for name in names]
+        self.append(np.zeros(1), np.zeros((nbands, 1)))
 
-    @property
-    def area(self):
-        return self.arrays[0]
+    @classmethod
+    def of(cls, area, sums):
+        """A tally in memory of the labels 0 .. len(area) - 1 from their
+        areas and (nbands, n) band sums."""
+        tally = cls(len(sums))
+        tally.arrays = np.vstack([np.asarray(area, np.float64)[None], sums]).astype(np.float64)
+        tally.count = len(area)
+        return tally
 
-    @property
-    def sums(self):
-        return self.arrays[1:]
+    def append(self, area, sums):
+        """area (k,) and sums (nbands, k) of the next k labels."""
+        top = self.count + len(area)
+        if self.files is not None:
+            for f, column in zip(self.files, (area, *sums)):
+                f.write(np.ascontiguousarray(column, np.float64).tobytes())
+        else:
+            if top > self.arrays.shape[1]:
+                grown = np.zeros((self.columns, max(top, 2 * self.arrays.shape[1])))
+                grown[:, : self.count] = self.arrays[:, : self.count]
+                self.arrays = grown
+            self.arrays[0, self.count : top] = area
+            self.arrays[1:, self.count : top] = sums
+        self.count = top
 
-    def _grow(self, size):
-        if self.folder is None:
-            self.arrays = [np.concatenate([a, np.zeros(size - len(a))]) for a in self.arrays]
-            return
-        for i, name in enumerate(self.names):
-            self.arrays[i] = None  # unmapped before the file grows
-            path = os.path.join(self.folder, f"tally-{name}.f64")
-            with open(path, "ab") as f:
-                f.truncate(size * 8)
-            self.arrays[i] = np.memmap(path, np.float64, "r+", shape=(size,))
+    def chunks(self):
+        """(first label, area (k,), sums (nbands, k)) of the labels in order,
+        at most `chunk` at a time."""
+        for first in range(0, self.count, self.chunk):
+            k = min(self.chunk, self.count - first)
+            if self.files is None:
+                block = self.arrays[:, first : first + k]
+            else:
+                block = np.empty((self.columns, k))
+                for f, row in zip(self.files, block):
+                    f.flush()
+                    row[:] = np.fromfile(f.name, np.float64, k, offset=first * 8)
+            yield first, block[0], block[1:]
 
-    def add(self, first, area, sums):
-        """area (k,) and sums (nbands, k) of the labels first .. first + k - 1."""
-        top = first + len(area)
-        if top > len(self.area):
-            self._grow(max(top, 2 * len(self.area)))
-        self.area[first:top] += area
-        for total, band in zip(self.sums, sums):
-            total[first:top] += band
+    def close(self):
+        for f in self.files or ():
+            f.close()

@@ -1,30 +1,59 @@
 """Labels that must become one region: within a window (basins that meet at
-level 0, specks and their hosts) and across tiles (stitching)."""
+level 0, specks and their hosts) and across tiles (stitching).
+
+The groups are kept as a label forest in the extension (4 bytes a label),
+joined pair by pair as the pairs come: no graph of the pairs is ever built,
+so the labels of a whole scene's run cost 4 bytes each up to their numbering."""
 
 import numpy as np
-from scipy.sparse import coo_matrix
-from scipy.sparse.csgraph import connected_components
+
+from .. import _kavu
+
+
+class LabelForest:
+    """Labels 0 .. size - 1, each in a group of its own until joined;
+    `grow` makes room for more."""
+
+    def __init__(self, size=0):
+        self.parent = np.arange(size, dtype=np.uint32)
+
+    def grow(self, size):
+        if size > len(self.parent):
+            self.parent = np.concatenate(
+                [self.parent, np.arange(len(self.parent), size, dtype=np.uint32)]
+            )
+
+    def join(self, pairs):
+        """Joins the two labels of each pair (an (k, 2) integer array)."""
+        pairs = np.ascontiguousarray(pairs, np.int64).reshape(-1, 2)
+        if len(pairs):
+            _kavu.join_labels(self.parent, pairs)
+
+    def numbered(self):
+        """(groups, count): each label's group 0 .. count - 1 in the order of
+        the group's smallest label (uint32). The forest is used up: its array
+        becomes the groups."""
+        count = _kavu.number_groups(self.parent)
+        groups, self.parent = self.parent, None
+        return groups, count
 
 
 def groups(n, pairs):
-    """Group number of each of the labels 0 .. n - 1 joined by the pairs
-    (an (k, 2) integer array)."""
-    if not len(pairs):
-        return n, np.arange(n)
-    edges = coo_matrix((np.ones(len(pairs), np.int8), (pairs[:, 0], pairs[:, 1])), shape=(n, n))
-    return connected_components(edges, directed=False)
+    """(number of groups, group number of each of the labels 0 .. n - 1
+    joined by the pairs (an (k, 2) integer array)), numbered in the order of
+    each group's smallest label."""
+    forest = LabelForest(n)
+    forest.join(pairs)
+    group, count = forest.numbered()
+    return count, group
 
 
 def join_table(n, pairs):
     """(table, count): each group of the labels 1 .. n - 1 joined by the pairs
-    numbered 1 .. count in the order of its smallest label; table[0] is 0."""
-    n_groups, group = groups(n, np.asarray(pairs, np.int64).reshape(-1, 2))
-    used, first = np.unique(group[1:], return_index=True)
-    rank = np.zeros(n_groups, np.int64)
-    rank[used[np.argsort(first)]] = np.arange(1, len(used) + 1)
-    table = rank[group].astype(np.uint32)
-    table[0] = 0
-    return table, len(used)
+    (none of them 0) numbered 1 .. count in the order of its smallest label;
+    table[0] is 0."""
+    count, table = groups(n, pairs)
+    return table, count - 1
 
 
 def join_pairs(labels, pairs):
@@ -36,17 +65,24 @@ def join_pairs(labels, pairs):
 
 
 class LabelBook:
-    """Pairs of the tiles' labels (1 .. n) that stitching found to be one region."""
+    """Labels of the run (1 .. n) that stitching found to be one region,
+    joined as the tiles are kept."""
 
     def __init__(self):
-        self.pairs = []
+        self.forest = LabelForest(1024)
 
     def add_pairs(self, pairs):
+        pairs = np.asarray(pairs, np.int64).reshape(-1, 2)
         if len(pairs):
-            self.pairs.append(np.asarray(pairs, np.int64).reshape(-1, 2))
+            needed = int(pairs.max()) + 1
+            if needed > len(self.forest.parent):
+                self.forest.grow(max(needed, 2 * len(self.forest.parent)))
+            self.forest.join(pairs)
 
     def final_labels(self, n_labels):
         """(join_table of the labels 1 .. n_labels and the pairs found,
         number of regions)."""
-        pairs = np.concatenate(self.pairs) if self.pairs else np.zeros((0, 2), np.int64)
-        return join_table(n_labels + 1, pairs)
+        self.forest.grow(n_labels + 1)
+        self.forest.parent = self.forest.parent[: n_labels + 1]
+        groups, count = self.forest.numbered()
+        return groups, count - 1

@@ -284,7 +284,7 @@ class TiledSegmentation:
         if self.next_label + n > LABEL_LIMIT:
             raise ValueError("more regions than 32-bit labels can number; use a larger lambda")
         kept = np.where(parts != 0, parts + np.uint32(self.next_label - 1), np.uint32(0))
-        self.tally.add(self.next_label, outcome.area, outcome.sums)
+        self.tally.append(outcome.area, outcome.sums)
         self.next_label += n
         for pairs in self.stitcher.pairs(tile, outcome.edges, kept):
             self.book.add_pairs(pairs)
@@ -306,7 +306,7 @@ class TiledSegmentation:
             )
         if self.options.min_size > 1:
             table = settle_specks(
-                table.astype(np.uint32),
+                table,
                 self.tally,
                 self.store,
                 self.source.height,
@@ -314,12 +314,12 @@ class TiledSegmentation:
                 self.options.min_size,
             )
             n = int(table.max())
+        self.tally.close()
         start = self.options.start_label
         if n and start + n - 1 > 0xFFFFFFFF:
             raise OptionError("start_label", start, f"{n} regions do not fit below 2^32")
-        table = table.astype(np.uint64)
-        table[table != 0] += start - 1
-        return table.astype(np.uint32), n
+        table[table != 0] += np.uint32(start - 1)  # in range: checked above
+        return table, n
 
 
 @dataclass

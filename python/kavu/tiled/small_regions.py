@@ -18,14 +18,17 @@ import numpy as np
 from .relabel import join_pairs
 
 
-def neighbour_pairs(labels, below=None):
+def neighbour_pairs(labels, below=None, only=None):
     """(k, 2) label pairs (smaller first) and their common boundary length in
     4-neighbour steps, within labels and between its last row and the row
-    below it (if given); label 0 takes no part."""
+    below it (if given); label 0 takes no part, and with `only` (a flag a
+    label) neither do pairs of two unflagged labels."""
     down = labels if below is None else np.vstack([labels, below[None]])
     a = np.concatenate([labels[:, :-1].ravel(), down[:-1].ravel()]).astype(np.int64)
     b = np.concatenate([labels[:, 1:].ravel(), down[1:].ravel()]).astype(np.int64)
     keep = (a != b) & (a != 0) & (b != 0)
+    if only is not None:
+        keep &= only[a] | only[b]
     lo, hi = np.minimum(a[keep], b[keep]), np.maximum(a[keep], b[keep])
     n = int(down.max()) + 1
     keys, blen = np.unique(lo * n + hi, return_counts=True)
@@ -72,41 +75,79 @@ def cheapest_hosts(pairs, blen, area, means, min_size):
     return np.stack([speck[first], host[first]], axis=1)
 
 
-STRIP = 256
+STRIP_PIXELS = 1 << 20  # pixels of the kept labels read at a time
 
 
 def settle_specks(table, tally, store, height, width, min_size):
     """table (run label -> region 1 .. n, 0 none) with every region under
-    min_size that has a neighbour joined to the cheapest one."""
+    min_size that has a neighbour joined to the cheapest one. Besides the
+    table, a round holds 8 bytes a region (the areas): the band sums are
+    added up only for the regions that a speck touches."""
     while True:
         n = int(table.max()) + 1
-        k = min(len(table), len(tally.area))
-        area = np.bincount(table[:k], weights=tally.area[:k], minlength=n)
+        area = _region_areas(table, tally, n)
         small = area < min_size
         small[0] = False
         if not small.any():
             return table
-        sums = np.stack([np.bincount(table[:k], weights=s[:k], minlength=n) for s in tally.sums])
         pairs, blen = _pairs_touching(table, small, store, height, width)
         if not len(pairs):
             return table
+        involved = np.unique(pairs)  # in order, so ties still go to the smaller label
         with np.errstate(invalid="ignore", divide="ignore"):
-            joins = cheapest_hosts(pairs, blen, area, sums / area, min_size)
+            means = _band_sums(involved, table, tally) / area[involved]
+        joins = cheapest_hosts(
+            np.searchsorted(involved, pairs), blen, area[involved], means, min_size
+        )
         if not len(joins):
             return table
-        table = join_pairs(table, joins)
+        table = join_pairs(table, involved[joins])
+
+
+def _table_chunks(table, tally):
+    """(regions, area, sums) of the run labels of table, a chunk at a time."""
+    for first, area, sums in tally.chunks():
+        k = min(len(area), len(table) - first)
+        if k <= 0:
+            return
+        yield table[first : first + k], area[:k], sums[:, :k]
+
+
+def _region_areas(table, tally, n):
+    """Pixels of the regions 0 .. n - 1 (whole numbers: the order of adding
+    changes nothing)."""
+    area = np.zeros(n)
+    for regions, chunk, _ in _table_chunks(table, tally):
+        part = np.bincount(regions, weights=chunk)
+        area[: len(part)] += part
+    return area
+
+
+def _band_sums(regions, table, tally):
+    """(nbands, len(regions)) band sums of the sorted regions, each added up
+    over its run labels in label order, one after the other, as a single
+    bincount over all labels would."""
+    sums = np.zeros((tally.columns - 1, len(regions)))
+    for labels, _, chunk in _table_chunks(table, tally):
+        pos = np.minimum(np.searchsorted(regions, labels), len(regions) - 1)
+        hit = regions[pos] == labels
+        for total, band in zip(sums, chunk):
+            np.add.at(total, pos[hit], band[hit])
+    return sums
 
 
 def _pairs_touching(table, small, store, height, width):
+    """Region pairs with a speck among them and their common boundary
+    lengths, from the kept labels read a strip at a time."""
+    rows = max(1, STRIP_PIXELS // width)
     found, lengths = [], []
-    for y0 in range(0, height, STRIP):
-        y1 = min(y0 + STRIP, height)
+    for y0 in range(0, height, rows):
+        y1 = min(y0 + rows, height)
         labels = table[store.read(y0, y1, 0, width)]
         below = table[store.read(y1, y1 + 1, 0, width)][0] if y1 < height else None
-        pairs, blen = neighbour_pairs(labels, below)
-        near = small[pairs[:, 0]] | small[pairs[:, 1]]
-        found.append(pairs[near])
-        lengths.append(blen[near])
+        pairs, blen = neighbour_pairs(labels, below, only=small)
+        found.append(pairs)
+        lengths.append(blen)
     pairs, blen = np.concatenate(found), np.concatenate(lengths)
     n = int(table.max()) + 1
     keys, inverse = np.unique(pairs[:, 0] * n + pairs[:, 1], return_inverse=True)
