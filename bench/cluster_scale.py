@@ -97,9 +97,16 @@ def main():
                 + f"; {client_own / mpx * 1e3:.1f} ms/Mpx (scale pass on the workers: "
                 f"{SCALE_PASS[0]:.1f} s)"
             )
+            # While the windows run, the client only keeps tiles; the final
+            # numbering and the writing follow the last window, a tail that
+            # more workers do not shorten.
+            keeping = SPENT.get("keeping", 0.0)
+            tail = SPENT.get("final numbering", 0.0) + SPENT.get("writing", 0.0)
             print(
                 f"  windows' tasks: {tasks:.1f} s, {tasks / mpx * 1e3:.1f} ms/Mpx on one worker;"
-                f" one client feeds about {tasks / client_own:.0f} workers"
+                f" keeping {keeping / mpx * 1e3:.1f} ms/Mpx: one client feeds about"
+                f" {tasks / keeping:.0f} workers; then {tail / mpx * 1e3:.1f} ms/Mpx of final"
+                " numbering and writing"
             )
     print(f"outputs in {work}")
 
