@@ -88,6 +88,8 @@ class LabelTally:
     def chunks(self):
         """(first label, area (k,), sums (nbands, k)) of the labels in order,
         at most `chunk` at a time."""
+        for f in self.files or ():
+            f.flush()
         for first in range(0, self.count, self.chunk):
             k = min(self.chunk, self.count - first)
             if self.files is None:
@@ -95,7 +97,6 @@ class LabelTally:
             else:
                 block = np.empty((self.columns, k))
                 for f, row in zip(self.files, block):
-                    f.flush()
                     row[:] = np.fromfile(f.name, np.float64, k, offset=first * 8)
             yield first, block[0], block[1:]
 

@@ -18,7 +18,10 @@ class LabelForest:
         self.parent = np.arange(size, dtype=np.uint32)
 
     def grow(self, size):
+        """Room for the labels below size at least (doubling, so that labels
+        that come a tile at a time are copied a few times only)."""
         if size > len(self.parent):
+            size = max(size, 2 * len(self.parent))
             self.parent = np.concatenate(
                 [self.parent, np.arange(len(self.parent), size, dtype=np.uint32)]
             )
@@ -74,9 +77,7 @@ class LabelBook:
     def add_pairs(self, pairs):
         pairs = np.asarray(pairs, np.int64).reshape(-1, 2)
         if len(pairs):
-            needed = int(pairs.max()) + 1
-            if needed > len(self.forest.parent):
-                self.forest.grow(max(needed, 2 * len(self.forest.parent)))
+            self.forest.grow(int(pairs.max()) + 1)
             self.forest.join(pairs)
 
     def final_labels(self, n_labels):
