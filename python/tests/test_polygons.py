@@ -122,6 +122,8 @@ def test_refusals_leave_nothing(tmp_path):
         assert lines[0].startswith("kavu polygons: error: ")
         assert all(w in lines[0] for w in words), lines[0]
         assert old.read_text() == "the previous output\n"
+    r = run("segment", image, tmp_path / "o.tif", "--vector", tmp_path / "no" / "o.gpkg")
+    assert r.returncode == 4 and "cannot write" in r.stderr  # before OUT is segmented
     r = run("polygons", image, labels, old)
     assert r.returncode == 0, r.stderr
     assert len(features(old)) == 63  # replaced; label 0 is no region

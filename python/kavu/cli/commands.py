@@ -145,8 +145,12 @@ def cmd_segment(args):
         check_extension(args.vector, "--vector", "GeoPackage", GEOPACKAGE)
         check_layer_name(args.layer)
     from ..tiled.run import SegmentOptions
+    from ..raster.io import AtomicOutput
     from ..raster.segment import segment_raster
 
+    if args.vector:  # a GeoPackage that cannot be written fails now, not after the run
+        with AtomicOutput(args.vector):
+            pass
     summary = segment_raster(
         args.input,
         args.output,
