@@ -13,6 +13,7 @@ import numpy as np
 
 from ..binding import routines
 from ..binding.host_messages import KavuWarning
+from .pipeline import bound_workers, ordered_map, window_bytes
 from .window import flood, read_window
 from .small_regions import cheapest_hosts, neighbour_pairs, region_sums
 from .geometry import Tile
@@ -183,7 +184,11 @@ class SampleWindow(NamedTuple):
 
 def sample_window(source, tile, quantiser, connectivity, merge_lines):
     """The SampleWindow of a tile, or None when none of its pixels take part."""
-    pixels = read_window(source, tile)
+    return sample_of(read_window(source, tile), tile, quantiser, connectivity, merge_lines)
+
+
+def sample_of(pixels, tile, quantiser, connectivity, merge_lines):
+    """sample_window of the tile's window already read."""
     image, basins, mask, level0 = flood(pixels, quantiser, connectivity, merge_lines)
     if mask is not None:
         if not mask.any():
@@ -210,12 +215,20 @@ def sample_window(source, tile, quantiser, connectivity, merge_lines):
     )
 
 
-def sample_windows(source, quantiser, connectivity, merge_lines, mean_area=None):
-    """The SampleWindows of the image, for regions of about mean_area pixels."""
-    found = (
-        sample_window(source, tile, quantiser, connectivity, merge_lines)
-        for tile in sample_tiles(source.height, source.width, window_side(mean_area))
+def sample_windows(source, quantiser, connectivity, merge_lines, mean_area=None, workers=1):
+    """The SampleWindows of the image, for regions of about mean_area pixels,
+    `workers` of them scheduled at once (read on this thread, in order)."""
+    side = window_side(mean_area)
+    workers, _ = bound_workers(workers, window_bytes(side * side, source.nbands))
+    windows = (
+        (tile, read_window(source, tile))
+        for tile in sample_tiles(source.height, source.width, side)
     )
+
+    def schedule(window):
+        return sample_of(window[1], window[0], quantiser, connectivity, merge_lines)
+
+    found = (w for _, w in ordered_map(schedule, windows, workers))
     return [w for w in found if w is not None]
 
 

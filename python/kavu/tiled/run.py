@@ -217,7 +217,14 @@ class TiledSegmentation:
         """The threshold of this run: given, or for the wanted regions, or the
         image's default. Needs the scale pass done."""
         o = self.options
-        sample = partial(sample_windows, self.source, self.quantiser, o.connectivity, o.merge_lines)
+        sample = partial(
+            sample_windows,
+            self.source,
+            self.quantiser,
+            o.connectivity,
+            o.merge_lines,
+            workers=self.workers,
+        )
         windows = None
         if self.lambda_threshold is None:
             wanted = (
