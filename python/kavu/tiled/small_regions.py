@@ -105,7 +105,7 @@ def settle_specks(table, tally, store, height, width, min_size):
 
 
 def _table_chunks(table, tally):
-    """(regions, area, sums) of the run labels of table, a chunk at a time."""
+    """(region of each, area, sums) of the run labels of table, a chunk at a time."""
     for first, area, sums in tally.chunks():
         k = min(len(area), len(table) - first)
         if k <= 0:
@@ -128,9 +128,9 @@ def _band_sums(regions, table, tally):
     over its run labels in label order, one after the other, as a single
     bincount over all labels would."""
     sums = np.zeros((tally.columns - 1, len(regions)))
-    for labels, _, chunk in _table_chunks(table, tally):
-        pos = np.minimum(np.searchsorted(regions, labels), len(regions) - 1)
-        hit = regions[pos] == labels
+    for region_of, _, chunk in _table_chunks(table, tally):  # region of each run label
+        pos = np.minimum(np.searchsorted(regions, region_of), len(regions) - 1)
+        hit = regions[pos] == region_of
         for total, band in zip(sums, chunk):
             np.add.at(total, pos[hit], band[hit])
     return sums
